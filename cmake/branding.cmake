@@ -1,0 +1,50 @@
+# What an operator sets at build time: addresses, executable name, channel, skin.
+# Every value is baked into the launcher's built-in settings; nothing is read at run time.
+set(LAUNCHER_PATCH_BASE_URL "https://cdn.example.com/Setup/live/StandaloneWindows64"
+    CACHE STRING "Patch server folder (no trailing slash); the patch information is read from it")
+set(LAUNCHER_CDN_ROOT_URL "https://cdn.example.com" CACHE STRING "CDN endpoint without a path")
+set(LAUNCHER_HOME_PAGE_URL "https://www.example.com/" CACHE STRING "Opened by the home-page button")
+set(LAUNCHER_COMMUNITY_URL "https://community.example.org/qor" CACHE STRING "Opened by the community button")
+set(LAUNCHER_WEB_PANEL_URL "https://www.example.com/AfterRegister/index.html" CACHE STRING "Information panel address")
+set(LAUNCHER_GAME_EXECUTABLE "Brevanta.exe" CACHE STRING "Game executable started from the launcher's folder")
+set(LAUNCHER_CHANNEL_NAME "live" CACHE STRING "Channel word shown in the version label")
+set(LAUNCHER_MESSAGES_FILE "" CACHE FILEPATH "Optional UTF-8 file of NAME=text lines replacing built-in messages")
+set(LAUNCHER_SKIN_DIR "" CACHE PATH "Folder of skin bitmaps replacing the generated built-in skin")
+
+function(launcher_c_string out value)
+  string(REPLACE "\\" "\\\\" value "${value}")
+  string(REPLACE "\"" "\\\"" value "${value}")
+  string(REPLACE "\n" "\\n" value "${value}")
+  set(${out} "\"${value}\"" PARENT_SCOPE)
+endfunction()
+
+foreach(name PATCH_BASE_URL CDN_ROOT_URL HOME_PAGE_URL COMMUNITY_URL WEB_PANEL_URL
+             GAME_EXECUTABLE CHANNEL_NAME)
+  string(LENGTH "${LAUNCHER_${name}}" length)
+  if(length GREATER 200)
+    message(FATAL_ERROR "LAUNCHER_${name} is ${length} characters; the launcher's settings hold at most 200 here")
+  endif()
+  launcher_c_string(LAUNCHER_${name}_C "${LAUNCHER_${name}}")
+endforeach()
+if(LAUNCHER_PATCH_BASE_URL MATCHES "/$")
+  message(FATAL_ERROR "LAUNCHER_PATCH_BASE_URL must not end with a slash")
+endif()
+
+# Optional message overrides: lines NAME=text, \n written as backslash-n.
+set(LAUNCHER_MESSAGE_OVERRIDES "")
+if(LAUNCHER_MESSAGES_FILE)
+  file(STRINGS "${LAUNCHER_MESSAGES_FILE}" lines ENCODING UTF-8)
+  foreach(line IN LISTS lines)
+    if(line MATCHES "^([A-Za-z0-9]+)=(.*)$")
+      set(key "${CMAKE_MATCH_1}")
+      set(text "${CMAKE_MATCH_2}")
+      string(REPLACE "\\" "\\\\" text "${text}")
+      string(REPLACE "\\\\n" "\\n" text "${text}")
+      string(REPLACE "\"" "\\\"" text "${text}")
+      string(APPEND LAUNCHER_MESSAGE_OVERRIDES "#define LAUNCHER_TEXT_${key} \"${text}\"\n")
+    endif()
+  endforeach()
+endif()
+
+configure_file("${CMAKE_SOURCE_DIR}/src/settings/build_settings.h.in"
+               "${CMAKE_BINARY_DIR}/generated/build_settings.h" @ONLY)

@@ -1,0 +1,28 @@
+# Native configuration: the portable sources and their tests under ASan and UBSan.
+add_subdirectory(${GTEST_DIR} "${CMAKE_BINARY_DIR}/googletest" EXCLUDE_FROM_ALL)
+
+set(SANITIZE -fsanitize=address,undefined -fno-omit-frame-pointer -fno-sanitize-recover=all)
+
+add_library(launcher_portable STATIC ${LAUNCHER_PORTABLE_SOURCES} ${LAUNCHER_POSIX_SOURCES})
+target_include_directories(launcher_portable PUBLIC "${CMAKE_SOURCE_DIR}/src" "${CMAKE_BINARY_DIR}/generated")
+target_compile_options(launcher_portable PUBLIC ${LAUNCHER_WARNINGS} ${LAUNCHER_CHARSET} ${SANITIZE})
+target_link_options(launcher_portable PUBLIC ${SANITIZE})
+find_package(Threads REQUIRED)
+target_link_libraries(launcher_portable PUBLIC Threads::Threads)
+
+add_executable(unit_tests_native ${UNIT_PORTABLE_TESTS} ${UNIT_SUPPORT_PORTABLE})
+target_include_directories(unit_tests_native PRIVATE "${CMAKE_SOURCE_DIR}/tests/unit")
+target_link_libraries(unit_tests_native PRIVATE launcher_portable gtest gtest_main)
+add_test(NAME unit_tests_native COMMAND unit_tests_native --gtest_brief=1)
+set_tests_properties(unit_tests_native PROPERTIES
+  ENVIRONMENT "TEST_DATA_DIR=${CMAKE_SOURCE_DIR}/tests/data;TEST_BUILD_DIR=${CMAKE_BINARY_DIR}"
+  TIMEOUT 300)
+
+file(GLOB NATIVE_BENCH_SOURCES CONFIGURE_DEPENDS "${CMAKE_SOURCE_DIR}/bench/*_native_bench.cpp")
+foreach(source IN LISTS NATIVE_BENCH_SOURCES)
+  get_filename_component(name "${source}" NAME_WE)
+  add_executable(${name} ${source} ${LAUNCHER_PORTABLE_SOURCES} ${LAUNCHER_POSIX_SOURCES})
+  target_include_directories(${name} PRIVATE "${CMAKE_SOURCE_DIR}/src" "${CMAKE_BINARY_DIR}/generated")
+  target_compile_options(${name} PRIVATE -O2 ${LAUNCHER_CHARSET})
+  target_link_libraries(${name} PRIVATE Threads::Threads)
+endforeach()

@@ -1,0 +1,47 @@
+# Windows configuration: launcher.exe, the Windows unit tests and the test support programs.
+include(cmake/minizip.cmake)
+
+add_subdirectory(${GTEST_DIR} "${CMAKE_BINARY_DIR}/googletest" EXCLUDE_FROM_ALL)
+
+set(LAUNCHER_WIN32_LIBS wininet winmm version gdi32 user32 shell32 advapi32 comctl32 crypt32)
+
+add_library(launcher_core STATIC ${LAUNCHER_PORTABLE_SOURCES} ${LAUNCHER_WIN32_SOURCES})
+target_include_directories(launcher_core PUBLIC "${CMAKE_SOURCE_DIR}/src" "${CMAKE_BINARY_DIR}/generated")
+target_compile_options(launcher_core PUBLIC ${LAUNCHER_WARNINGS} ${LAUNCHER_CHARSET})
+target_compile_definitions(launcher_core PUBLIC WIN32_LEAN_AND_MEAN NOMINMAX _WIN32_WINNT=0x0601 WINVER=0x0601)
+target_link_libraries(launcher_core PUBLIC minizip ${LAUNCHER_WIN32_LIBS})
+target_link_options(launcher_core PUBLIC -static -static-libgcc -static-libstdc++)
+
+include(cmake/resources.cmake)
+
+add_executable(launcher WIN32 ${LAUNCHER_ENTRY_SOURCES} ${LAUNCHER_RESOURCE_FILES})
+target_link_libraries(launcher PRIVATE launcher_core)
+set_target_properties(launcher PROPERTIES OUTPUT_NAME launcher)
+
+# Unit tests: portable and Windows tests together in one executable, with the product's
+# resources linked in so the version resource and skin bitmaps are the real ones.
+add_executable(unit_tests ${UNIT_PORTABLE_TESTS} ${UNIT_WIN32_TESTS} ${UNIT_SUPPORT_SOURCES}
+                          ${LAUNCHER_RESOURCE_FILES})
+target_include_directories(unit_tests PRIVATE "${CMAKE_SOURCE_DIR}/tests/unit")
+target_link_libraries(unit_tests PRIVATE launcher_core gtest gtest_main)
+add_test(NAME unit_tests_wine COMMAND unit_tests --gtest_brief=1)
+set_tests_properties(unit_tests_wine PROPERTIES
+  ENVIRONMENT "TEST_DATA_DIR=${CMAKE_SOURCE_DIR}/tests/data;TEST_BUILD_DIR=${CMAKE_BINARY_DIR}"
+  TIMEOUT 900)
+
+# Programs the tests start: stand-ins for the updater and the game, the CA importer, ...
+file(GLOB SUPPORT_PROGRAMS CONFIGURE_DEPENDS "${CMAKE_SOURCE_DIR}/tests/support/programs/*.cpp")
+foreach(source IN LISTS SUPPORT_PROGRAMS)
+  get_filename_component(name "${source}" NAME_WE)
+  add_executable(${name} ${source})
+  target_compile_options(${name} PRIVATE ${LAUNCHER_WARNINGS})
+  target_link_libraries(${name} PRIVATE ${LAUNCHER_WIN32_LIBS})
+  target_link_options(${name} PRIVATE -static -static-libgcc -static-libstdc++)
+endforeach()
+
+file(GLOB BENCH_SOURCES CONFIGURE_DEPENDS "${CMAKE_SOURCE_DIR}/bench/*_win32_bench.cpp")
+foreach(source IN LISTS BENCH_SOURCES)
+  get_filename_component(name "${source}" NAME_WE)
+  add_executable(${name} ${source} ${LAUNCHER_RESOURCE_FILES})
+  target_link_libraries(${name} PRIVATE launcher_core)
+endforeach()

@@ -1,0 +1,56 @@
+# Shared by the entry scripts: build folders, the test Wine prefix, a display.
+ROOT="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
+BUILD="$ROOT/build"
+NATIVE_BUILD="$BUILD/native"
+WIN_BUILD="$BUILD/win"
+export WINEPREFIX="${WINEPREFIX:-$BUILD/wineprefix}"
+export WINEDEBUG="${WINEDEBUG:--all}"
+export WINEDLLOVERRIDES="${WINEDLLOVERRIDES:-mscoree,mshtml=}"
+# The test build's launcher talks to the test patch server on this port.
+export TEST_PATCH_PORT="${TEST_PATCH_PORT:-48443}"
+JOBS="$(nproc)"
+
+XVFB_PID=""
+# Starts Xvfb on a free display number when there is no display; the caller stops it.
+ensure_display() {
+    if [ -n "${DISPLAY:-}" ] && xdotool getdisplaygeometry >/dev/null 2>&1; then return; fi
+    local n
+    for n in $(seq 90 120); do
+        [ -e "/tmp/.X$n-lock" ] && continue
+        Xvfb ":$n" -screen 0 1920x1080x24 -nolisten tcp >/dev/null 2>&1 &
+        XVFB_PID=$!
+        export DISPLAY=":$n"
+        for _ in $(seq 1 50); do
+            [ -e "/tmp/.X11-unix/X$n" ] && return
+            sleep 0.1
+        done
+    done
+    echo "could not start Xvfb" >&2
+    return 1
+}
+
+stop_display() {
+    if [ -n "$XVFB_PID" ]; then kill "$XVFB_PID" 2>/dev/null || true; wait "$XVFB_PID" 2>/dev/null || true; fi
+    XVFB_PID=""
+}
+
+# A new prefix costs about ten seconds once; afterwards it is reused.
+prepare_prefix() {
+    if [ ! -f "$WINEPREFIX/system.reg" ]; then
+        timeout -k 5 180 wineboot -i >/dev/null 2>&1 || true
+    fi
+    # Keep one wineserver for the whole run so each Wine start is quick.
+    timeout -k 5 10 wineserver -p 60 >/dev/null 2>&1 || true
+}
+
+stop_wineserver() { timeout -k 5 20 wineserver -k >/dev/null 2>&1 || true; }
+
+configure_native() {
+    cmake -S "$ROOT" -B "$NATIVE_BUILD" -DCMAKE_BUILD_TYPE=Debug >/dev/null
+}
+
+configure_win() {
+    cmake -S "$ROOT" -B "$WIN_BUILD" -DCMAKE_TOOLCHAIN_FILE="$ROOT/cmake/mingw-i686.cmake" \
+        -DLAUNCHER_PATCH_BASE_URL="https://127.0.0.1:$TEST_PATCH_PORT/Setup/live/StandaloneWindows64" \
+        -DLAUNCHER_CDN_ROOT_URL="https://127.0.0.1:$TEST_PATCH_PORT" "$@" >/dev/null
+}

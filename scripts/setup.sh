@@ -1,0 +1,58 @@
+#!/bin/bash
+# Gives a fresh Debian machine everything the Windows cross build, the native
+# build and the tests need. Safe to run again: it only installs what is missing.
+set -euo pipefail
+
+ROOT="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
+DEPS="$ROOT/build/deps"
+
+PACKAGES=(g++-mingw-w64-i686 wine wine32:i386 xvfb xauth xdotool imagemagick
+          libz-mingw-w64-dev googletest fonts-nanum python3-pytest
+          cmake make g++ openssl curl nginx-light unzip zip dpkg-dev python3-pil)
+
+SUDO=""
+if [ "$(id -u)" != 0 ]; then SUDO="sudo"; fi
+
+missing=()
+if ! dpkg --print-foreign-architectures | grep -qx i386; then
+    $SUDO dpkg --add-architecture i386
+    NEED_UPDATE=1
+fi
+for p in "${PACKAGES[@]}"; do
+    if ! dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed"; then
+        missing+=("$p")
+    fi
+done
+
+# Source packages need a deb-src entry; derive it from the machine's own first
+# apt stanza so no registry address is ever written down here.
+SRC_LIST=/etc/apt/sources.list.d/launcher-deb-src.sources
+if [ ! -f "$SRC_LIST" ] && [ -f /etc/apt/sources.list.d/debian.sources ]; then
+    awk 'BEGIN{RS="";ORS="\n\n"} NR==1{sub(/Types:[^\n]*/,"Types: deb-src"); print; exit}' \
+        /etc/apt/sources.list.d/debian.sources | $SUDO tee "$SRC_LIST" >/dev/null
+    NEED_UPDATE=1
+fi
+
+if [ "${#missing[@]}" -gt 0 ] || [ -n "${NEED_UPDATE:-}" ]; then
+    $SUDO apt-get update -qq
+fi
+if [ "${#missing[@]}" -gt 0 ]; then
+    echo "setup: installing ${missing[*]}"
+    $SUDO env DEBIAN_FRONTEND=noninteractive apt-get install -y -qq --no-install-recommends "${missing[@]}" >/dev/null
+fi
+
+# minizip is not packaged for MinGW: take its sources from Debian's zlib source
+# package into the build tree (never into the repository).
+if [ ! -f "$DEPS/minizip/unzip.c" ]; then
+    mkdir -p "$DEPS/src"
+    ( cd "$DEPS/src"
+      if ! ls zlib_*.orig.tar.* >/dev/null 2>&1; then
+          apt-get source --download-only zlib >/dev/null
+      fi
+      tarball=$(ls zlib_*.orig.tar.* | head -n1)
+      rm -rf unpacked && mkdir unpacked && tar -xf "$tarball" -C unpacked
+      mkdir -p "$DEPS/minizip"
+      cp unpacked/*/contrib/minizip/{unzip.c,unzip.h,ioapi.c,ioapi.h,iowin32.c,iowin32.h,crypt.h} "$DEPS/minizip/"
+    )
+fi
+echo "setup: ready"

@@ -1,0 +1,28 @@
+// A 1024-byte text shared between threads: written and copied whole under a short lock.
+#pragma once
+
+#include <cstdarg>
+#include <cstddef>
+#include <mutex>
+
+class SharedText {
+public:
+    static constexpr std::size_t kSize = 1024;
+
+    explicit SharedText(const char* initial = "");
+
+    // Writers never wait for readers beyond one memcpy of at most 1024 bytes.
+    void Set(const char* text);
+    void Format(const char* format, ...) __attribute__((format(printf, 2, 3)));
+    void Append(const char* text);
+    void AppendFormat(const char* format, ...) __attribute__((format(printf, 2, 3)));
+
+    // Snapshot into dest (NUL-terminated, cut to destSize - 1 bytes).
+    void CopyTo(char* dest, std::size_t destSize) const;
+    // Byte-for-byte equality with a NUL-terminated text.
+    bool Equals(const char* other) const;
+
+private:
+    mutable std::mutex lock_;
+    char text_[kSize];
+};

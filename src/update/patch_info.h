@@ -1,0 +1,34 @@
+// The patch information file ("update.dat", published as LauncherPatchInfo.txt) and the
+// state its parser fills: required installer and launcher versions, newest client version,
+// and the pending patch steps.
+#pragma once
+
+#include <cstdint>
+
+constexpr int kMaxPatchSteps = 100;
+constexpr int kMaxStepFiles = 16;
+constexpr int kStepFileNameSize = 64;
+constexpr int kVersionTextSize = 32;
+
+struct PatchStep {
+    int32_t Version;    // 0 marks the end of the list
+    int32_t FileCount;  // leading entries of FileNames in use, 0 to 16
+    char FileNames[kMaxStepFiles][kStepFileNameSize];
+};
+
+extern char RequiredInstallerVersion[kVersionTextSize];
+extern char RequiredLauncherVersion[kVersionTextSize];
+extern int32_t LatestVersion;
+extern PatchStep PatchList[kMaxPatchSteps];
+extern int32_t PatchFileTotal;
+
+// Parses "update.dat" from the working directory against CurrentVersion. Returns 1 when the
+// file was opened and read, 0 when it could not be opened (state untouched). Tokens longer
+// than their fields (31-byte versions, 63-byte names) are cut, never written past the field.
+int ParsePatchInfo();
+
+// The same parse over any file name (the launcher always uses "update.dat").
+int ParsePatchInfoFile(const char* path);
+
+// Zeroes the whole state, as at process start.
+void ResetPatchInfo();

@@ -1,0 +1,130 @@
+// ParsePatchInfo over real "update.dat" files.
+#include <gtest/gtest.h>
+
+#include <string>
+
+#include "settings/version_record.h"
+#include "support/temp_folder.h"
+#include "update/patch_info.h"
+
+namespace {
+
+class PatchInfo : public ::testing::Test {
+protected:
+    void SetUp() override {
+        ResetPatchInfo();
+        CurrentVersion = 0;
+    }
+    int Parse(const std::string& text) {
+        folder.Write("update.dat", text);
+        return ParsePatchInfo();
+    }
+    TempFolder folder;
+};
+
+}  // namespace
+
+TEST_F(PatchInfo, WorkedExample) {
+    CurrentVersion = 10001;
+    ASSERT_EQ(1, Parse("[INSTALLER]\n1.0.0.3\n[LAUNCHER]\n1.1.1.24\n[PLAYER]\n10001 base.zip\n"
+                       "10002 patch1.zip data/extra.zip\n10003\n"));
+    EXPECT_STREQ("1.0.0.3", RequiredInstallerVersion);
+    EXPECT_STREQ("1.1.1.24", RequiredLauncherVersion);
+    EXPECT_EQ(10003, LatestVersion);
+    EXPECT_EQ(10002, PatchList[0].Version);
+    EXPECT_EQ(2, PatchList[0].FileCount);
+    EXPECT_STREQ("patch1.zip", PatchList[0].FileNames[0]);
+    EXPECT_STREQ("data/extra.zip", PatchList[0].FileNames[1]);
+    EXPECT_STREQ("", PatchList[0].FileNames[2]);
+    EXPECT_EQ(10003, PatchList[1].Version);
+    EXPECT_EQ(0, PatchList[1].FileCount);
+    EXPECT_EQ(0, PatchList[2].Version);
+    EXPECT_EQ(2, PatchFileTotal);
+}
+
+TEST_F(PatchInfo, CrLfTabsAndHeaderTrailers) {
+    ASSERT_EQ(1, Parse("junk before\r\n[PLAYER] ignored words\r\n\t10002\ta.zip \t b.bin\r\n"));
+    EXPECT_EQ(10002, PatchList[0].Version);
+    EXPECT_EQ(2, PatchList[0].FileCount);
+    EXPECT_STREQ("b.bin", PatchList[0].FileNames[1]);
+}
+
+TEST_F(PatchInfo, MissingAndEmptyFiles) {
+    LatestVersion = 77;
+    EXPECT_EQ(0, ParsePatchInfo());
+    EXPECT_EQ(77, LatestVersion);
+    EXPECT_EQ(1, Parse(""));
+    EXPECT_EQ(77, LatestVersion);
+    // An error page instead of the file has no header: nothing changes.
+    EXPECT_EQ(1, Parse("<html><body>404 Not Found</body></html>\n"));
+    EXPECT_EQ(77, LatestVersion);
+    EXPECT_STREQ("", RequiredInstallerVersion);
+}
+
+TEST_F(PatchInfo, SecondPlayerHeaderRestartsTheList) {
+    ASSERT_EQ(1, Parse("[PLAYER]\n10002 a.zip\n10003 b.zip c.zip\n[PLAYER]\n10004 d.zip\n"));
+    EXPECT_EQ(10004, PatchList[0].Version);
+    EXPECT_STREQ("d.zip", PatchList[0].FileNames[0]);
+    EXPECT_EQ(0, PatchList[1].Version);
+    EXPECT_STREQ("", PatchList[1].FileNames[0]);
+    EXPECT_EQ(1, PatchFileTotal);
+}
+
+TEST_F(PatchInfo, LatestIsTheLastNonZeroVersionAndOldStepsTakeNoSlot) {
+    CurrentVersion = 10002;
+    ASSERT_EQ(1, Parse("[PLAYER]\n10001 a\n10005 b\n10003 c\nnot-a-number x\n-4 neg\n"));
+    EXPECT_EQ(-4, LatestVersion);
+    EXPECT_EQ(10005, PatchList[0].Version);
+    EXPECT_EQ(10003, PatchList[1].Version);
+    EXPECT_EQ(0, PatchList[2].Version);
+}
+
+TEST_F(PatchInfo, LowerCaseHeadersAreNotHeaders) {
+    ASSERT_EQ(1, Parse("[INSTALLER]\n[launcher]\n[PLAYER]\n[player]\n10002 x\n"));
+    EXPECT_STREQ("[launcher]", RequiredInstallerVersion);
+    EXPECT_EQ(10002, PatchList[0].Version);
+}
+
+TEST_F(PatchInfo, VersionSectionsLastLineWins) {
+    ASSERT_EQ(1, Parse("[LAUNCHER]\n1.0.0.1 extra\n\n1.0.0.2\n"));
+    EXPECT_STREQ("1.0.0.2", RequiredLauncherVersion);
+}
+
+TEST_F(PatchInfo, SeventeenNamesKeepSixteen) {
+    std::string line = "10002";
+    for (int i = 0; i < 17; ++i) line += " f" + std::to_string(i);
+    ASSERT_EQ(1, Parse("[PLAYER]\n" + line + "\n"));
+    EXPECT_EQ(16, PatchList[0].FileCount);
+    EXPECT_STREQ("f15", PatchList[0].FileNames[15]);
+    EXPECT_EQ(16, PatchFileTotal);
+}
+
+TEST_F(PatchInfo, HundredStepsThenReadingStops) {
+    std::string text = "[PLAYER]\n";
+    for (int i = 1; i <= 101; ++i) text += std::to_string(10000 + i) + " f.zip\n";
+    text += "[INSTALLER]\n9.9.9.9\n";
+    ASSERT_EQ(1, Parse(text));
+    EXPECT_EQ(10100, PatchList[99].Version);
+    EXPECT_EQ(10100, LatestVersion);
+    EXPECT_EQ(100, PatchFileTotal);
+    EXPECT_STREQ("", RequiredInstallerVersion);
+}
+
+TEST_F(PatchInfo, OverlongTokensAreCutToTheirFields) {
+    std::string longName(200, 'n');
+    std::string longVersion(100, '1');
+    ASSERT_EQ(1, Parse("[INSTALLER]\n" + longVersion + "\n[PLAYER]\n10002 " + longName + " next.zip\n"));
+    EXPECT_EQ(std::string(31, '1'), RequiredInstallerVersion);
+    EXPECT_EQ(std::string(63, 'n'), PatchList[0].FileNames[0]);
+    EXPECT_STREQ("next.zip", PatchList[0].FileNames[1]);
+    EXPECT_EQ(2, PatchList[0].FileCount);
+}
+
+TEST_F(PatchInfo, VeryLongLinesAreReadInPieces) {
+    // A 1500-character line is handled as two lines: the second piece starts with no number.
+    std::string line = "10002 " + std::string(1494, 'a');
+    ASSERT_EQ(1, Parse("[PLAYER]\n" + line + "\n10003 b\n"));
+    EXPECT_EQ(10002, PatchList[0].Version);
+    EXPECT_EQ(10003, PatchList[1].Version);
+    EXPECT_EQ(10003, LatestVersion);
+}
