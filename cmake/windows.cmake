@@ -24,10 +24,25 @@ add_executable(unit_tests ${UNIT_PORTABLE_TESTS} ${UNIT_WIN32_TESTS} ${UNIT_SUPP
                           ${LAUNCHER_RESOURCE_FILES})
 target_include_directories(unit_tests PRIVATE "${CMAKE_SOURCE_DIR}/tests/unit")
 target_link_libraries(unit_tests PRIVATE launcher_core gtest gtest_main)
+
+# The test patch server runs for the Windows tests as a CTest fixture; its authority is
+# imported into the build's Wine prefix only.
+set(TEST_PATCH_PORT 48443 CACHE STRING "Port of the test patch server")
+set(TEST_SERVER_STATE "${CMAKE_BINARY_DIR}/patch-server")
+add_test(NAME patch_server_start
+  COMMAND "${CMAKE_SOURCE_DIR}/tests/support/server_fixture.sh" start "${TEST_SERVER_STATE}" ${TEST_PATCH_PORT})
+add_test(NAME patch_server_stop
+  COMMAND "${CMAKE_SOURCE_DIR}/tests/support/server_fixture.sh" stop "${TEST_SERVER_STATE}")
+set_tests_properties(patch_server_start PROPERTIES FIXTURES_SETUP patch_server TIMEOUT 120)
+set_tests_properties(patch_server_stop PROPERTIES FIXTURES_CLEANUP patch_server TIMEOUT 30)
+
+set(UNIT_TEST_ENV
+  "TEST_BUILD_DIR=${CMAKE_BINARY_DIR}"
+  "TEST_PATCH_PORT=${TEST_PATCH_PORT}"
+  "TEST_PATCH_STATE=${TEST_SERVER_STATE}")
 add_test(NAME unit_tests_wine COMMAND unit_tests --gtest_brief=1)
 set_tests_properties(unit_tests_wine PROPERTIES
-  ENVIRONMENT "TEST_DATA_DIR=${CMAKE_SOURCE_DIR}/tests/data;TEST_BUILD_DIR=${CMAKE_BINARY_DIR}"
-  TIMEOUT 900)
+  ENVIRONMENT "${UNIT_TEST_ENV}" FIXTURES_REQUIRED patch_server TIMEOUT 900)
 
 # Programs the tests start: stand-ins for the updater and the game, the CA importer, ...
 file(GLOB SUPPORT_PROGRAMS CONFIGURE_DEPENDS "${CMAKE_SOURCE_DIR}/tests/support/programs/*.cpp")
