@@ -14,7 +14,8 @@ target_link_options(launcher_core PUBLIC -static -static-libgcc -static-libstdc+
 
 include(cmake/resources.cmake)
 
-add_executable(launcher WIN32 ${LAUNCHER_ENTRY_SOURCES} ${LAUNCHER_RESOURCE_FILES})
+add_executable(launcher WIN32 ${LAUNCHER_ENTRY_SOURCES} ${LAUNCHER_RESOURCE_FILES} ${LAUNCHER_MANIFEST_FILE})
+add_dependencies(launcher skin)
 target_link_libraries(launcher PRIVATE launcher_core)
 set_target_properties(launcher PROPERTIES OUTPUT_NAME launcher)
 
@@ -24,6 +25,7 @@ add_executable(unit_tests ${UNIT_PORTABLE_TESTS} ${UNIT_WIN32_TESTS} ${UNIT_SUPP
                           ${LAUNCHER_RESOURCE_FILES})
 target_include_directories(unit_tests PRIVATE "${CMAKE_SOURCE_DIR}/tests/unit")
 target_link_libraries(unit_tests PRIVATE launcher_core gtest gtest_main)
+add_dependencies(unit_tests skin)
 
 # The test patch server runs for the Windows tests as a CTest fixture; its authority is
 # imported into the build's Wine prefix only.
@@ -59,4 +61,10 @@ foreach(source IN LISTS BENCH_SOURCES)
   get_filename_component(name "${source}" NAME_WE)
   add_executable(${name} ${source} ${LAUNCHER_RESOURCE_FILES})
   target_link_libraries(${name} PRIVATE launcher_core)
+  add_dependencies(${name} skin)
 endforeach()
+
+# End-to-end tests: the real launcher.exe under Wine on the test display (pytest).
+add_test(NAME e2e COMMAND /usr/bin/python3 -m pytest -q -p no:cacheprovider
+         "${CMAKE_SOURCE_DIR}/tests/e2e")
+set_tests_properties(e2e PROPERTIES ENVIRONMENT "${UNIT_TEST_ENV}" FIXTURES_REQUIRED patch_server TIMEOUT 1200)

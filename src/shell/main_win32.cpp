@@ -1,11 +1,8 @@
-// The process entry point.
+// The process entry point of launcher.exe.
 #include <windows.h>
 
-#include "settings/layout_values.h"
-#include "update/patch_info.h"
+#include "shell/startup_win32.h"
 
-int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR, int) {
-    ParsePatchInfo();
-    ApplySettings();
-    return 0;
+int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR commandLine, int) {
+    return RunLauncher(instance, commandLine);
 }

@@ -1,0 +1,235 @@
+// The start-up sequence: window, skin, settings, version record, patch information, the road.
+#include "shell/startup_win32.h"
+
+#include <windows.h>
+#include <process.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+
+#include "common/bounded_text.h"
+#include "common/display_state.h"
+#include "common/message_box.h"
+#if __has_include("download/download_worker.h")
+#include "download/download_worker.h"
+#include "download/file_downloader.h"
+#else
+static char DownloadBuffer[32768];
+static unsigned __stdcall DownloadWorker(void*) { return 0; }
+#endif
+#include "launch/game_launch_win32.h"
+#include "settings/launcher_settings.h"
+#include "settings/layout_values.h"
+#include "settings/version_record.h"
+#include "shell/process_state.h"
+#include "shell/startup_text.h"
+#include "skin/layout.h"
+#include "skin/skin_win32.h"
+#include "update/patch_info.h"
+#if __has_include("update/remote_patch_info.h")
+#include "update/remote_patch_info.h"
+#else
+static int FetchPatchInfo() { return 0; }
+#endif
+#include "update/versions.h"
+#include "update/versions_win32.h"
+
+namespace {
+
+constexpr UINT_PTR kTickTimer = 1;
+constexpr UINT kTickMilliseconds = 50;
+
+void ShowErrorCode(DWORD code) {
+    char text[64];
+    FormatText(text, sizeof text, "Error code: %d", static_cast<int>(code));
+    ShowMessageBox(BoxOwner::None, text, "Error", kBoxOk);
+}
+
+int ReadOsMajorVersion() {
+    OSVERSIONINFOA info;
+    std::memset(&info, 0, sizeof info);
+    info.dwOSVersionInfoSize = sizeof info;  // 148 bytes
+#pragma GCC diagnostic push
+#pragma GCC diagnostic ignored "-Wdeprecated-declarations"
+    if (!GetVersionExA(&info)) return 4;
+#pragma GCC diagnostic pop
+    return static_cast<int>(info.dwMajorVersion);
+}
+
+// The folder of the launcher executable becomes ExeDirectory and the working directory.
+// A path that does not fit the 256-byte folder is refused: a cut path would put "config"
+// and every patch file into some other folder.
+bool TakeExeDirectory() {
+    char path[1024] = {0};
+    DWORD length = GetModuleFileNameA(nullptr, path, sizeof path);
+    if (length == 0 || length >= sizeof path) return false;
+    CutAtLastBackslash(path);
+    if (!CopyText(ExeDirectory, path)) {
+        ExeDirectory[0] = '\0';
+        return false;
+    }
+    SetCurrentDirectoryA(ExeDirectory);
+    return true;
+}
+
+ATOM RegisterMainClass(HINSTANCE instance) {
+    WNDCLASSA windowClass;
+    std::memset(&windowClass, 0, sizeof windowClass);
+    windowClass.lpfnWndProc = MainWindowProc;
+    windowClass.hInstance = instance;
+    windowClass.hCursor = LoadCursorA(nullptr, MAKEINTRESOURCEA(32512));  // IDC_ARROW
+    windowClass.hbrBackground = static_cast<HBRUSH>(GetStockObject(NULL_BRUSH));
+    windowClass.lpszClassName = kWindowClassName;
+    return RegisterClassA(&windowClass);
+}
+
+void CreateMainWindow(HINSTANCE instance) {
+    DWORD exStyle = OsMajorVersion >= 5 ? WS_EX_LAYERED : 0;
+    DWORD style = OsMajorVersion >= 5 ? WS_POPUP : WS_POPUP | WS_VISIBLE;
+    MainWindow = CreateWindowExA(exStyle, kWindowClassName, "", style, CW_USEDEFAULT, CW_USEDEFAULT, 0, 0, nullptr,
+                                 nullptr, instance, nullptr);
+    SetWindowTextA(MainWindow, kWindowTitle);
+    HICON icon = static_cast<HICON>(LoadImageA(instance, MAKEINTRESOURCEA(218), IMAGE_ICON, 64, 64, LR_DEFAULTCOLOR));
+    SendMessageA(MainWindow, WM_SETICON, ICON_SMALL, reinterpret_cast<LPARAM>(icon));
+    SendMessageA(MainWindow, WM_SETICON, ICON_BIG, reinterpret_cast<LPARAM>(icon));
+}
+
+void ReleaseEverything() { ReleaseSkin(); }
+
+// Hands an installer or launcher update to the external updater; the launcher then ends.
+int StartUpdater(bool launcherUpdate) {
+    char command[256];
+    const char* required = launcherUpdate ? RequiredLauncherVersion : RequiredInstallerVersion;
+    uint32_t number = launcherUpdate ? GetCurrentProcessId() : 0;
+    PROCESS_INFORMATION process;
+    std::memset(&process, 0, sizeof process);
+    if (!FormatUpdaterCommand(command, sizeof command, launcherUpdate, number, required,
+                              LauncherSettings.PatchBaseUrl)) {
+        ShowErrorCode(ERROR_BUFFER_OVERFLOW);
+    } else {
+        STARTUPINFOA startup;
+        std::memset(&startup, 0, sizeof startup);
+        startup.cb = sizeof startup;  // 68 bytes
+        if (!CreateProcessA(nullptr, command, nullptr, nullptr, FALSE, CREATE_NO_WINDOW, nullptr, nullptr, &startup,
+                            &process))
+            ShowErrorCode(GetLastError());
+    }
+    if (process.hThread) CloseHandle(process.hThread);
+    if (process.hProcess) CloseHandle(process.hProcess);
+    ReleaseEverything();
+    return 0;
+}
+
+void ShowReady() {
+    SetStartButtonState(kButtonNormal);
+    StatusText.Format(LauncherSettings.MsgReady, static_cast<int>(CurrentVersion.load()));
+    ProgressCurrent = 100;
+    ProgressTotal = 100;
+}
+
+}  // namespace
+
+void PlaceWindow() {
+    SetWindowPos(MainWindow, nullptr, WindowOrigin.x, WindowOrigin.y, 0, 0, SWP_NOSIZE);
+    RECT rect;
+    if (GetWindowRect(MainWindow, &rect)) {
+        LayeredPlacement.x = rect.left;
+        LayeredPlacement.y = rect.top;
+        LayeredPlacement.width = rect.right - rect.left;
+        LayeredPlacement.height = rect.bottom - rect.top;
+    }
+}
+
+int RunLauncher(HINSTANCE instance, const char* commandLine) {
+    ParsePatchInfo();
+
+    std::memset(DownloadBuffer, 0, sizeof DownloadBuffer);
+    std::memset(LauncherCommandLine, 0, sizeof LauncherCommandLine);
+    if (commandLine && commandLine[0]) CopyText(LauncherCommandLine, commandLine);
+
+    OsMajorVersion = ReadOsMajorVersion();
+    PrepareLaunchExecuteInfo(OsMajorVersion);
+    LauncherVersion = ReadLauncherVersion();
+
+    if (!TakeExeDirectory()) {
+        ShowErrorCode(ERROR_FILENAME_EXCED_RANGE);
+        return 0;
+    }
+
+    AppInstance = instance;
+    if (!RegisterMainClass(instance)) return static_cast<int>(RegisterMainClass(instance));
+
+    if (HWND other = FindWindowA(nullptr, kWindowTitle)) {
+        SetFocus(other);
+        return 1;
+    }
+
+    CreateMainWindow(instance);
+    LoadSkinImages(instance);
+    ApplySettings();
+    if (!ReadVersionRecord()) {
+        CurrentVersion = 1;
+        WriteVersionRecord();
+    }
+    SkinFont = CreateSkinFont();
+    CompleteElementRects();
+    SIZE size = BitmapSize(BackgroundImage);
+    WindowSize = {size.cx, size.cy};
+    Origin origin = CentreOrigin(GetSystemMetrics(SM_CXFULLSCREEN), GetSystemMetrics(SM_CYFULLSCREEN),
+                                 GetSystemMetrics(SM_CYCAPTION), WindowSize.width, WindowSize.height);
+    WindowOrigin = {origin.x, origin.y};
+    BackBuffer = CreateBackBuffer(WindowSize.width, WindowSize.height, &BackBufferPixels);
+    AlphaMask = static_cast<uint8_t*>(
+        std::malloc(static_cast<std::size_t>(WindowSize.width) * static_cast<std::size_t>(WindowSize.height) + 1));
+    ShowWindow(MainWindow, SW_SHOW);
+    BuildAlphaMask();
+    SetWindowPos(MainWindow, HWND_TOP, WindowOrigin.x, WindowOrigin.y, WindowSize.width, WindowSize.height, 0);
+    PlaceWindow();
+    ComposeFrame();
+    PresentFrame();
+
+    StatusText.Set(LauncherSettings.MsgCheckingVersion);
+    if (FILE* previous = std::fopen("update.dat", "r")) {
+        std::fclose(previous);
+    } else {
+        WriteVersionRecord();
+    }
+    if (!FetchPatchInfo()) {
+        StatusText.Set(LauncherSettings.MsgServerUnreachable);
+        SetStartButtonState(kButtonDisabled);
+    }
+    DeleteFileA(".\\QOR_Installer.exe");
+
+    switch (DecideStartupRoad()) {
+    case UpdateRoad::InstallerUpdate:
+        return StartUpdater(false);
+    case UpdateRoad::LauncherUpdate:
+        return StartUpdater(true);
+    case UpdateRoad::ReinstallClient:
+        StatusText.Set(LauncherSettings.MsgReinstallClient);
+        SetStartButtonState(kButtonDisabled);
+        break;
+    case UpdateRoad::Ready:
+        ShowReady();
+        break;
+    case UpdateRoad::Patch: {
+        unsigned threadId = 0;
+        // Never joined or closed: returning from the entry point ends it with the process.
+        _beginthreadex(nullptr, 0, DownloadWorker, nullptr, 0, &threadId);
+        break;
+    }
+    }
+
+    SetTimer(MainWindow, kTickTimer, kTickMilliseconds, nullptr);
+    PlaceWindow();
+    LaunchReady = 1;
+
+    MSG message;
+    while (GetMessageA(&message, nullptr, 0, 0)) {
+        TranslateMessage(&message);
+        DispatchMessageA(&message);
+    }
+    ReleaseEverything();
+    return static_cast<int>(message.wParam);
+}

@@ -1,0 +1,191 @@
+// ComposeFrame and PresentFrame: one frame of the window into the back buffer, then onto the screen.
+#include <windows.h>
+
+#include <cstring>
+
+#include "common/bounded_text.h"
+#include "common/display_state.h"
+#include "common/win32_handle.h"
+#include "settings/launcher_settings.h"
+#include "settings/layout_values.h"
+#include "shell/process_state.h"
+#include "skin/pixels.h"
+#include "skin/skin_win32.h"
+#include "update/versions.h"
+
+namespace {
+
+constexpr std::size_t kDrawCopySize = 256;
+constexpr COLORREF kOutlineGrey = 0x00666666;
+constexpr COLORREF kOutlineBlack = 0x00000000;
+
+// The last-drawn record; its built-in values differ from the start-up state so the first
+// call always draws.
+int32_t DrawnButtonStates[kButtonCount] = {1, 1, 1, 1};
+int32_t DrawnProgressCurrent = 100;
+int32_t DrawnProgressTotal = 100;
+char DrawnStatusText[SharedText::kSize] = {0};
+
+// What the back buffer holds now. In the ready state the record is rewritten on every call,
+// yet the picture stays the same; redrawing it would change no presented pixel.
+struct ComposedFrame {
+    bool valid;
+    int32_t buttons[kButtonCount];
+    int32_t current;
+    int32_t total;
+    char text[SharedText::kSize];
+} Composed = {};
+
+void Blit(HDC target, HDC source, HBITMAP picture, int x, int y, int width, int height) {
+    if (!picture || width <= 0 || height <= 0) return;
+    ScopedSelect select(source, picture);
+    BitBlt(target, x, y, width, height, source, 0, 0, SRCCOPY);
+}
+
+// Cuts text to fit kDrawCopySize without splitting a double-byte character.
+void MakeDrawingCopy(const char* text, char (&copy)[kDrawCopySize]) {
+    std::size_t end = 0;
+    const char* p = text;
+    while (*p) {
+        const char* next = CharNextA(p);
+        std::size_t nextEnd = static_cast<std::size_t>(next - text);
+        if (nextEnd >= kDrawCopySize || next == p) break;
+        end = nextEnd;
+        p = next;
+    }
+    std::memcpy(copy, text, end);
+    copy[end] = '\0';
+}
+
+void DrawStatusLine(HDC dc) {
+    char copy[kDrawCopySize];
+    MakeDrawingCopy(DrawnStatusText, copy);
+    wchar_t wide[kDrawCopySize];
+    int units = MultiByteToWideChar(CP_ACP, 0, copy, -1, wide, kDrawCopySize);
+    if (units <= 1) return;  // nothing but the terminator
+    --units;
+    static const struct { int dx, dy; COLORREF colour; bool text; } kPasses[9] = {
+        {1, 1, kOutlineGrey, false},  {-1, -1, kOutlineGrey, false}, {1, -1, kOutlineGrey, false},
+        {-1, 1, kOutlineGrey, false}, {1, 0, kOutlineBlack, false},  {-1, 0, kOutlineBlack, false},
+        {0, 1, kOutlineBlack, false}, {0, -1, kOutlineBlack, false}, {0, 0, 0, true},
+    };
+    for (const auto& pass : kPasses) {
+        SetTextColor(dc, pass.text ? TextColor : pass.colour);
+        TextOutW(dc, TextX + pass.dx, TextY + pass.dy, wide, units);
+    }
+}
+
+void DrawVersionLabel(HDC dc) {
+    char label[256] = {0};
+    FormatText(label, sizeof label, "l%d.%d.%d.%d %s", static_cast<int>(LauncherVersion.field[0]),
+               static_cast<int>(LauncherVersion.field[1]), static_cast<int>(LauncherVersion.field[2]),
+               static_cast<int>(LauncherVersion.field[3]), LauncherSettings.ChannelName);
+    SetTextColor(dc, TextColor);
+    TextOutA(dc, 20, 55, label, static_cast<int>(std::strlen(label)));
+}
+
+bool RecordMatchesShared() {
+    for (int i = 0; i < kButtonCount; ++i)
+        if (ButtonStates[i].load() != DrawnButtonStates[i]) return false;
+    return ProgressCurrent.load() == DrawnProgressCurrent && ProgressTotal.load() == DrawnProgressTotal &&
+           StatusText.Equals(DrawnStatusText);
+}
+
+bool ComposedMatchesRecord() {
+    if (!Composed.valid) return false;
+    for (int i = 0; i < kButtonCount; ++i)
+        if (Composed.buttons[i] != DrawnButtonStates[i]) return false;
+    return Composed.current == DrawnProgressCurrent && Composed.total == DrawnProgressTotal &&
+           std::strcmp(Composed.text, DrawnStatusText) == 0;
+}
+
+void DrawFrame() {
+    MemoryDc dc(CreateCompatibleDC(nullptr));
+    MemoryDc source(CreateCompatibleDC(nullptr));
+    if (!dc || !source || !BackBuffer) return;
+    {
+        ScopedSelect selectBuffer(dc.Get(), BackBuffer);
+        Blit(dc.Get(), source.Get(), BackgroundImage, 0, 0, WindowSize.width, WindowSize.height);
+        for (int b = 0; b < kButtonCount; ++b) {
+            int32_t s = DrawnButtonStates[b];
+            if (s == kButtonNormal && b != kStartButton) continue;
+            const ElementRect& r = ElementRects[b];
+            int index = 3 * b + s - 1;
+            if (index < 0 || index >= 12) continue;
+            Blit(dc.Get(), source.Get(), SkinImages[index], r.left, r.top, r.right - r.left, r.bottom - r.top);
+        }
+        const ElementRect& upper = ElementRects[kElementBarCurrent];
+        const ElementRect& lower = ElementRects[kElementBarTotal];
+        Blit(dc.Get(), source.Get(), SkinImages[12], upper.left, upper.top,
+             BarFillWidth(upper.right - upper.left, DrawnProgressCurrent), upper.bottom - upper.top);
+        Blit(dc.Get(), source.Get(), SkinImages[13], lower.left, lower.top,
+             BarFillWidth(lower.right - lower.left, DrawnProgressTotal), lower.bottom - lower.top);
+
+        SetBkMode(dc.Get(), TRANSPARENT);
+        ScopedSelect selectFont(dc.Get(), SkinFont);
+        DrawStatusLine(dc.Get());
+        DrawVersionLabel(dc.Get());
+        GdiFlush();
+    }
+    std::size_t pixels = static_cast<std::size_t>(WindowSize.width) * static_cast<std::size_t>(WindowSize.height);
+    if (BackBufferPixels && AlphaMask) ApplyOpacity(BackBufferPixels, AlphaMask, pixels);
+}
+
+}  // namespace
+
+bool ComposeFrame() {
+    if (QuitRequested.load()) return false;
+    if (RecordMatchesShared()) return false;
+
+    for (int i = 0; i < kButtonCount; ++i) DrawnButtonStates[i] = ButtonStates[i].load();
+    DrawnProgressCurrent = ProgressCurrent.load();
+    DrawnProgressTotal = ProgressTotal.load();
+    StatusText.CopyTo(DrawnStatusText, sizeof DrawnStatusText);
+    // The start button's normal look is its pressed picture.
+    if (DrawnButtonStates[kStartButton] == kButtonNormal) DrawnButtonStates[kStartButton] = kButtonPressed;
+
+    if (!ComposedMatchesRecord()) {
+        DrawFrame();
+        Composed.valid = true;
+        std::memcpy(Composed.buttons, DrawnButtonStates, sizeof Composed.buttons);
+        Composed.current = DrawnProgressCurrent;
+        Composed.total = DrawnProgressTotal;
+        std::memcpy(Composed.text, DrawnStatusText, sizeof Composed.text);
+    }
+    return true;
+}
+
+void PresentFrame() {
+    HDC screen = GetDC(nullptr);
+    if (!screen) return;
+    HDC memory = CreateCompatibleDC(screen);
+    if (!memory) {
+        ReleaseDC(nullptr, screen);
+        return;
+    }
+    HGDIOBJ previous = SelectObject(memory, BackBuffer);
+    if (OsMajorVersion >= 5) {
+        POINT destination = {LayeredPlacement.x, LayeredPlacement.y};
+        SIZE size = {LayeredPlacement.width, LayeredPlacement.height};
+        POINT source = {0, 0};
+        BLENDFUNCTION blend = {AC_SRC_OVER, 0, 255, AC_SRC_ALPHA};
+        UpdateLayeredWindow(MainWindow, screen, &destination, &size, memory, &source, 0, &blend, ULW_ALPHA);
+    } else {
+        HDC window = GetDC(MainWindow);
+        if (window) {
+            BitBlt(window, 0, 0, WindowSize.width, WindowSize.height, memory, 0, 0, SRCCOPY);
+            ReleaseDC(MainWindow, window);
+        }
+    }
+    SelectObject(memory, previous);
+    DeleteDC(memory);
+    ReleaseDC(nullptr, screen);
+}
+
+void ResetDrawnRecord() {
+    for (int32_t& s : DrawnButtonStates) s = 1;
+    DrawnProgressCurrent = 100;
+    DrawnProgressTotal = 100;
+    DrawnStatusText[0] = '\0';
+    Composed.valid = false;
+}

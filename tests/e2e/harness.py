@@ -1,0 +1,376 @@
+"""End-to-end harness: runs the real launcher.exe under Wine on the test display, drives it
+with xdotool, reads its pixels from screenshots, probes its message boxes, and bounds every
+process it starts in time, ending each by its own pid."""
+import json
+import os
+import shutil
+import signal
+import struct
+import subprocess
+import time
+from pathlib import Path
+
+ROOT = Path(__file__).resolve().parents[2]
+BUILD = Path(os.environ.get("TEST_BUILD_DIR", ROOT / "build" / "win"))
+STATE = Path(os.environ.get("TEST_PATCH_STATE", BUILD / "patch-server"))
+PORT = int(os.environ.get("TEST_PATCH_PORT", "48443"))
+BASE_PATH = "/Setup/live/StandaloneWindows64"
+BASE_URL = f"https://127.0.0.1:{PORT}{BASE_PATH}"
+WINE_RUN = ROOT / "scripts" / "wine-run.sh"
+TITLE = "QOR Launcher"
+INSTALLER_KEY = r"HKLM\SOFTWARE\Microsoft\Windows\CurrentVersion\App Paths\Brevanta.exe"
+
+
+def wine_env(extra=None):
+    env = dict(os.environ)
+    env.setdefault("WINEPREFIX", str(ROOT / "build" / "wineprefix"))
+    env.setdefault("WINEDEBUG", "-all")
+    if extra:
+        env.update(extra)
+    return env
+
+
+def run_wine(args, timeout=60, cwd=None, check=False):
+    """Runs a Windows program to its end (bounded) and returns the CompletedProcess."""
+    env = wine_env({"WINE_RUN_TIMEOUT": str(int(timeout))})
+    return subprocess.run([str(WINE_RUN), *map(str, args)], cwd=cwd, env=env, capture_output=True,
+                          timeout=timeout + 15, check=check)
+
+
+def windows_path(path):
+    return "Z:" + str(Path(path).resolve()).replace("/", "\\")
+
+
+def reg(*args):
+    return subprocess.run(["timeout", "60", "wine", "reg", *args], env=wine_env(), capture_output=True)
+
+
+def set_installed_installer(version):
+    if version is None:
+        reg("delete", INSTALLER_KEY, "/f")
+    else:
+        reg("add", INSTALLER_KEY, "/v", "InstallerVersion", "/d", version, "/f")
+
+
+# ---- the version record: the same cipher the launcher uses -------------------------------
+
+def _aes_tables():
+    sbox = [0] * 256
+    inv = [0] * 256
+
+    def mul(a, b):
+        p = 0
+        while b:
+            if b & 1:
+                p ^= a
+            a = ((a << 1) ^ (0x1B if a & 0x80 else 0)) & 0xFF
+            b >>= 1
+        return p
+    for i in range(256):
+        x = next((j for j in range(1, 256) if mul(i, j) == 1), 0) if i else 0
+        s = x
+        for _ in range(4):
+            x = ((x << 1) | (x >> 7)) & 0xFF
+            s ^= x
+        sbox[i] = s ^ 0x63
+        inv[sbox[i]] = i
+    return sbox, inv, mul
+
+
+SBOX, INV_SBOX, GMUL = _aes_tables()
+
+
+def _expand(key):
+    w = [list(key[i:i + 4]) for i in range(0, 32, 4)]
+    rcon = 1
+    for i in range(8, 60):
+        t = list(w[i - 1])
+        if i % 8 == 0:
+            t = [SBOX[t[1]] ^ rcon, SBOX[t[2]], SBOX[t[3]], SBOX[t[0]]]
+            rcon = ((rcon << 1) ^ (0x1B if rcon & 0x80 else 0)) & 0xFF
+        elif i % 8 == 4:
+            t = [SBOX[b] for b in t]
+        w.append([a ^ b for a, b in zip(w[i - 8], t)])
+    return [sum(w[r * 4:r * 4 + 4], []) for r in range(15)]
+
+
+def _decrypt_block(rk, block):
+    s = [a ^ b for a, b in zip(block, rk[14])]
+    for rnd in range(13, -1, -1):
+        s = [s[((c - r) % 4) * 4 + r] for c in range(4) for r in range(4)]  # inverse shift rows
+        s = [INV_SBOX[b] for b in s]
+        s = [a ^ b for a, b in zip(s, rk[rnd])]
+        if rnd:
+            out = []
+            for c in range(4):
+                a = s[c * 4:c * 4 + 4]
+                out += [GMUL(a[0], 14) ^ GMUL(a[1], 11) ^ GMUL(a[2], 13) ^ GMUL(a[3], 9),
+                        GMUL(a[0], 9) ^ GMUL(a[1], 14) ^ GMUL(a[2], 11) ^ GMUL(a[3], 13),
+                        GMUL(a[0], 13) ^ GMUL(a[1], 9) ^ GMUL(a[2], 14) ^ GMUL(a[3], 11),
+                        GMUL(a[0], 11) ^ GMUL(a[1], 13) ^ GMUL(a[2], 9) ^ GMUL(a[3], 14)]
+            s = out
+    return bytes(s)
+
+
+def _encrypt_block(rk, block):
+    s = [a ^ b for a, b in zip(block, rk[0])]
+    for rnd in range(1, 15):
+        s = [SBOX[b] for b in s]
+        s = [s[((c + r) % 4) * 4 + r] for c in range(4) for r in range(4)]
+        if rnd != 14:
+            out = []
+            for c in range(4):
+                a = s[c * 4:c * 4 + 4]
+                out += [GMUL(a[0], 2) ^ GMUL(a[1], 3) ^ a[2] ^ a[3],
+                        a[0] ^ GMUL(a[1], 2) ^ GMUL(a[2], 3) ^ a[3],
+                        a[0] ^ a[1] ^ GMUL(a[2], 2) ^ GMUL(a[3], 3),
+                        GMUL(a[0], 3) ^ a[1] ^ a[2] ^ GMUL(a[3], 2)]
+            s = out
+        s = [a ^ b for a, b in zip(s, rk[rnd])]
+    return bytes(s)
+
+
+CONFIG_KEY = b"5ka8@tromvi"
+
+
+def encrypt_record(version):
+    plain = f"[Version] {version}\n".encode()
+    salt = bytes((i * 37 + 11) & 0xFF for i in range(32 - len(CONFIG_KEY)))
+    rk = _expand(CONFIG_KEY + salt)
+    pad = (16 - len(plain) % 16) % 16
+    plain += b"\0" * pad
+    return salt + bytes([pad]) + b"".join(_encrypt_block(rk, plain[i:i + 16]) for i in range(0, len(plain), 16))
+
+
+def decrypt_record(data):
+    s = 32 - len(CONFIG_KEY)
+    rk = _expand(CONFIG_KEY + data[:s])
+    body = b"".join(_decrypt_block(rk, data[i:i + 16]) for i in range(s + 1, len(data) - 15, 16))
+    return body[:len(data) - s - 1 - data[s]].decode("latin-1")
+
+
+def record_version(folder):
+    text = decrypt_record((Path(folder) / "config").read_bytes())
+    return int(text.split()[1])
+
+
+# ---- the patch server of the test run ------------------------------------------------------
+
+class PatchServer:
+    """The CTest fixture's server: its served folder, faults and request log."""
+
+    root = STATE / "root"
+
+    def reset(self, patch_info=None):
+        if self.root.exists():
+            shutil.rmtree(self.root)
+        (self.root / "Player").mkdir(parents=True)
+        self.set_faults([])
+        if patch_info is not None:
+            self.put("LauncherPatchInfo.txt", patch_info)
+
+    def put(self, relative, data):
+        target = self.root / relative
+        target.parent.mkdir(parents=True, exist_ok=True)
+        target.write_bytes(data.encode() if isinstance(data, str) else data)
+        return target
+
+    def set_faults(self, rules):
+        import ssl
+        import http.client
+        context = ssl.create_default_context(cafile=str(STATE / "certs" / "ca.pem"))
+        connection = http.client.HTTPSConnection("127.0.0.1", PORT, context=context, timeout=10)
+        body = json.dumps(rules)
+        connection.request("POST" if rules else "DELETE", "/__control/faults", body=body,
+                           headers={"Content-Type": "application/json"})
+        response = connection.getresponse()
+        response.read()
+        connection.close()
+        assert 200 <= response.status < 300, response.status
+
+    def log_mark(self):
+        log = STATE / "requests.log"
+        return log.stat().st_size if log.exists() else 0
+
+    def requests_since(self, mark):
+        log = STATE / "requests.log"
+        with log.open("rb") as f:
+            f.seek(mark)
+            return [json.loads(line) for line in f.read().decode().splitlines() if line.strip()]
+
+
+# ---- screenshots ---------------------------------------------------------------------------
+
+def screenshot(path=None):
+    from PIL import Image
+    target = Path(path) if path else Path("/tmp") / f"launcher-shot-{os.getpid()}.png"
+    subprocess.run(["timeout", "20", "import", "-window", "root", str(target)], check=True, capture_output=True)
+    image = Image.open(target).convert("RGB")
+    image.load()
+    return image
+
+
+def read_bmp_pixel(path, x, y):
+    """(r, g, b) of pixel (x, y), top-left origin, of an uncompressed bottom-up BMP."""
+    data = Path(path).read_bytes()
+    offset = struct.unpack_from("<I", data, 10)[0]
+    width, height = struct.unpack_from("<ii", data, 18)
+    bpp = struct.unpack_from("<H", data, 28)[0]
+    row = ((width * bpp // 8) + 3) & ~3
+    row_index = height - 1 - y if height > 0 else y
+    i = offset + row_index * row + x * (bpp // 8)
+    b, g, r = data[i], data[i + 1], data[i + 2]
+    return (r, g, b)
+
+
+def skin_pixel(resource, x, y):
+    return read_bmp_pixel(BUILD / "skin" / f"{resource}.bmp", x, y)
+
+
+def near(a, b, tolerance=8):
+    return all(abs(p - q) <= tolerance for p, q in zip(a, b))
+
+
+# ---- X input -------------------------------------------------------------------------------
+
+def xdotool(*args, timeout=20):
+    return subprocess.run(["timeout", str(timeout), "xdotool", *map(str, args)], capture_output=True, text=True)
+
+
+def find_windows(name=TITLE):
+    out = xdotool("search", "--onlyvisible", "--name", f"^{name}$").stdout.split()
+    return [int(w) for w in out]
+
+
+def window_geometry(window_id):
+    # A window that is being mapped can answer without a geometry for a moment.
+    for _ in range(50):
+        result = xdotool("getwindowgeometry", "--shell", window_id)
+        values = dict(line.split("=", 1) for line in result.stdout.split() if "=" in line)
+        if all(k in values for k in ("X", "Y", "WIDTH", "HEIGHT")):
+            return int(values["X"]), int(values["Y"]), int(values["WIDTH"]), int(values["HEIGHT"])
+        time.sleep(0.1)
+    raise AssertionError(f"no geometry for window {window_id}: {result.stdout!r} {result.stderr!r}")
+
+
+def move_pointer(x, y):
+    xdotool("mousemove", "--sync", x, y)
+
+
+def press(x, y):
+    move_pointer(x, y)
+    time.sleep(0.15)
+    xdotool("mousedown", 1)
+
+
+def release():
+    xdotool("mouseup", 1)
+
+
+def click(x, y):
+    press(x, y)
+    time.sleep(0.15)
+    release()
+
+
+def system_metrics():
+    result = run_wine([BUILD / "print_metrics.exe"], timeout=30)
+    return json.loads(result.stdout.decode().strip().splitlines()[-1])
+
+
+def probe_box(caption, dismiss=True, timeout_ms=15000):
+    args = [BUILD / "box_probe.exe", caption.encode().hex(), "--timeout", str(timeout_ms)]
+    if dismiss:
+        args.append("--dismiss")
+    result = run_wine(args, timeout=timeout_ms / 1000 + 20)
+    lines = result.stdout.decode("utf-8", "replace").strip().splitlines()
+    return json.loads(lines[-1]) if lines else {"found": False}
+
+
+# ---- one launcher run in a folder of its own ------------------------------------------------
+
+class Launcher:
+    def __init__(self, folder):
+        self.folder = Path(folder)
+        self.folder.mkdir(parents=True, exist_ok=True)
+        shutil.copy2(BUILD / "launcher.exe", self.folder / "launcher.exe")
+        self.process = None
+        self.exit_code = None
+
+    def add_stand_in(self, name):
+        shutil.copy2(BUILD / "stand_in.exe", self.folder / name)
+
+    def started_record(self, name):
+        path = self.folder / f"{name}.started.txt"
+        if not path.exists():
+            return None
+        values = {}
+        for line in path.read_text("latin-1").splitlines():
+            key, _, value = line.partition("=")
+            values[key] = value
+        return values
+
+    def write_config(self, version):
+        (self.folder / "config").write_bytes(encrypt_record(version))
+
+    def version(self):
+        return record_version(self.folder)
+
+    def start(self, *args, timeout=120):
+        env = wine_env({"WINE_RUN_TIMEOUT": str(int(timeout))})
+        self.process = subprocess.Popen([str(WINE_RUN), "launcher.exe", *args], cwd=self.folder, env=env,
+                                        stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL,
+                                        start_new_session=True)
+        return self
+
+    def wait_window(self, timeout=30):
+        deadline = time.time() + timeout
+        while time.time() < deadline:
+            windows = find_windows()
+            if windows:
+                time.sleep(0.5)  # first frame and placement
+                return windows[0]
+            if self.process.poll() is not None:
+                raise AssertionError(f"launcher exited with {self.process.returncode} before showing its window")
+            time.sleep(0.2)
+        raise AssertionError("the launcher window did not appear")
+
+    def origin(self):
+        x, y, _, _ = window_geometry(self.wait_window())
+        return x, y
+
+    def wait(self, timeout=30):
+        try:
+            self.exit_code = self.process.wait(timeout=timeout)
+        except subprocess.TimeoutExpired:
+            return None
+        return self.exit_code
+
+    def running(self):
+        return self.process is not None and self.process.poll() is None
+
+    def stop(self):
+        if self.process and self.process.poll() is None:
+            try:
+                os.killpg(self.process.pid, signal.SIGTERM)
+            except ProcessLookupError:
+                pass
+            try:
+                self.process.wait(timeout=10)
+            except subprocess.TimeoutExpired:
+                os.killpg(self.process.pid, signal.SIGKILL)
+                self.process.wait(timeout=10)
+        # Leftover windows of a killed launcher must not confuse the next test.
+        deadline = time.time() + 10
+        while find_windows() and time.time() < deadline:
+            time.sleep(0.2)
+
+
+def wait_until(predicate, timeout=20, interval=0.2):
+    deadline = time.time() + timeout
+    while time.time() < deadline:
+        value = predicate()
+        if value:
+            return value
+        time.sleep(interval)
+    return predicate()
