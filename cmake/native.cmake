@@ -21,8 +21,13 @@ set_tests_properties(unit_tests_native PROPERTIES
 file(GLOB NATIVE_BENCH_SOURCES CONFIGURE_DEPENDS "${CMAKE_SOURCE_DIR}/bench/*_native_bench.cpp")
 foreach(source IN LISTS NATIVE_BENCH_SOURCES)
   get_filename_component(name "${source}" NAME_WE)
-  add_executable(${name} ${source} ${LAUNCHER_PORTABLE_SOURCES} ${LAUNCHER_POSIX_SOURCES})
+  add_executable(${name} ${source} "${CMAKE_SOURCE_DIR}/src/skin/pixels.cpp")
   target_include_directories(${name} PRIVATE "${CMAKE_SOURCE_DIR}/src" "${CMAKE_BINARY_DIR}/generated")
   target_compile_options(${name} PRIVATE -O2 ${LAUNCHER_CHARSET})
   target_link_libraries(${name} PRIVATE Threads::Threads)
 endforeach()
+
+# The Python tools: the test patch server and the skin generator.
+add_test(NAME python_tools COMMAND /usr/bin/python3 -m pytest -q -p no:cacheprovider
+         "${CMAKE_SOURCE_DIR}/tests/support" "${CMAKE_SOURCE_DIR}/tests/skin")
+set_tests_properties(python_tools PROPERTIES TIMEOUT 300)

@@ -2,6 +2,7 @@
 #include <windows.h>
 
 #include <cstring>
+#include <vector>
 
 #include "common/bounded_text.h"
 #include "common/display_state.h"
@@ -9,6 +10,7 @@
 #include "settings/launcher_settings.h"
 #include "settings/layout_values.h"
 #include "shell/process_state.h"
+#include "skin/frame_regions.h"
 #include "skin/pixels.h"
 #include "skin/skin_win32.h"
 #include "update/versions.h"
@@ -36,10 +38,11 @@ struct ComposedFrame {
     char text[SharedText::kSize];
 } Composed = {};
 
-void Blit(HDC target, HDC source, HBITMAP picture, int x, int y, int width, int height) {
+// Copies the picture's top-left corner, or with sourceAtTarget the same place of the picture.
+void Blit(HDC target, HDC source, HBITMAP picture, int x, int y, int width, int height, bool sourceAtTarget = false) {
     if (!picture || width <= 0 || height <= 0) return;
     ScopedSelect select(source, picture);
-    BitBlt(target, x, y, width, height, source, 0, 0, SRCCOPY);
+    BitBlt(target, x, y, width, height, source, sourceAtTarget ? x : 0, sourceAtTarget ? y : 0, SRCCOPY);
 }
 
 // Cuts text to fit kDrawCopySize without splitting a double-byte character.
@@ -99,13 +102,40 @@ bool ComposedMatchesRecord() {
            std::strcmp(Composed.text, DrawnStatusText) == 0;
 }
 
+// Outside the buttons, the bars and the two text lines a frame is the premultiplied
+// background that BuildAlphaMask left in the buffer, and no frame ever draws there. So after
+// the first frame only those parts are restored, drawn and given their opacity again: the
+// presented pixels are the same as with a whole-window redraw.
+struct ChangingParts {
+    bool ready;
+    std::vector<ElementRect> rects;
+    std::vector<RowSpan> spans;
+} Parts = {};
+
+void FindChangingParts(HDC dc) {
+    Parts.rects.assign(ElementRects, ElementRects + kElementCount);
+    TEXTMETRICW metrics;
+    int32_t lineHeight = GetTextMetricsW(dc, &metrics) ? metrics.tmHeight + metrics.tmExternalLeading : FontHeight;
+    // Text may overhang its cell (outline, bold, diacritics): keep a margin, full width.
+    constexpr int32_t kMargin = 4;
+    Parts.rects.push_back({0, TextY - 1 - kMargin, WindowSize.width, TextY + 1 + lineHeight + kMargin});
+    Parts.rects.push_back({0, 55 - kMargin, WindowSize.width, 55 + lineHeight + kMargin});
+    Parts.spans = MergeIntoRowSpans(Parts.rects.data(), Parts.rects.size(), WindowSize.width, WindowSize.height);
+}
+
 void DrawFrame() {
     MemoryDc dc(CreateCompatibleDC(nullptr));
     MemoryDc source(CreateCompatibleDC(nullptr));
     if (!dc || !source || !BackBuffer) return;
+    bool partial = Parts.ready;
     {
         ScopedSelect selectBuffer(dc.Get(), BackBuffer);
-        Blit(dc.Get(), source.Get(), BackgroundImage, 0, 0, WindowSize.width, WindowSize.height);
+        if (!partial) {
+            Blit(dc.Get(), source.Get(), BackgroundImage, 0, 0, WindowSize.width, WindowSize.height);
+        } else {
+            for (const ElementRect& r : Parts.rects)
+                Blit(dc.Get(), source.Get(), BackgroundImage, r.left, r.top, r.right - r.left, r.bottom - r.top, true);
+        }
         for (int b = 0; b < kButtonCount; ++b) {
             int32_t s = DrawnButtonStates[b];
             if (s == kButtonNormal && b != kStartButton) continue;
@@ -125,10 +155,17 @@ void DrawFrame() {
         ScopedSelect selectFont(dc.Get(), SkinFont);
         DrawStatusLine(dc.Get());
         DrawVersionLabel(dc.Get());
+        if (!Parts.ready) FindChangingParts(dc.Get());
         GdiFlush();
     }
-    std::size_t pixels = static_cast<std::size_t>(WindowSize.width) * static_cast<std::size_t>(WindowSize.height);
-    if (BackBufferPixels && AlphaMask) ApplyOpacity(BackBufferPixels, AlphaMask, pixels);
+    if (!BackBufferPixels || !AlphaMask) return;
+    if (partial) {
+        ApplyOpacityToSpans(BackBufferPixels, AlphaMask, WindowSize.width, WindowSize.height, Parts.spans);
+    } else {
+        std::size_t pixels = static_cast<std::size_t>(WindowSize.width) * static_cast<std::size_t>(WindowSize.height);
+        ApplyOpacity(BackBufferPixels, AlphaMask, pixels);
+        Parts.ready = true;
+    }
 }
 
 }  // namespace
@@ -188,4 +225,5 @@ void ResetDrawnRecord() {
     DrawnProgressTotal = 100;
     DrawnStatusText[0] = '\0';
     Composed.valid = false;
+    Parts.ready = false;
 }

@@ -1,0 +1,16 @@
+#!/bin/bash
+# Builds and runs the benchmarks; prints figures only (no pass or fail on timings).
+set -euo pipefail
+source "$(dirname "${BASH_SOURCE[0]}")/../scripts/env.sh"
+"$ROOT/scripts/setup.sh"
+configure_native
+cmake --build "$NATIVE_BUILD" -j"$JOBS" --target opacity_native_bench
+configure_win
+cmake --build "$WIN_BUILD" -j"$JOBS"
+trap 'stop_wineserver; stop_display' EXIT
+ensure_display
+prepare_prefix
+echo "== frame"
+"$NATIVE_BUILD/opacity_native_bench"
+"$ROOT/scripts/wine-run.sh" "$WIN_BUILD/frame_win32_bench.exe"
+/usr/bin/python3 "$ROOT/bench/idle_cpu.py"

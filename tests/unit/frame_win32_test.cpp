@@ -1,0 +1,143 @@
+// ComposeFrame on the real skin resources: the change test, the start button's normal look,
+// cropped bars, quitting.
+#include <gtest/gtest.h>
+
+#include <windows.h>
+
+#include <cstdlib>
+#include <cstring>
+#include <vector>
+
+#include "common/display_state.h"
+#include "settings/layout_values.h"
+#include "shell/process_state.h"
+#include "skin/skin_win32.h"
+
+namespace {
+
+class Frame : public ::testing::Test {
+protected:
+    static void SetUpTestSuite() {
+        LoadSkinImages(GetModuleHandleA(nullptr));
+        ApplySettings();
+        CompleteElementRects();
+        SIZE size = BitmapSize(BackgroundImage);
+        WindowSize = {size.cx, size.cy};
+        BackBuffer = CreateBackBuffer(WindowSize.width, WindowSize.height, &BackBufferPixels);
+        AlphaMask = static_cast<uint8_t*>(std::malloc(static_cast<size_t>(size.cx) * size.cy));
+        BuildAlphaMask();
+        SkinFont = CreateSkinFont();
+    }
+    void SetUp() override {
+        ResetDisplayState();
+        ResetDrawnRecord();
+    }
+
+    // Pixel (x, y) of the picture, top-left origin, as 0x00RRGGBB with its alpha dropped.
+    static uint32_t BufferPixel(int x, int y) {
+        const uint8_t* p = BackBufferPixels + (static_cast<size_t>(WindowSize.height - 1 - y) * WindowSize.width + x) * 4;
+        return (p[2] << 16) | (p[1] << 8) | p[0];
+    }
+    static uint32_t ImagePixel(HBITMAP image, int x, int y) {
+        HDC dc = CreateCompatibleDC(nullptr);
+        HGDIOBJ old = SelectObject(dc, image);
+        COLORREF c = GetPixel(dc, x, y);
+        SelectObject(dc, old);
+        DeleteDC(dc);
+        return (GetRValue(c) << 16) | (GetGValue(c) << 8) | GetBValue(c);
+    }
+};
+
+}  // namespace
+
+TEST_F(Frame, SkinHasTheLayoutSizes) {
+    EXPECT_EQ(649, WindowSize.width);
+    EXPECT_EQ(489, WindowSize.height);
+    const ElementRect expected[6] = {{20, 349, 134, 463}, {335, 364, 429, 403}, {138, 364, 232, 403},
+                                     {237, 364, 331, 403}, {141, 430, 417, 437}, {141, 418, 417, 425}};
+    for (int i = 0; i < 6; ++i) {
+        EXPECT_EQ(expected[i].left, ElementRects[i].left) << i;
+        EXPECT_EQ(expected[i].top, ElementRects[i].top) << i;
+        EXPECT_EQ(expected[i].right, ElementRects[i].right) << i;
+        EXPECT_EQ(expected[i].bottom, ElementRects[i].bottom) << i;
+    }
+    // Above the panel the mask is black: nothing there, not even colour.
+    EXPECT_EQ(0u, AlphaMask[static_cast<size_t>(WindowSize.height - 1 - 10) * WindowSize.width + 300]);
+}
+
+TEST_F(Frame, UnchangedStateDrawsNothingMore) {
+    EXPECT_TRUE(ComposeFrame());
+    EXPECT_FALSE(ComposeFrame());
+    ButtonStates[kExitButton] = kButtonHover;  // a hover alone makes a new frame
+    EXPECT_TRUE(ComposeFrame());
+    EXPECT_FALSE(ComposeFrame());
+    StatusText.Set("Downloading file (a.zip)");
+    EXPECT_TRUE(ComposeFrame());
+    EXPECT_FALSE(ComposeFrame());
+}
+
+TEST_F(Frame, EnabledStartButtonComposesEveryTimeWithItsPressedPicture) {
+    SetStartButtonState(kButtonNormal);
+    EXPECT_TRUE(ComposeFrame());
+    EXPECT_TRUE(ComposeFrame());
+    EXPECT_TRUE(ComposeFrame());
+    // Inside the start button the frame shows picture 208 (entry 1), opaque there.
+    EXPECT_EQ(ImagePixel(SkinImages[1], 57, 57), BufferPixel(20 + 57, 349 + 57));
+    SetStartButtonState(kButtonDisabled);
+    EXPECT_TRUE(ComposeFrame());
+    EXPECT_EQ(ImagePixel(SkinImages[2], 57, 57), BufferPixel(20 + 57, 349 + 57));
+    EXPECT_FALSE(ComposeFrame());
+}
+
+TEST_F(Frame, BarsAreCroppedNotStretched) {
+    ProgressCurrent = 33;
+    ProgressTotal = 50;
+    ASSERT_TRUE(ComposeFrame());
+    EXPECT_EQ(ImagePixel(SkinImages[12], 90, 3), BufferPixel(141 + 90, 418 + 3));
+    EXPECT_NE(ImagePixel(SkinImages[12], 91, 3), BufferPixel(141 + 91, 418 + 3));
+    EXPECT_EQ(ImagePixel(SkinImages[13], 137, 3), BufferPixel(141 + 137, 430 + 3));
+    EXPECT_EQ(ImagePixel(BackgroundImage, 141 + 138, 433), BufferPixel(141 + 138, 430 + 3));
+    ProgressCurrent = 100;
+    ASSERT_TRUE(ComposeFrame());
+    EXPECT_EQ(ImagePixel(SkinImages[12], 275, 3), BufferPixel(141 + 275, 418 + 3));
+}
+
+TEST_F(Frame, StatusTextIsDrawnAndAQuitStopsComposing) {
+    StatusText.Set("");
+    ASSERT_TRUE(ComposeFrame());
+    uint32_t empty = BufferPixel(TextX + 3, TextY + 5);
+    StatusText.Set("\xB0\xA1\xB0\xA1 WWWW MMMM");  // CP949 Hangul and Latin
+    ASSERT_TRUE(ComposeFrame());
+    bool changed = false;
+    for (int x = TextX; x < TextX + 60 && !changed; ++x)
+        for (int y = TextY; y < TextY + 12 && !changed; ++y) changed = BufferPixel(x, y) != empty;
+    EXPECT_TRUE(changed);
+    QuitRequested = 1;
+    StatusText.Set("anything new");
+    EXPECT_FALSE(ComposeFrame());
+}
+
+TEST_F(Frame, PartialRedrawPresentsTheSamePixelsAsAWholeRedraw) {
+    const size_t bytes = static_cast<size_t>(WindowSize.width) * WindowSize.height * 4;
+    ASSERT_TRUE(ComposeFrame());  // whole redraw, the changing parts found
+    struct State { int32_t buttons[4]; int32_t current, total; const char* text; };
+    const State states[] = {
+        {{3, 1, 0, 2}, 33, 66, "Downloading file (data/a.zip)"},
+        {{0, 0, 1, 0}, 100, 100, "\xB0\xA1\xB0\xA1 ready 10004"},
+        {{2, 0, 0, 1}, 0, 5, ""},
+    };
+    for (const State& s : states) {
+        for (int i = 0; i < 4; ++i) ButtonStates[i] = s.buttons[i];
+        ProgressCurrent = s.current;
+        ProgressTotal = s.total;
+        StatusText.Set(s.text);
+        ASSERT_TRUE(ComposeFrame());
+        std::vector<uint8_t> partial(BackBufferPixels, BackBufferPixels + bytes);
+        ResetDrawnRecord();
+        ASSERT_TRUE(ComposeFrame());
+        size_t first = 0;
+        while (first < bytes && partial[first] == BackBufferPixels[first]) ++first;
+        EXPECT_EQ(bytes, first) << s.text << ": first difference at x " << (first / 4) % WindowSize.width
+                                << ", y " << WindowSize.height - 1 - static_cast<int>(first / 4 / WindowSize.width);
+    }
+}
