@@ -29,5 +29,5 @@ endforeach()
 
 # The Python tools: the test patch server and the skin generator.
 add_test(NAME python_tools COMMAND /usr/bin/python3 -m pytest -q -p no:cacheprovider
-         "${CMAKE_SOURCE_DIR}/tests/support" "${CMAKE_SOURCE_DIR}/tests/skin")
+         "${CMAKE_SOURCE_DIR}/tests/support" "${CMAKE_SOURCE_DIR}/tests/skin" "${CMAKE_SOURCE_DIR}/tests/tools")
 set_tests_properties(python_tools PROPERTIES TIMEOUT 300)
