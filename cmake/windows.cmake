@@ -56,6 +56,13 @@ foreach(source IN LISTS SUPPORT_PROGRAMS)
   target_link_options(${name} PRIVATE -static -static-libgcc -static-libstdc++)
 endforeach()
 
+# Renders the frame of a display state with the product's own code: the oracle of the pixels
+# that end-to-end tests read off the screen.
+add_executable(render_frame "${CMAKE_SOURCE_DIR}/tests/support/render_frame_win32.cpp" ${LAUNCHER_RESOURCE_FILES}
+                            "${CMAKE_SOURCE_DIR}/src/common/message_box_win32.cpp")
+target_link_libraries(render_frame PRIVATE launcher_core)
+add_dependencies(render_frame skin)
+
 file(GLOB BENCH_SOURCES CONFIGURE_DEPENDS "${CMAKE_SOURCE_DIR}/bench/*_win32_bench.cpp")
 foreach(source IN LISTS BENCH_SOURCES)
   get_filename_component(name "${source}" NAME_WE)

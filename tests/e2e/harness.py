@@ -188,6 +188,35 @@ class PatchServer:
         connection.close()
         assert 200 <= response.status < 300, response.status
 
+    def stop_main(self):
+        """Ends the main server (the launcher then finds nothing on its port)."""
+        pid_file = STATE / "server.pid"
+        if pid_file.exists():
+            pid = int(pid_file.read_text())
+            try:
+                os.kill(pid, signal.SIGTERM)
+            except ProcessLookupError:
+                pass
+            deadline = time.time() + 10
+            while time.time() < deadline:
+                try:
+                    os.kill(pid, 0)
+                except ProcessLookupError:
+                    break
+                time.sleep(0.1)
+        (STATE / "ready.json").unlink(missing_ok=True)
+
+    def start_main(self):
+        """Starts the main server again as the fixture does."""
+        out = open(STATE / "server.out", "a")
+        process = subprocess.Popen(
+            ["/usr/bin/python3", str(ROOT / "tests" / "support" / "patch_server.py"), "--root", str(self.root),
+             "--port", str(PORT), "--certs", str(STATE / "certs"), "--log", str(STATE / "requests.log"),
+             "--control", "--ready-file", str(STATE / "ready.json")],
+            stdout=out, stderr=subprocess.STDOUT, stdin=subprocess.DEVNULL, start_new_session=True)
+        (STATE / "server.pid").write_text(str(process.pid))
+        assert wait_until(lambda: (STATE / "ready.json").exists(), timeout=20), "the patch server did not restart"
+
     def log_mark(self):
         log = STATE / "requests.log"
         return log.stat().st_size if log.exists() else 0
@@ -225,6 +254,67 @@ def read_bmp_pixel(path, x, y):
 
 def skin_pixel(resource, x, y):
     return read_bmp_pixel(BUILD / "skin" / f"{resource}.bmp", x, y)
+
+
+def region(image, origin, box):
+    """The pixels of a box (left, top, right, bottom) in window coordinates."""
+    x, y = origin
+    left, top, right, bottom = box
+    return image.crop((x + left, y + top, x + right, y + bottom))
+
+
+def region_matches_skin(image, origin, resource, at, size, step=7, tolerance=10):
+    """Whether the window shows skin picture `resource` (its top-left part of `size`) at `at`."""
+    x, y = origin
+    ax, ay = at
+    for dx in range(2, size[0] - 2, step):
+        for dy in range(2, size[1] - 2, step):
+            if not near(image.getpixel((x + ax + dx, y + ay + dy)), skin_pixel(resource, dx, dy), tolerance):
+                return False
+    return True
+
+
+def expected_frame(status, buttons=(3, 0, 0, 0), current=0, total=0):
+    """The frame the launcher draws for this display state (status as text, CP949 encoded)."""
+    from PIL import Image
+    out = Path("/tmp") / f"expected-frame-{os.getpid()}.rgb"
+    data = status.encode("cp949").hex() if status else "-"
+    result = run_wine([BUILD / "render_frame.exe", windows_path(out), data, *buttons, current, total], timeout=60)
+    assert result.returncode == 0, result.stderr
+    return Image.frombytes("RGB", (649, 489), out.read_bytes())
+
+
+STATUS_BAND = (136, 334, 649, 358)
+
+
+def status_line_shows(image, origin, status):
+    """Whether the window's status line (the band around it) shows exactly this text."""
+    expected = expected_frame(status).crop(STATUS_BAND)
+    x, y = origin
+    actual = image.crop((x + STATUS_BAND[0], y + STATUS_BAND[1], x + STATUS_BAND[2], y + STATUS_BAND[3]))
+    a, b = actual.tobytes(), expected.tobytes()
+    differing = sum(1 for i in range(0, len(a), 3) if not near(a[i:i + 3], b[i:i + 3], 6))
+    return differing == 0
+
+
+def start_button_look(image, origin):
+    """Which picture the start button shows: 'enabled' (208), 'disabled' (209) or None."""
+    if region_matches_skin(image, origin, 208, (20, 349), (114, 114)):
+        return "enabled"
+    if region_matches_skin(image, origin, 209, (20, 349), (114, 114)):
+        return "disabled"
+    return None
+
+
+def bar_fill(image, origin, top, resource):
+    """How many columns of a bar (at 141, top) show the bar picture rather than the trough."""
+    x, y = origin
+    filled = 0
+    for dx in range(0, 276):
+        if near(image.getpixel((x + 141 + dx, y + top + 3)), skin_pixel(resource, dx, 3), 12) and \
+                not near(skin_pixel(resource, dx, 3), skin_pixel(204, 141 + dx, top + 3), 12):
+            filled = dx + 1
+    return filled
 
 
 def near(a, b, tolerance=8):

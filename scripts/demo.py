@@ -1,0 +1,243 @@
+#!/usr/bin/python3
+"""The demo: a client at 10001, a patch series up to 10004 served over HTTPS on 127.0.0.1,
+and the real launcher patching it under Wine, then starting the (stand-in) game.
+
+Run by scripts/demo.sh after the build. Without a display of the user's it runs on Xvfb,
+saves a screenshot of each stage and presses the start button itself."""
+import json
+import os
+import shutil
+import subprocess
+import sys
+import time
+from pathlib import Path
+
+ROOT = Path(__file__).resolve().parents[1]
+sys.path.insert(0, str(ROOT / "tests" / "e2e"))
+sys.path.insert(0, str(ROOT / "tools"))
+
+DEMO = Path(os.environ["DEMO_BUILD"])
+PORT = int(os.environ["DEMO_PORT"])
+os.environ["TEST_BUILD_DIR"] = str(DEMO)
+os.environ["TEST_PATCH_PORT"] = str(PORT)
+os.environ["TEST_PATCH_STATE"] = str(DEMO / "server")
+
+import harness  # noqa: E402
+import publish_patch  # noqa: E402
+
+HEADLESS = os.environ.get("DEMO_HEADLESS") == "1"
+WORK = DEMO / "run"
+SHOTS = DEMO / "screenshots"
+SERVER = DEMO / "server"
+
+
+def say(text):
+    print(f"demo: {text}", flush=True)
+
+
+def client_tree(version):
+    """The game client as it is at a version: each step changes and adds a few files."""
+    files = {
+        "Brevanta.exe": (DEMO / "stand_in.exe").read_bytes(),
+        "data/base.pak": bytes(range(256)) * 4096,
+        "readme.txt": b"QOR Online client\n",
+    }
+    if version >= 10002:
+        files["data/maps/field01.map"] = b"field01 v2\n" * 200000
+        files["data/sound/bgm01.ogg"] = bytes((i * 7) & 0xFF for i in range(1_500_000))
+    if version >= 10003:
+        files["data/maps/field01.map"] = b"field01 v3\n" * 250000
+        files["data/ui/skin/buttons.dat"] = bytes((i * 13) & 0xFF for i in range(2_000_000))
+        files["readme.txt"] = b"QOR Online client, season 2\n"
+    if version >= 10004:
+        files["data/quests/chapter2.qst"] = b"chapter two\n" * 100000
+    return files
+
+
+def write_tree(folder, files):
+    for name, data in files.items():
+        path = folder / name
+        path.parent.mkdir(parents=True, exist_ok=True)
+        path.write_bytes(data)
+
+
+def make_patch_series():
+    if WORK.exists():
+        shutil.rmtree(WORK)
+    root = SERVER / "root"
+    if root.exists():
+        shutil.rmtree(root)
+    clients = {}
+    for version in (10001, 10002, 10003, 10004):
+        clients[version] = WORK / "clients" / str(version)
+        write_tree(clients[version], client_tree(version))
+    for version in (10002, 10003, 10004):
+        line, changed, _ = publish_patch.publish(clients[version - 1], clients[version], version, root)
+        say(f"published {line!r} ({len(changed)} changed files)")
+    # A plain file beside the archives: a step may carry files that are not archives.
+    (root / "Player" / "notice.txt").write_text("Welcome to season 2!\n")
+    info = root / "LauncherPatchInfo.txt"
+    info.write_text(info.read_text().replace("10004 patch_10004.zip", "10004 patch_10004.zip notice.txt"))
+    return clients
+
+
+def start_server():
+    (SERVER / "root").mkdir(parents=True, exist_ok=True)
+    for f in ("ready.json", "requests.log"):
+        (SERVER / f).unlink(missing_ok=True)
+    log = open(SERVER / "server.out", "w")
+    # Slow enough that the bars can be watched, fast enough to finish in seconds.
+    process = subprocess.Popen(
+        ["/usr/bin/python3", str(ROOT / "tests" / "support" / "patch_server.py"), "--root", str(SERVER / "root"),
+         "--port", str(PORT), "--certs", str(SERVER / "certs"), "--log", str(SERVER / "requests.log"),
+         "--control", "--ready-file", str(SERVER / "ready.json"), "--lifetime", "600",
+         "--fault", "Player/*=slow:3000000"],
+        stdout=log, stderr=subprocess.STDOUT, start_new_session=True)
+    if not harness.wait_until(lambda: (SERVER / "ready.json").exists(), timeout=30):
+        raise SystemExit("demo: the patch server did not start")
+    say(f"patch server on https://127.0.0.1:{PORT}{harness.BASE_PATH} (pid {process.pid})")
+    return process
+
+
+def prepare_player_folder(clients):
+    folder = WORK / "player"
+    shutil.copytree(clients[10001], folder)
+    shutil.copy2(DEMO / "launcher.exe", folder / "launcher.exe")
+    (folder / "config").write_bytes(harness.encrypt_record(10001))
+    return folder
+
+
+class Watcher:
+    """Tells on the terminal what the launcher does, from the server's log and the record."""
+
+    def __init__(self, folder):
+        self.folder = folder
+        self.mark = 0
+        self.version = None
+
+    def poll(self):
+        log = SERVER / "requests.log"
+        if log.exists():
+            with log.open("rb") as f:
+                f.seek(self.mark)
+                data = f.read()
+            complete = data.rsplit(b"\n", 1)[0] + b"\n" if b"\n" in data else b""
+            self.mark += len(complete)
+            for line in complete.decode().splitlines():
+                if not line.strip():
+                    continue
+                entry = json.loads(line)
+                name = entry["path"].split(harness.BASE_PATH, 1)[-1]
+                if entry["method"] == "GET" and name.endswith("LauncherPatchInfo.txt"):
+                    say(f"launcher fetched the patch information ({entry['status']})")
+                elif entry["method"] == "GET":
+                    say(f"launcher downloaded {name.lstrip('/')} ({entry.get('bytes_sent', '?')} bytes, "
+                        f"{entry['status']})")
+        try:
+            version = harness.record_version(self.folder)
+        except (OSError, ValueError, IndexError):
+            version = None
+        if version != self.version and version is not None:
+            if self.version is not None:
+                say(f"installed client version is now {version}")
+            self.version = version
+        return self.version
+
+
+def shot(name):
+    if not HEADLESS:
+        return
+    SHOTS.mkdir(parents=True, exist_ok=True)
+    path = SHOTS / f"{name}.png"
+    harness.screenshot(path)
+    say(f"screenshot {path}")
+
+
+def window_shot(name, window):
+    """A screenshot cropped to the launcher window."""
+    if not HEADLESS:
+        return
+    SHOTS.mkdir(parents=True, exist_ok=True)
+    x, y, w, h = harness.window_geometry(window)
+    full = harness.screenshot()
+    path = SHOTS / f"{name}.png"
+    full.crop((x, y, x + w, y + h)).save(path)
+    say(f"screenshot {path}")
+
+
+def run_launcher(folder, watcher, expect_patching):
+    run = harness.Launcher.__new__(harness.Launcher)
+    run.folder, run.process, run.exit_code = folder, None, None
+    run.start("-demo", timeout=300)
+    window = run.wait_window(60)
+    window_shot("1-checking" if expect_patching else "4-second-run", window)
+    bars_seen = False
+    deadline = time.time() + 240
+    while time.time() < deadline:
+        version = watcher.poll()
+        if expect_patching and not bars_seen and version is not None and version >= 10002:
+            time.sleep(0.3)
+            window_shot("2-downloading", window)
+            bars_seen = True
+        if version == 10004:
+            break
+        if not run.running():
+            raise SystemExit(f"demo: the launcher ended early with exit code {run.process.returncode}")
+        time.sleep(0.2)
+    else:
+        raise SystemExit("demo: patching did not finish in time")
+    time.sleep(2.0)  # the worker's last pauses, then the ready frame
+    watcher.poll()
+    say("launcher is ready to start the game")
+    window_shot("3-ready" if expect_patching else "5-second-run-ready", window)
+    if HEADLESS:
+        x, y, _, _ = harness.window_geometry(window)
+        say("pressing the start button")
+        harness.click(x + 77, y + 406)
+    else:
+        say("press the round start button (or close the launcher) to finish")
+    code = run.wait(600 if not HEADLESS else 30)
+    if code is None:
+        run.stop()
+        raise SystemExit("demo: the launcher did not end")
+    record = run.started_record("Brevanta.exe")
+    return code, record
+
+
+def main():
+    started = time.time()
+    clients = make_patch_series()
+    server = start_server()
+    try:
+        folder = prepare_player_folder(clients)
+        say(f"player folder {folder} holds client 10001; the server publishes 10004")
+        watcher = Watcher(folder)
+        code, record = run_launcher(folder, watcher, True)
+        say(f"launcher exited with code {code}")
+        if record:
+            say(f"the game was started: {record['commandline']}")
+        mismatched = [n for n, data in client_tree(10004).items() if (folder / n).read_bytes() != data]
+        leftovers = sorted(p.name for p in folder.glob("*.zip"))
+        if mismatched or leftovers or code != 0 or not record:
+            raise SystemExit(f"demo: patched client differs ({mismatched}), archives left {leftovers}, "
+                             f"exit {code}, game started {bool(record)}")
+        say("the patched client equals client 10004 byte for byte")
+        (folder / "Brevanta.exe.started.txt").unlink()
+        say("second start: already up to date")
+        code2, record2 = run_launcher(folder, watcher, False)
+        if code2 != 0 or not record2:
+            raise SystemExit(f"demo: the second run ended with {code2}, game started {bool(record2)}")
+    finally:
+        server.terminate()
+        try:
+            server.wait(10)
+        except subprocess.TimeoutExpired:
+            server.kill()
+    where = f", screenshots in {SHOTS}" if HEADLESS else ""
+    print(f"demo: OK - patched 10001 to 10004 over HTTPS, started the game twice, "
+          f"{time.time() - started:.0f} s{where}", flush=True)
+    return 0
+
+
+if __name__ == "__main__":
+    sys.exit(main())

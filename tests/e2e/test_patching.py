@@ -1,0 +1,183 @@
+"""Background patching by the real launcher against the HTTPS test server."""
+import io
+import os
+import stat
+import subprocess
+import time
+import zipfile
+
+import harness
+from harness import wait_until
+
+HEAD = "[INSTALLER]\n1.0.0.3\n[LAUNCHER]\n1.1.1.24\n[PLAYER]\n"
+READY = "게임을 시작할 준비가 되었습니다. [버전: {}]"
+
+
+def make_zip(entries, directories=False):
+    buffer = io.BytesIO()
+    with zipfile.ZipFile(buffer, "w", zipfile.ZIP_DEFLATED) as z:
+        for name, data in entries.items():
+            if directories and "/" in name:
+                z.writestr(name.rsplit("/", 1)[0] + "/", b"")
+            z.writestr(name, data)
+    return buffer.getvalue()
+
+
+def attributes(folder, name):
+    result = subprocess.run(["timeout", "60", "wine", "cmd", "/c", "attrib", name], cwd=folder,
+                            env=harness.wine_env(), capture_output=True, text=True)
+    return result.stdout.split(harness.windows_path(folder)[:1])[0] if result.stdout else ""
+
+
+def test_typical_road_patches_step_by_step_and_starts_the_game(launcher, server):
+    a_zip = make_zip({"data/maps/field.map": b"F" * 300000, "data/sound/bgm.ogg": os.urandom(200000)})
+    b_zip = make_zip({"readonly.dat": b"new content"})
+    c_zip = make_zip({"data/quests/q2.qst": b"Q2" * 1000}, directories=True)
+    notice = b"Welcome to season 2\r\n"
+    server.put("Player/a.zip", a_zip)
+    server.put("Player/b.zip", b_zip)
+    server.put("Player/notice.txt", notice)
+    server.put("Player/sub/c.zip", c_zip)
+    server.put("LauncherPatchInfo.txt", HEAD + "10002 base.zip\n10003 a.zip b.zip\n10004 notice.txt sub/c.zip\n")
+    server.set_faults(["Player/*=slow:400000"])
+    run = launcher()
+    run.add_stand_in("Brevanta.exe")
+    run.write_config(10002)
+    (run.folder / "readonly.dat").write_bytes(b"old")
+    os.chmod(run.folder / "readonly.dat", stat.S_IRUSR | stat.S_IRGRP | stat.S_IROTH)
+    run.start("-patched")
+    origin = run.origin()
+
+    saw_downloading = wait_until(lambda: harness.status_line_shows(harness.screenshot(), origin,
+                                                                   "Downloading file (a.zip)"), timeout=30)
+    assert saw_downloading
+    fills = []
+    deadline = time.time() + 60
+    while time.time() < deadline and not harness.status_line_shows(harness.screenshot(), origin, READY.format(10004)):
+        shot = harness.screenshot()
+        fills.append((harness.bar_fill(shot, origin, 418, 216), harness.bar_fill(shot, origin, 430, 217)))
+        time.sleep(0.3)
+    shot = harness.screenshot()
+    assert harness.status_line_shows(shot, origin, READY.format(10004))
+    assert harness.start_button_look(shot, origin) == "enabled"
+    assert any(0 < upper < 276 for upper, _ in fills), fills  # the upper bar moved within a file
+    assert any(0 < lower < 276 for _, lower in fills), fills  # the lower bar moved across files
+    assert harness.bar_fill(shot, origin, 418, 216) >= 274 and harness.bar_fill(shot, origin, 430, 217) >= 274
+
+    assert run.version() == 10004
+    folder = run.folder
+    assert not list(folder.glob("*.zip")) and not (folder / "sub" / "c.zip").exists()
+    assert (folder / "data/maps/field.map").read_bytes() == b"F" * 300000
+    assert (folder / "readonly.dat").read_bytes() == b"new content"
+    assert (folder / "data/quests/q2.qst").read_bytes() == b"Q2" * 1000
+    assert (folder / "notice.txt").read_bytes() == notice
+    flags = attributes(folder, "Brevanta.exe")
+    assert "R" in flags and "H" in flags, flags
+
+    harness.click(origin[0] + 77, origin[1] + 406)
+    assert run.wait(20) == 0
+    record = wait_until(lambda: run.started_record("Brevanta.exe"), timeout=10)
+    assert record["arg1"] == "-patched"
+
+
+def test_a_missing_file_stops_patching_after_the_last_complete_step(launcher, server):
+    for name in ("a.zip", "b.zip", "c.zip"):
+        server.put(f"Player/{name}", make_zip({f"{name}.txt": name.encode()}))
+    server.put("LauncherPatchInfo.txt", HEAD + "10003 a.zip\n10004 b.zip\n10005 c.zip d.zip\n")
+    run = launcher()
+    run.write_config(10002)
+    run.start()
+    origin = run.origin()
+    assert wait_until(lambda: harness.status_line_shows(harness.screenshot(), origin,
+                                                        "Downloading failed [404] (d.zip)"), timeout=40)
+    assert harness.start_button_look(harness.screenshot(), origin) == "disabled"
+    assert run.version() == 10004
+    assert (run.folder / "c.zip.txt").exists() and not (run.folder / "d.zip").exists()
+    time.sleep(1)
+    assert run.running()
+
+
+def test_a_short_body_leaves_no_file(launcher, server):
+    server.put("Player/big.bin", os.urandom(100000))
+    server.put("LauncherPatchInfo.txt", HEAD + "10003 big.bin\n")
+    server.set_faults(["Player/big.bin=short:5000"])
+    run = launcher()
+    run.write_config(10002)
+    run.start()
+    origin = run.origin()
+    assert wait_until(lambda: harness.status_line_shows(harness.screenshot(), origin,
+                                                        "Downloading failed - read (big.bin)"), timeout=30)
+    assert not (run.folder / "big.bin").exists()
+    assert run.version() == 10002
+
+
+def test_a_damaged_archive_shows_the_abnormal_run_box_and_ends(launcher, server):
+    good = make_zip({"x.bin": os.urandom(50000)})
+    damaged = bytearray(good)
+    damaged[40:400] = b"\0" * 360  # inside the first entry's compressed data
+    server.put("Player/bad.zip", bytes(damaged))
+    server.put("LauncherPatchInfo.txt", HEAD + "10003 bad.zip\n")
+    run = launcher()
+    run.write_config(10002)
+    run.start()
+    box = harness.probe_box("에러", timeout_ms=60000)
+    assert box["found"], box
+    assert box["text"] == "런처가 정상적으로 실행되지 못했습니다.다시 실행해 주십시오."
+    assert box["owner"] == "QOR Launcher"
+    assert run.wait(20) == 0
+    assert run.version() == 10002
+    assert not (run.folder / "bad.zip").exists()
+
+
+def test_archive_entries_outside_the_folder_are_never_written(launcher, server):
+    buffer = io.BytesIO()
+    with zipfile.ZipFile(buffer, "w") as z:
+        z.writestr("inside.txt", b"fine")
+        z.writestr("../outside.txt", b"escaped")
+    server.put("Player/evil.zip", buffer.getvalue())
+    server.put("LauncherPatchInfo.txt", HEAD + "10003 evil.zip\n")
+    run = launcher("game")
+    run.write_config(10002)
+    run.start()
+    harness.probe_box("에러", timeout_ms=60000)
+    run.wait(20)
+    assert not (run.folder.parent / "outside.txt").exists()
+    assert run.version() == 10002
+
+
+def test_a_patch_name_outside_the_folder_is_refused(launcher, server):
+    server.put("Player/x.bin", b"x")
+    server.put("LauncherPatchInfo.txt", HEAD + "10003 ../x.bin\n")
+    run = launcher("game")
+    run.write_config(10002)
+    run.start()
+    origin = run.origin()
+    assert wait_until(lambda: harness.start_button_look(harness.screenshot(), origin) == "disabled", timeout=20)
+    time.sleep(2)
+    assert not (run.folder.parent / "x.bin").exists()
+    assert run.version() == 10002
+
+
+def test_an_interrupted_patch_resumes_at_the_first_incomplete_step(launcher, server):
+    server.put("Player/small.zip", make_zip({"small.txt": b"s"}))
+    server.put("Player/large.bin", os.urandom(3_000_000))
+    server.put("LauncherPatchInfo.txt", HEAD + "10003 small.zip\n10004 large.bin\n")
+    server.set_faults(["Player/large.bin=slow:100000"])
+    run = launcher()
+    run.write_config(10002)
+    run.start()
+    run.wait_window()
+    assert wait_until(lambda: run.version() == 10003 and (run.folder / "large.bin").exists(), timeout=30)
+    run.stop()  # killed in the middle of the large file
+    assert run.version() == 10003
+
+    server.set_faults([])
+    mark = server.log_mark()
+    second = launcher()
+    second.start()
+    origin = second.origin()
+    assert wait_until(lambda: harness.status_line_shows(harness.screenshot(), origin, READY.format(10004)),
+                      timeout=40)
+    fetched = [r["path"].rsplit("/", 1)[-1] for r in server.requests_since(mark) if r["method"] == "GET"]
+    assert "small.zip" not in fetched and "large.bin" in fetched
+    assert second.version() == 10004
