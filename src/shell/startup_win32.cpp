@@ -27,11 +27,7 @@ static unsigned __stdcall DownloadWorker(void*) { return 0; }
 #include "skin/layout.h"
 #include "skin/skin_win32.h"
 #include "update/patch_info.h"
-#if __has_include("update/remote_patch_info.h")
 #include "update/remote_patch_info.h"
-#else
-static int FetchPatchInfo() { return 0; }
-#endif
 #include "update/versions.h"
 #include "update/versions_win32.h"
 

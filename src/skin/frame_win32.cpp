@@ -38,10 +38,33 @@ struct ComposedFrame {
     char text[SharedText::kSize];
 } Composed = {};
 
+// Each picture stays selected in a memory DC of its own for the life of the process:
+// selecting a bitmap costs far more than copying one of these small pictures.
+struct PictureDc {
+    HBITMAP picture;
+    HDC dc;
+};
+PictureDc PictureDcs[kSkinImageSlots + 1] = {};
+
+HDC PictureSource(HBITMAP picture) {
+    for (PictureDc& entry : PictureDcs) {
+        if (entry.picture == picture && entry.dc) return entry.dc;
+        if (!entry.dc) {
+            entry.dc = CreateCompatibleDC(nullptr);
+            if (!entry.dc) return nullptr;
+            entry.picture = picture;
+            SelectObject(entry.dc, picture);
+            return entry.dc;
+        }
+    }
+    return nullptr;
+}
+
 // Copies the picture's top-left corner, or with sourceAtTarget the same place of the picture.
-void Blit(HDC target, HDC source, HBITMAP picture, int x, int y, int width, int height, bool sourceAtTarget = false) {
+void Blit(HDC target, HBITMAP picture, int x, int y, int width, int height, bool sourceAtTarget = false) {
     if (!picture || width <= 0 || height <= 0) return;
-    ScopedSelect select(source, picture);
+    HDC source = PictureSource(picture);
+    if (!source) return;
     BitBlt(target, x, y, width, height, source, sourceAtTarget ? x : 0, sourceAtTarget ? y : 0, SRCCOPY);
 }
 
@@ -124,17 +147,15 @@ void FindChangingParts(HDC dc) {
 }
 
 void DrawFrame() {
-    MemoryDc dc(CreateCompatibleDC(nullptr));
-    MemoryDc source(CreateCompatibleDC(nullptr));
-    if (!dc || !source || !BackBuffer) return;
+    HDC target = BackBufferDc();
+    if (!target) return;
     bool partial = Parts.ready;
     {
-        ScopedSelect selectBuffer(dc.Get(), BackBuffer);
         if (!partial) {
-            Blit(dc.Get(), source.Get(), BackgroundImage, 0, 0, WindowSize.width, WindowSize.height);
+            Blit(target, BackgroundImage, 0, 0, WindowSize.width, WindowSize.height);
         } else {
             for (const ElementRect& r : Parts.rects)
-                Blit(dc.Get(), source.Get(), BackgroundImage, r.left, r.top, r.right - r.left, r.bottom - r.top, true);
+                Blit(target, BackgroundImage, r.left, r.top, r.right - r.left, r.bottom - r.top, true);
         }
         for (int b = 0; b < kButtonCount; ++b) {
             int32_t s = DrawnButtonStates[b];
@@ -142,20 +163,20 @@ void DrawFrame() {
             const ElementRect& r = ElementRects[b];
             int index = 3 * b + s - 1;
             if (index < 0 || index >= 12) continue;
-            Blit(dc.Get(), source.Get(), SkinImages[index], r.left, r.top, r.right - r.left, r.bottom - r.top);
+            Blit(target, SkinImages[index], r.left, r.top, r.right - r.left, r.bottom - r.top);
         }
         const ElementRect& upper = ElementRects[kElementBarCurrent];
         const ElementRect& lower = ElementRects[kElementBarTotal];
-        Blit(dc.Get(), source.Get(), SkinImages[12], upper.left, upper.top,
+        Blit(target, SkinImages[12], upper.left, upper.top,
              BarFillWidth(upper.right - upper.left, DrawnProgressCurrent), upper.bottom - upper.top);
-        Blit(dc.Get(), source.Get(), SkinImages[13], lower.left, lower.top,
+        Blit(target, SkinImages[13], lower.left, lower.top,
              BarFillWidth(lower.right - lower.left, DrawnProgressTotal), lower.bottom - lower.top);
 
-        SetBkMode(dc.Get(), TRANSPARENT);
-        ScopedSelect selectFont(dc.Get(), SkinFont);
-        DrawStatusLine(dc.Get());
-        DrawVersionLabel(dc.Get());
-        if (!Parts.ready) FindChangingParts(dc.Get());
+        SetBkMode(target, TRANSPARENT);
+        ScopedSelect selectFont(target, SkinFont);
+        DrawStatusLine(target);
+        DrawVersionLabel(target);
+        if (!Parts.ready) FindChangingParts(target);
         GdiFlush();
     }
     if (!BackBufferPixels || !AlphaMask) return;
@@ -195,12 +216,11 @@ bool ComposeFrame() {
 void PresentFrame() {
     HDC screen = GetDC(nullptr);
     if (!screen) return;
-    HDC memory = CreateCompatibleDC(screen);
+    HDC memory = BackBufferDc();
     if (!memory) {
         ReleaseDC(nullptr, screen);
         return;
     }
-    HGDIOBJ previous = SelectObject(memory, BackBuffer);
     if (OsMajorVersion >= 5) {
         POINT destination = {LayeredPlacement.x, LayeredPlacement.y};
         SIZE size = {LayeredPlacement.width, LayeredPlacement.height};
@@ -214,9 +234,15 @@ void PresentFrame() {
             ReleaseDC(MainWindow, window);
         }
     }
-    SelectObject(memory, previous);
-    DeleteDC(memory);
     ReleaseDC(nullptr, screen);
+}
+
+void ReleaseFrameResources() {
+    ReleaseBackBufferDc();
+    for (PictureDc& entry : PictureDcs) {
+        if (entry.dc) DeleteDC(entry.dc);  // deselects the picture so it can be deleted
+        entry = PictureDc{};
+    }
 }
 
 void ResetDrawnRecord() {

@@ -27,16 +27,32 @@ HBITMAP LoadSkinBitmap(HINSTANCE instance, int id) {
 
 // Copies a picture into the back buffer at (0, 0) over the whole window.
 void CopyIntoBackBuffer(HBITMAP picture) {
-    MemoryDc target(CreateCompatibleDC(nullptr));
+    HDC target = BackBufferDc();
     MemoryDc source(CreateCompatibleDC(nullptr));
     if (!target || !source) return;
-    ScopedSelect selectTarget(target.Get(), BackBuffer);
     ScopedSelect selectSource(source.Get(), picture);
-    BitBlt(target.Get(), 0, 0, WindowSize.width, WindowSize.height, source.Get(), 0, 0, SRCCOPY);
+    BitBlt(target, 0, 0, WindowSize.width, WindowSize.height, source.Get(), 0, 0, SRCCOPY);
     GdiFlush();
 }
 
+HDC BufferDc = nullptr;
+
 }  // namespace
+
+HDC BackBufferDc() {
+    // Selecting a bitmap is costly, so the buffer stays selected in one DC for the process:
+    // composition draws into it and presentation copies from it.
+    if (!BufferDc && BackBuffer) {
+        BufferDc = CreateCompatibleDC(nullptr);
+        if (BufferDc) SelectObject(BufferDc, BackBuffer);
+    }
+    return BufferDc;
+}
+
+void ReleaseBackBufferDc() {
+    if (BufferDc) DeleteDC(BufferDc);
+    BufferDc = nullptr;
+}
 
 void LoadSkinImages(HINSTANCE instance) {
     static const int kStateIds[14] = {206, 208, 209, 210, 211, 212, 213, 214, 215, 220, 221, 222, 216, 217};
@@ -99,6 +115,7 @@ HFONT CreateSkinFont() {
 }
 
 void ReleaseSkin() {
+    ReleaseFrameResources();
     std::free(AlphaMask);
     AlphaMask = nullptr;
     for (HBITMAP& image : SkinImages) {

@@ -46,5 +46,13 @@ void PresentFrame();
 // Releases the pictures and the mask at process end.
 void ReleaseSkin();
 
+// The memory DC that holds BackBuffer selected (made on first use); composition draws into
+// it and presentation copies from it.
+HDC BackBufferDc();
+void ReleaseBackBufferDc();
+
+// Releases the memory DCs in which the frame code keeps the pictures selected.
+void ReleaseFrameResources();
+
 // Forgets the last-drawn record so the next ComposeFrame draws (tests, and a re-created buffer).
 void ResetDrawnRecord();

@@ -8,6 +8,12 @@ import pytest
 import harness
 
 
+@pytest.fixture(scope="session", autouse=True)
+def warm_display():
+    """The first Wine program on a new display also starts its desktop; do that once here."""
+    harness.system_metrics()
+
+
 @pytest.fixture
 def folder(request):
     path = harness.BUILD / "e2e-runs" / request.node.name

@@ -413,7 +413,7 @@ class Launcher:
                                         start_new_session=True)
         return self
 
-    def wait_window(self, timeout=30):
+    def wait_window(self, timeout=60):
         deadline = time.time() + timeout
         while time.time() < deadline:
             windows = find_windows()

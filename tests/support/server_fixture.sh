@@ -1,7 +1,11 @@
 #!/bin/bash
 # Starts or stops the test patch server for a CTest run, and trusts its CA in the prefix.
 #   server_fixture.sh start STATE_DIR PORT   make certs, import the CA, start the server
-#   server_fixture.sh stop STATE_DIR         end the server by its pid
+#   server_fixture.sh stop STATE_DIR         end the servers by their pids
+# Beside the main server on PORT it starts one server for each faulty certificate
+# (expired, wrong-host, untrusted) on free ports, each announced in STATE_DIR/ready-CERT.json,
+# and, where the system allows it (root), mounts a 1 MB tmpfs on STATE_DIR/full-disk for tests
+# of a full disk (STATE_DIR/full-disk.mounted says it is there).
 set -euo pipefail
 HERE="$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)"
 ROOT="$(cd "$HERE/../.." && pwd)"
@@ -21,20 +25,42 @@ start)
         --certs "$state/certs" --log "$state/requests.log" --control \
         --ready-file "$state/ready.json" >"$state/server.out" 2>&1 < /dev/null &
     echo $! > "$state/server.pid"
+    for cert in expired wrong-host untrusted; do
+        rm -f "$state/ready-$cert.json"
+        setsid /usr/bin/python3 "$HERE/patch_server.py" --root "$state/root" --port 0 --cert "$cert" \
+            --certs "$state/certs" --log "$state/requests-$cert.log" \
+            --ready-file "$state/ready-$cert.json" >"$state/server-$cert.out" 2>&1 < /dev/null &
+        echo $! > "$state/server-$cert.pid"
+    done
+    mkdir -p "$state/full-disk"
+    if timeout 10 mount -t tmpfs -o size=1m,mode=0777 tmpfs "$state/full-disk" 2>/dev/null; then
+        touch "$state/full-disk.mounted"
+    else
+        echo "no tmpfs for the full-disk tests (needs root); they will be skipped" >&2
+    fi
     for _ in $(seq 1 100); do
-        [ -f "$state/ready.json" ] && exit 0
+        ready=1
+        for name in ready ready-expired ready-wrong-host ready-untrusted; do
+            [ -f "$state/$name.json" ] || ready=0
+        done
+        [ "$ready" = 1 ] && exit 0
         sleep 0.1
     done
-    echo "patch server did not start; see $state/server.out" >&2
+    echo "patch servers did not start; see $state/server*.out" >&2
     exit 1
     ;;
 stop)
-    if [ -f "$state/server.pid" ]; then
-        pid="$(cat "$state/server.pid")"
+    for pidfile in "$state"/server.pid "$state"/server-*.pid; do
+        [ -f "$pidfile" ] || continue
+        pid="$(cat "$pidfile")"
         kill "$pid" 2>/dev/null || true
         for _ in $(seq 1 50); do kill -0 "$pid" 2>/dev/null || break; sleep 0.1; done
         kill -9 "$pid" 2>/dev/null || true
-        rm -f "$state/server.pid"
+        rm -f "$pidfile"
+    done
+    if mountpoint -q "$state/full-disk" 2>/dev/null; then
+        timeout 10 umount "$state/full-disk" || true
     fi
+    rm -f "$state/full-disk.mounted"
     ;;
 esac

@@ -38,13 +38,22 @@ protected:
         const uint8_t* p = BackBufferPixels + (static_cast<size_t>(WindowSize.height - 1 - y) * WindowSize.width + x) * 4;
         return (p[2] << 16) | (p[1] << 8) | p[0];
     }
+    // Read through GetDIBits: the frame code keeps every picture selected in a DC of its own.
     static uint32_t ImagePixel(HBITMAP image, int x, int y) {
-        HDC dc = CreateCompatibleDC(nullptr);
-        HGDIOBJ old = SelectObject(dc, image);
-        COLORREF c = GetPixel(dc, x, y);
-        SelectObject(dc, old);
-        DeleteDC(dc);
-        return (GetRValue(c) << 16) | (GetGValue(c) << 8) | GetBValue(c);
+        SIZE size = BitmapSize(image);
+        BITMAPINFO info = {};
+        info.bmiHeader.biSize = sizeof(BITMAPINFOHEADER);
+        info.bmiHeader.biWidth = size.cx;
+        info.bmiHeader.biHeight = -size.cy;  // top-down
+        info.bmiHeader.biPlanes = 1;
+        info.bmiHeader.biBitCount = 32;
+        info.bmiHeader.biCompression = BI_RGB;
+        std::vector<uint8_t> pixels(static_cast<size_t>(size.cx) * size.cy * 4);
+        HDC screen = GetDC(nullptr);
+        GetDIBits(screen, image, 0, size.cy, pixels.data(), &info, DIB_RGB_COLORS);
+        ReleaseDC(nullptr, screen);
+        const uint8_t* p = pixels.data() + (static_cast<size_t>(y) * size.cx + x) * 4;
+        return (p[2] << 16) | (p[1] << 8) | p[0];
     }
 };
 

@@ -1,0 +1,17 @@
+// The patch-information fetch at start-up: download with a fresh tick, store, parse.
+#include <windows.h>
+#include <mmsystem.h>
+
+#include "settings/launcher_settings.h"
+#include "update/http_transfer.h"
+#include "update/patch_info.h"
+#include "update/remote_patch_info.h"
+
+int FetchPatchInfo() {
+    const DWORD tick = timeGetTime();
+    char request[kPatchInfoRequestSize];
+    if (!BuildPatchInfoRequestUrl(LauncherSettings.PatchInfoUrl, tick, request, sizeof request)) return 0;
+    // Secure whatever the scheme: the patch information is only ever published over HTTPS.
+    if (DownloadUrlToFile(request, kPatchInfoFileName, 1) != kTransferDone) return 0;
+    return ParsePatchInfo();
+}
