@@ -7,6 +7,7 @@ configure_native
 cmake --build "$NATIVE_BUILD" -j"$JOBS" --target opacity_native_bench
 configure_win
 cmake --build "$WIN_BUILD" -j"$JOBS"
+cmake --build "$WIN_BUILD" -j"$JOBS" --target frame_win32_bench transfer_win32_bench
 trap 'stop_wineserver; stop_display' EXIT
 ensure_display
 prepare_prefix

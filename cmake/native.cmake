@@ -21,7 +21,7 @@ set_tests_properties(unit_tests_native PROPERTIES
 file(GLOB NATIVE_BENCH_SOURCES CONFIGURE_DEPENDS "${CMAKE_SOURCE_DIR}/bench/*_native_bench.cpp")
 foreach(source IN LISTS NATIVE_BENCH_SOURCES)
   get_filename_component(name "${source}" NAME_WE)
-  add_executable(${name} ${source} "${CMAKE_SOURCE_DIR}/src/skin/pixels.cpp")
+  add_executable(${name} EXCLUDE_FROM_ALL ${source} "${CMAKE_SOURCE_DIR}/src/skin/pixels.cpp")
   target_include_directories(${name} PRIVATE "${CMAKE_SOURCE_DIR}/src" "${CMAKE_BINARY_DIR}/generated")
   target_compile_options(${name} PRIVATE -O2 ${LAUNCHER_CHARSET})
   target_link_libraries(${name} PRIVATE Threads::Threads)
@@ -31,3 +31,22 @@ endforeach()
 add_test(NAME python_tools COMMAND /usr/bin/python3 -m pytest -q -p no:cacheprovider
          "${CMAKE_SOURCE_DIR}/tests/support" "${CMAKE_SOURCE_DIR}/tests/skin" "${CMAKE_SOURCE_DIR}/tests/tools")
 set_tests_properties(python_tools PROPERTIES TIMEOUT 300)
+
+# The shared display state under ThreadSanitizer, in a target of its own (TSan cannot be
+# combined with ASan); GoogleTest is compiled into it with the same instrumentation.
+set(TSAN_FLAGS -fsanitize=thread -fno-omit-frame-pointer -g)
+add_executable(display_state_tsan
+  "${CMAKE_SOURCE_DIR}/tests/tsan/display_state_tsan_test.cpp"
+  "${CMAKE_SOURCE_DIR}/src/common/shared_text.cpp"
+  "${CMAKE_SOURCE_DIR}/src/common/display_state.cpp"
+  "${CMAKE_SOURCE_DIR}/src/common/bounded_text.cpp"
+  "${GTEST_DIR}/googletest/src/gtest-all.cc"
+  "${GTEST_DIR}/googletest/src/gtest_main.cc")
+target_include_directories(display_state_tsan PRIVATE "${CMAKE_SOURCE_DIR}/src"
+  "${GTEST_DIR}/googletest/include" "${GTEST_DIR}/googletest")
+target_compile_options(display_state_tsan PRIVATE ${LAUNCHER_WARNINGS} ${TSAN_FLAGS})
+target_link_options(display_state_tsan PRIVATE -fsanitize=thread)
+target_link_libraries(display_state_tsan PRIVATE Threads::Threads)
+add_test(NAME display_state_tsan COMMAND display_state_tsan --gtest_brief=1)
+set_tests_properties(display_state_tsan PROPERTIES
+  ENVIRONMENT "TSAN_OPTIONS=halt_on_error=1:second_deadlock_stack=1" TIMEOUT 300)
