@@ -332,6 +332,14 @@ def find_windows(name=TITLE):
     return [int(w) for w in out]
 
 
+def try_geometry(window_id):
+    result = xdotool("getwindowgeometry", "--shell", window_id)
+    values = dict(line.split("=", 1) for line in result.stdout.split() if "=" in line)
+    if all(k in values for k in ("X", "Y", "WIDTH", "HEIGHT")):
+        return int(values["X"]), int(values["Y"]), int(values["WIDTH"]), int(values["HEIGHT"])
+    return None
+
+
 def window_geometry(window_id):
     # A window that is being mapped can answer without a geometry for a moment.
     for _ in range(50):
@@ -416,10 +424,14 @@ class Launcher:
     def wait_window(self, timeout=60):
         deadline = time.time() + timeout
         while time.time() < deadline:
-            windows = find_windows()
-            if windows:
-                time.sleep(0.5)  # first frame and placement
-                return windows[0]
+            # A window of an earlier launcher may still be going away: take one that answers
+            # with the skin's size.
+            for window in find_windows():
+                geometry = try_geometry(window)
+                if geometry and geometry[2:] == (649, 489):
+                    time.sleep(0.5)  # first frame and placement
+                    if try_geometry(window):
+                        return window
             if self.process.poll() is not None:
                 raise AssertionError(f"launcher exited with {self.process.returncode} before showing its window")
             time.sleep(0.2)

@@ -34,6 +34,11 @@ def test_window_is_centred_and_shaped_by_the_mask(launcher, server):
     # The illustration is opaque: the background picture as it is.
     for wx, wy in [(300, 150), (100, 250), (500, 100)]:
         assert near(shot.getpixel((x + wx, y + wy)), skin_pixel(204, wx, wy)), (wx, wy)
+    # The version label is the executable's own file version and the channel: "l1.1.1.24 live".
+    label = (10, 50, 300, 72)
+    expected = harness.expected_frame("").crop(label).tobytes()
+    actual = shot.crop((x + label[0], y + label[1], x + label[2], y + label[3])).tobytes()
+    assert actual == expected
     assert run.running()
 
 
