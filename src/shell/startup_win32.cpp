@@ -11,13 +11,8 @@
 #include "common/bounded_text.h"
 #include "common/display_state.h"
 #include "common/message_box.h"
-#if __has_include("download/download_worker.h")
 #include "download/download_worker.h"
 #include "download/file_downloader.h"
-#else
-static char DownloadBuffer[32768];
-static unsigned __stdcall DownloadWorker(void*) { return 0; }
-#endif
 #include "launch/game_launch_win32.h"
 #include "settings/launcher_settings.h"
 #include "settings/layout_values.h"

@@ -1,0 +1,80 @@
+// Relative-name checks and directory parts for patch files and archive entries.
+#include "download/safe_path.h"
+
+#include <cstring>
+
+#include "common/bounded_text.h"
+
+namespace {
+
+bool IsSeparator(char c) { return c == '/' || c == '\\'; }
+
+bool IsReservedCharacter(unsigned char c) {
+    return c < 0x20 || c == 0x7f || c == '<' || c == '>' || c == '"' || c == '|' || c == '?' ||
+           c == '*' || c == ':';
+}
+
+char Lower(char c) { return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c; }
+
+bool EqualsLower(const char* text, std::size_t length, const char* lower) {
+    if (std::strlen(lower) != length) return false;
+    for (std::size_t i = 0; i < length; ++i)
+        if (Lower(text[i]) != lower[i]) return false;
+    return true;
+}
+
+// Windows maps these names to devices whatever extension follows them, and ignores blanks
+// before the extension.
+bool IsDeviceName(const char* component, std::size_t length) {
+    std::size_t base = 0;
+    while (base < length && component[base] != '.') ++base;
+    while (base > 0 && component[base - 1] == ' ') --base;
+    static const char* const kDevices[] = {"con", "prn", "aux", "nul", "conin$", "conout$"};
+    for (const char* device : kDevices)
+        if (EqualsLower(component, base, device)) return true;
+    if (base == 4 && component[3] >= '1' && component[3] <= '9')
+        return EqualsLower(component, 3, "com") || EqualsLower(component, 3, "lpt");
+    return false;
+}
+
+bool IsSafeComponent(const char* component, std::size_t length) {
+    if (length == 0) return false;
+    char last = component[length - 1];
+    if (last == '.' || last == ' ') return false;
+    for (std::size_t i = 0; i < length; ++i)
+        if (IsReservedCharacter(static_cast<unsigned char>(component[i]))) return false;
+    return !IsDeviceName(component, length);
+}
+
+}  // namespace
+
+bool IsSafeRelativePath(const char* name) {
+    if (name == nullptr || name[0] == '\0' || IsSeparator(name[0])) return false;
+    const char* start = name;
+    for (const char* p = name;; ++p) {
+        if (*p != '\0' && !IsSeparator(*p)) continue;
+        std::size_t length = static_cast<std::size_t>(p - start);
+        bool trailingSeparator = *p == '\0' && length == 0;
+        if (!trailingSeparator && !IsSafeComponent(start, length)) return false;
+        if (*p == '\0') return true;
+        start = p + 1;
+    }
+}
+
+int DirectoryOfPath(char* dest, std::size_t destSize, const char* path) {
+    if (destSize == 0) return 0;
+    CopyText(dest, destSize, path);
+    for (std::size_t i = std::strlen(dest); i > 1; --i) {
+        if (IsSeparator(dest[i - 1])) {
+            dest[i - 1] = '\0';
+            return 1;
+        }
+    }
+    return 0;
+}
+
+bool IsArchiveName(const char* name) {
+    std::size_t length = std::strlen(name);
+    if (length <= 3) return false;
+    return EqualsLower(name + length - 3, 3, "zip");
+}

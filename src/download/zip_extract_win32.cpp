@@ -1,0 +1,185 @@
+// Zip extraction over minizip's unzip with its Win32 file functions, and directory creation.
+#include "download/zip_extract.h"
+
+#include <windows.h>
+
+#include <cstdint>
+#include <cstdio>
+#include <cstring>
+
+#include "common/bounded_text.h"
+#include "common/win32_handle.h"
+#include "download/safe_path.h"
+#include "iowin32.h"
+
+unsigned char ExtractBuffer[kExtractBufferSize];
+
+namespace {
+
+constexpr std::size_t kEntryNameSize = 256;
+constexpr std::size_t kPathSize = 1024;
+constexpr int kMaxDirectoryLevels = 16;
+constexpr std::size_t kComponentSize = 256;
+
+bool IsSeparator(char c) { return c == '/' || c == '\\'; }
+
+const char* FilePart(const char* name) {
+    const char* part = name;
+    for (const char* p = name; *p; ++p)
+        if (IsSeparator(*p)) part = p + 1;
+    return part;
+}
+
+// Closes an archive opened with unzOpen2 on every way out of ExtractArchive.
+struct ArchiveTraits {
+    using Handle = unzFile;
+    static Handle Empty() { return nullptr; }
+    static void Close(Handle h) { unzClose(h); }
+};
+using Archive = UniqueHandle<ArchiveTraits>;
+
+uint32_t Read16(const unsigned char* p) { return p[0] | (p[1] << 8); }
+uint32_t Read32(const unsigned char* p) { return Read16(p) | (Read16(p + 2) << 16); }
+
+// True when the file is nothing but a zip end record announcing no entries (the empty
+// archive, 22 bytes plus an optional comment). minizip cannot open it: it takes an end record
+// found at offset 0 for no record at all.
+bool IsEmptyArchive(const char* archive) {
+    constexpr std::size_t kEndRecordSize = 22;
+    StdioFile file(std::fopen(archive, "rb"));
+    if (!file) return false;
+    std::size_t size = std::fread(ExtractBuffer, 1, sizeof ExtractBuffer, file.Get());
+    if (size < kEndRecordSize || size == sizeof ExtractBuffer) return false;
+    const unsigned char* end = ExtractBuffer;
+    return Read32(end) == 0x06054b50u && Read16(end + 4) == 0 && Read16(end + 6) == 0 &&
+           Read16(end + 8) == 0 && Read16(end + 10) == 0 && Read32(end + 12) == 0 &&
+           Read32(end + 16) == 0 && Read16(end + 20) == size - kEndRecordSize;
+}
+
+}  // namespace
+
+int MakeParentDirectories(const char* path) {
+    bool hasSeparator = false;
+    for (const char* p = path; *p; ++p) hasSeparator = hasSeparator || IsSeparator(*p);
+    if (!hasSeparator) return 0;
+
+    char directory[kPathSize];
+    DirectoryOfPath(directory, sizeof directory, path);
+    for (char* p = directory; *p; ++p)
+        if (*p == '\\') *p = '/';
+
+    char components[kMaxDirectoryLevels][kComponentSize];
+    int count = 0;
+    for (const char* start = directory; count < kMaxDirectoryLevels;) {
+        const char* end = std::strchr(start, '/');
+        std::size_t length = end ? static_cast<std::size_t>(end - start) : std::strlen(start);
+        if (length >= kComponentSize) length = kComponentSize - 1;
+        std::memcpy(components[count], start, length);
+        components[count][length] = '\0';
+        ++count;
+        if (!end) break;
+        start = end + 1;
+    }
+
+    char current[kPathSize];
+    DWORD got = GetCurrentDirectoryA(sizeof current, current);
+    if (got == 0 || got >= sizeof current) return 0;
+    int result = 0;
+    for (int i = 0; i < count && components[i][0] != '\0'; ++i) {
+        // A level that does not fit the path buffer cannot be created where it belongs.
+        if (!AppendText(current, "\\") || !AppendText(current, components[i])) break;
+        result = CreateDirectoryA(current, nullptr) ? 1 : 0;
+    }
+    return result;
+}
+
+int ExtractEntry(unzFile archive, char* message, std::size_t messageSize) {
+    unz_file_info info;
+    char name[kEntryNameSize];
+    int error = unzGetCurrentFileInfo(archive, &info, name, sizeof name, nullptr, 0, nullptr, 0);
+    if (error != UNZ_OK) {
+        CopyText(message, messageSize, "error in getting file info in zip file");
+        return error;
+    }
+    // The library leaves a name of 256 bytes or more without its NUL; such a name cannot be
+    // stored whole, so it is refused like any other name that is not what it seems.
+    name[sizeof name - 1] = '\0';
+    if (info.size_filename >= sizeof name || !IsSafeRelativePath(name)) {
+        FormatText(message, messageSize, "refused unsafe entry name %s", name);
+        return kEntryUnsafeName;
+    }
+
+    if (FilePart(name)[0] == '\0') {
+        FormatText(message, messageSize, "creating directory: %s\n", name);
+        MakeParentDirectories(name);
+        return 0;
+    }
+
+    error = unzOpenCurrentFile(archive);
+    if (error != UNZ_OK) {
+        FormatText(message, messageSize, "error %d with zipfile in unzOpenCurrentFilePassword\n", error);
+        return kEntryOpenFailed;
+    }
+
+    SetFileAttributesA(name, FILE_ATTRIBUTE_NORMAL);
+    StdioFile output(std::fopen(name, "wb"));
+    if (!output && FilePart(name) != name) {
+        MakeParentDirectories(name);
+        output.Reset(std::fopen(name, "wb"));
+    }
+    if (!output) {
+        FormatText(message, messageSize, "can't create extracted file %s", name);
+        return kEntryCreateFailed;
+    }
+
+    FormatText(message, messageSize, "%s", name);
+    for (;;) {
+        int count = unzReadCurrentFile(archive, ExtractBuffer, sizeof ExtractBuffer);
+        if (count < 0) {
+            CopyText(message, messageSize, "error in reading zip file");
+            return count;
+        }
+        if (count == 0) break;
+        if (std::fwrite(ExtractBuffer, static_cast<std::size_t>(count), 1, output.Get()) != 1) {
+            FormatText(message, messageSize, "error in writing file %s", name);
+            return kEntryWriteFailed;
+        }
+    }
+    // Buffered bytes reach the disk only here; a full disk must not pass as unpacked.
+    if (std::fclose(output.Release()) != 0) {
+        FormatText(message, messageSize, "error in writing file %s", name);
+        return kEntryWriteFailed;
+    }
+    return 0;
+}
+
+int ExtractArchive(const char* archive, SharedText* message) {
+    zlib_filefunc_def fileFunctions;
+    fill_win32_filefunc(&fileFunctions);
+    Archive zip(unzOpen2(archive, &fileFunctions));
+    if (!zip) {
+        if (IsEmptyArchive(archive)) return 1;
+        message->Format("Extracting %s - error in opening file.", archive);
+        return 0;
+    }
+    unz_global_info global;
+    if (unzGetGlobalInfo(zip.Get(), &global) != UNZ_OK) {
+        zip.Reset();
+        message->Format("Extracting %s - error in getting information", archive);
+        return 0;
+    }
+    char entryMessage[kEntryMessageSize];
+    for (uLong i = 0; i < global.number_entry; ++i) {
+        if (i > 0 && unzGoToNextFile(zip.Get()) != UNZ_OK) {
+            zip.Reset();
+            message->Format("Extracting %s - error while getting next file in", archive);
+            return 0;
+        }
+        message->Format("Extracting %s - ", archive);
+        entryMessage[0] = '\0';
+        int result = ExtractEntry(zip.Get(), entryMessage, sizeof entryMessage);
+        message->Append(entryMessage);
+        if (result != 0) return 0;
+    }
+    return 1;
+}
