@@ -1,6 +1,7 @@
 """End-to-end harness: runs the real launcher.exe under Wine on the test display, drives it
 with xdotool, reads its pixels from screenshots, probes its message boxes, and bounds every
 process it starts in time, ending each by its own pid."""
+import functools
 import json
 import os
 import shutil
@@ -239,9 +240,14 @@ def screenshot(path=None):
     return image
 
 
+@functools.lru_cache(maxsize=64)
+def _bmp_bytes(path):
+    return Path(path).read_bytes()
+
+
 def read_bmp_pixel(path, x, y):
     """(r, g, b) of pixel (x, y), top-left origin, of an uncompressed bottom-up BMP."""
-    data = Path(path).read_bytes()
+    data = _bmp_bytes(str(path))
     offset = struct.unpack_from("<I", data, 10)[0]
     width, height = struct.unpack_from("<ii", data, 18)
     bpp = struct.unpack_from("<H", data, 28)[0]
