@@ -40,7 +40,7 @@ prepare_prefix() {
         timeout -k 5 180 wineboot -i >/dev/null 2>&1 || true
     fi
     # Keep one wineserver for the whole run so each Wine start is quick.
-    timeout -k 5 10 wineserver -p 60 >/dev/null 2>&1 || true
+    timeout -k 5 10 wineserver -p </dev/null >/dev/null 2>&1 || true
 }
 
 stop_wineserver() { timeout -k 5 20 wineserver -k >/dev/null 2>&1 || true; }

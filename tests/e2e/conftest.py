@@ -36,6 +36,8 @@ def server():
 @pytest.fixture
 def launcher(folder):
     harness.set_installed_installer(None)
+    # The pointer stays where the last test left it; over a button it would show a hover.
+    harness.move_pointer(0, 0)
     runs = []
 
     def make(subfolder=None):

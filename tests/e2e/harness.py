@@ -304,8 +304,10 @@ def status_line_shows(image, origin, status):
 
 
 def start_button_look(image, origin):
-    """Which picture the start button shows: 'enabled' (208), 'disabled' (209) or None."""
-    if region_matches_skin(image, origin, 208, (20, 349), (114, 114)):
+    """Which picture the start button shows: 'enabled' (208, or its hover 206), 'disabled'
+    (209) or None."""
+    if region_matches_skin(image, origin, 208, (20, 349), (114, 114)) or \
+            region_matches_skin(image, origin, 206, (20, 349), (114, 114)):
         return "enabled"
     if region_matches_skin(image, origin, 209, (20, 349), (114, 114)):
         return "disabled"

@@ -18,7 +18,9 @@ start)
     port="$3"
     "$HERE/server_fixture.sh" stop "$state" || true
     /usr/bin/python3 "$HERE/patch_server.py" make-certs "$state/certs" >/dev/null
-    "$ROOT/scripts/wine-run.sh" "$state/../import_root_ca.exe" "Z:${state//\//\\}\\certs\\ca.der"
+    # Output to a file: a wineserver started here must not hold the caller's pipes open.
+    "$ROOT/scripts/wine-run.sh" "$state/../import_root_ca.exe" "Z:${state//\//\\}\\certs\\ca.der" \
+        </dev/null >"$state/import.log" 2>&1
     mkdir -p "$state/root/Player"
     rm -f "$state/ready.json" "$state/requests.log"
     setsid /usr/bin/python3 "$HERE/patch_server.py" --root "$state/root" --port "$port" \
