@@ -6,6 +6,7 @@ Run by scripts/demo.sh after the build. Without a display of the user's it runs 
 saves a screenshot of each stage and presses the start button itself."""
 import json
 import os
+import random
 import shutil
 import subprocess
 import sys
@@ -35,22 +36,27 @@ def say(text):
     print(f"demo: {text}", flush=True)
 
 
+def data(seed, size):
+    """Incompressible but repeatable content, so archives have a real size to download."""
+    return random.Random(seed).randbytes(size)
+
+
 def client_tree(version):
     """The game client as it is at a version: each step changes and adds a few files."""
     files = {
         "Brevanta.exe": (DEMO / "stand_in.exe").read_bytes(),
-        "data/base.pak": bytes(range(256)) * 4096,
+        "data/base.pak": data(1, 2_000_000),
         "readme.txt": b"QOR Online client\n",
     }
     if version >= 10002:
-        files["data/maps/field01.map"] = b"field01 v2\n" * 200000
-        files["data/sound/bgm01.ogg"] = bytes((i * 7) & 0xFF for i in range(1_500_000))
+        files["data/maps/field01.map"] = data(2, 3_000_000)
+        files["data/sound/bgm01.ogg"] = data(3, 4_000_000)
     if version >= 10003:
-        files["data/maps/field01.map"] = b"field01 v3\n" * 250000
-        files["data/ui/skin/buttons.dat"] = bytes((i * 13) & 0xFF for i in range(2_000_000))
+        files["data/maps/field01.map"] = data(4, 3_500_000)
+        files["data/ui/skin/buttons.dat"] = data(5, 2_500_000)
         files["readme.txt"] = b"QOR Online client, season 2\n"
     if version >= 10004:
-        files["data/quests/chapter2.qst"] = b"chapter two\n" * 100000
+        files["data/quests/chapter2.qst"] = data(6, 3_000_000)
     return files
 
 
@@ -91,7 +97,7 @@ def start_server():
         ["/usr/bin/python3", str(ROOT / "tests" / "support" / "patch_server.py"), "--root", str(SERVER / "root"),
          "--port", str(PORT), "--certs", str(SERVER / "certs"), "--log", str(SERVER / "requests.log"),
          "--control", "--ready-file", str(SERVER / "ready.json"), "--lifetime", "600",
-         "--fault", "Player/*=slow:3000000"],
+         "--fault", "Player/*=slow:2000000"],
         stdout=log, stderr=subprocess.STDOUT, start_new_session=True)
     if not harness.wait_until(lambda: (SERVER / "ready.json").exists(), timeout=30):
         raise SystemExit("demo: the patch server did not start")
@@ -200,7 +206,8 @@ def run_launcher(folder, watcher, expect_patching):
     if code is None:
         run.stop()
         raise SystemExit("demo: the launcher did not end")
-    record = run.started_record("Brevanta.exe")
+    # The game may still be writing its record when the launcher has already ended.
+    record = harness.wait_until(lambda: run.started_record("Brevanta.exe"), timeout=15)
     return code, record
 
 
