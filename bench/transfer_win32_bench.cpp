@@ -53,8 +53,7 @@ long long PlainDownload(const std::string& url, const char* target) {
     return total;
 }
 
-// The plainest minizip loop: every entry to a file of its name (folders made beforehand by
-// the caller's archive layout), 64 KB reads.
+// The plainest minizip loop: every entry to a flat file named after it, 64 KB reads.
 long long PlainExtract(const char* archive) {
     static char buffer[65536];
     zlib_filefunc_def functions;
@@ -70,6 +69,8 @@ long long PlainExtract(const char* archive) {
         if (length && (name[length - 1] == '/' || name[length - 1] == '\\')) continue;
         if (unzOpenCurrentFile(zip) != UNZ_OK) break;
         std::string target = std::string("plain-") + name;
+        for (char& c : target)
+            if (c == '/' || c == '\\') c = '_';
         FILE* out = std::fopen(target.c_str(), "wb");
         int n;
         while (out && (n = unzReadCurrentFile(zip, buffer, sizeof buffer)) > 0) {

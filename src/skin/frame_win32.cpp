@@ -38,6 +38,14 @@ struct ComposedFrame {
     char text[SharedText::kSize];
 } Composed = {};
 
+// Counts the frames drawn into the buffer; presentation compares it with what it showed last.
+unsigned DrawnGeneration = 0;
+struct {
+    bool valid;
+    unsigned generation;
+    Placement placement;
+} Presented = {};
+
 // Each picture stays selected in a memory DC of its own for the life of the process:
 // selecting a bitmap costs far more than copying one of these small pictures.
 struct PictureDc {
@@ -204,6 +212,7 @@ bool ComposeFrame() {
 
     if (!ComposedMatchesRecord()) {
         DrawFrame();
+        ++DrawnGeneration;
         Composed.valid = true;
         std::memcpy(Composed.buttons, DrawnButtonStates, sizeof Composed.buttons);
         Composed.current = DrawnProgressCurrent;
@@ -214,6 +223,12 @@ bool ComposeFrame() {
 }
 
 void PresentFrame() {
+    // A layered window keeps the picture it was given: handing it the same pixels at the same
+    // place again changes nothing on the screen, so the ready state's every-tick frame is free.
+    bool layered = OsMajorVersion >= 5;
+    if (layered && Presented.valid && Presented.generation == DrawnGeneration &&
+        std::memcmp(&Presented.placement, &LayeredPlacement, sizeof LayeredPlacement) == 0)
+        return;
     HDC screen = GetDC(nullptr);
     if (!screen) return;
     HDC memory = BackBufferDc();
@@ -226,7 +241,8 @@ void PresentFrame() {
         SIZE size = {LayeredPlacement.width, LayeredPlacement.height};
         POINT source = {0, 0};
         BLENDFUNCTION blend = {AC_SRC_OVER, 0, 255, AC_SRC_ALPHA};
-        UpdateLayeredWindow(MainWindow, screen, &destination, &size, memory, &source, 0, &blend, ULW_ALPHA);
+        if (UpdateLayeredWindow(MainWindow, screen, &destination, &size, memory, &source, 0, &blend, ULW_ALPHA))
+            Presented = {true, DrawnGeneration, LayeredPlacement};
     } else {
         HDC window = GetDC(MainWindow);
         if (window) {
@@ -252,4 +268,5 @@ void ResetDrawnRecord() {
     DrawnStatusText[0] = '\0';
     Composed.valid = false;
     Parts.ready = false;
+    Presented.valid = false;
 }
