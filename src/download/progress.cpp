@@ -1,6 +1,8 @@
 // Progress percentages and decimal header values.
 #include "download/progress.h"
 
+#include "common/text_scan.h"
+
 int32_t TransferPercent(int64_t received, int64_t expected) {
     // An announced length of 0 or less gives an infinite or negative quotient (or NaN);
     // decided here so no division by zero ever happens.
@@ -23,18 +25,4 @@ int32_t CompletedPercent(int32_t completed, int32_t total) {
     return static_cast<int32_t>(static_cast<int64_t>(completed) * 100 / total);
 }
 
-int32_t ReadDecimal(const char* text) {
-    while (*text == ' ' || *text == '\t' || *text == '\n' || *text == '\r' || *text == '\v' ||
-           *text == '\f')
-        ++text;
-    bool negative = false;
-    if (*text == '+' || *text == '-') negative = *text++ == '-';
-    int64_t value = 0;
-    for (; *text >= '0' && *text <= '9'; ++text) {
-        value = value * 10 + (*text - '0');
-        if (value > 2147483648LL) value = 2147483648LL;
-    }
-    if (negative) value = -value;
-    if (value > 2147483647LL) value = 2147483647LL;
-    return static_cast<int32_t>(value);
-}
+int32_t ReadDecimal(const char* text) { return ReadLeadingDecimal(text); }

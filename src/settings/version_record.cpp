@@ -6,6 +6,7 @@
 #include <cstring>
 
 #include "common/bounded_text.h"
+#include "common/text_scan.h"
 #include "common/file_replace.h"
 #include "common/message_box.h"
 #include "settings/config_cipher.h"
@@ -18,36 +19,6 @@ namespace {
 constexpr const char* kRecordName = "config";
 constexpr const char* kRecordTempName = "config.new";
 constexpr std::size_t kTokenMax = 255;
-
-bool IsSpace(char c) { return c == ' ' || c == '\t' || c == '\n' || c == '\r' || c == '\v' || c == '\f'; }
-
-// Copies the next blank-separated token into token (at most 255 bytes); a longer token is cut
-// there and the rest of it skipped, so it never spills into the next token.
-const char* NextToken(const char* text, char (&token)[kTokenMax + 1]) {
-    while (*text && IsSpace(*text)) ++text;
-    std::size_t n = 0;
-    while (*text && !IsSpace(*text)) {
-        if (n < kTokenMax) token[n++] = *text;
-        ++text;
-    }
-    token[n] = '\0';
-    return text;
-}
-
-// Leading blanks, an optional sign, then digits up to the first non-digit; clamped to 32 bits.
-int32_t ParseLeadingInt(const char* text) {
-    while (IsSpace(*text)) ++text;
-    bool negative = false;
-    if (*text == '+' || *text == '-') negative = *text++ == '-';
-    int64_t value = 0;
-    for (; *text >= '0' && *text <= '9'; ++text) {
-        value = value * 10 + (*text - '0');
-        if (value > 2147483648LL) value = 2147483648LL;
-    }
-    if (negative) value = -value;
-    if (value > 2147483647LL) value = 2147483647LL;
-    return static_cast<int32_t>(value);
-}
 
 int RejectAsIncorrect() {
     ShowMessageBox(BoxOwner::MainWindow, LauncherSettings.MsgConfigIncorrect,
@@ -87,13 +58,13 @@ int ReadVersionRecord() {
 
     char key[kTokenMax + 1];
     char number[kTokenMax + 1];
-    const char* rest = NextToken(plain, key);
-    NextToken(rest, number);
+    const char* rest = NextToken(plain, key, sizeof key);
+    NextToken(rest, number, sizeof number);
     std::free(plain);
 
     if (key[0] == '\0' || !EqualsIgnoreCase(key, "[Version]")) return RejectAsIncorrect();
 
-    CurrentVersion = ParseLeadingInt(number);
+    CurrentVersion = ReadLeadingDecimal(number);
     if (CurrentVersion == 0) {
         ShowMessageBox(BoxOwner::MainWindow, LauncherSettings.MsgVersionMissing,
                        LauncherSettings.ErrorCaption, kBoxOk);

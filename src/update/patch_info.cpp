@@ -4,6 +4,7 @@
 #include <cstdio>
 #include <cstring>
 
+#include "common/text_scan.h"
 #include "settings/version_record.h"
 
 char RequiredInstallerVersion[kVersionTextSize] = {0};
@@ -16,47 +17,9 @@ namespace {
 
 enum class Section { None, Installer, Launcher, Player };
 
-bool IsSpace(char c) { return c == ' ' || c == '\t' || c == '\n' || c == '\r' || c == '\v' || c == '\f'; }
-
-// Copies the next whitespace-delimited token into dest (cut to destSize - 1 bytes, the rest
-// of the token skipped). Returns the position after the token; *found tells whether one was there.
-const char* NextToken(const char* text, char* dest, std::size_t destSize, bool* found) {
-    while (*text && IsSpace(*text)) ++text;
-    std::size_t n = 0;
-    *found = *text != '\0';
-    while (*text && !IsSpace(*text)) {
-        if (n + 1 < destSize) dest[n++] = *text;
-        ++text;
-    }
-    if (destSize) dest[n] = '\0';
-    return text;
-}
-
-// Like "%d": blanks, an optional sign, digits. *end is left after the digits; no digits
-// gives 0 and *end at the start. Values beyond 32 bits saturate.
-int32_t LeadingInt(const char* text, const char** end) {
-    const char* p = text;
-    while (*p && IsSpace(*p)) ++p;
-    bool negative = false;
-    if (*p == '+' || *p == '-') negative = *p++ == '-';
-    if (*p < '0' || *p > '9') {
-        *end = text;
-        return 0;
-    }
-    int64_t value = 0;
-    for (; *p >= '0' && *p <= '9'; ++p) {
-        value = value * 10 + (*p - '0');
-        if (value > 2147483648LL) value = 2147483648LL;
-    }
-    *end = p;
-    if (negative) value = -value;
-    if (value > 2147483647LL) value = 2147483647LL;
-    return static_cast<int32_t>(value);
-}
-
 void StoreStep(const char* line, PatchStep* step) {
     const char* rest = nullptr;
-    step->Version = LeadingInt(line, &rest);
+    step->Version = ReadLeadingDecimal(line, &rest);
     step->FileCount = 0;
     for (int i = 0; i < kMaxStepFiles; ++i) {
         bool found = false;
@@ -117,7 +80,7 @@ int ParsePatchInfoFile(const char* path) {
         }
         case Section::Player: {
             const char* end = nullptr;
-            int32_t version = LeadingInt(line, &end);
+            int32_t version = ReadLeadingDecimal(line, &end);
             if (version != 0) LatestVersion = version;
             if (version > CurrentVersion) {
                 StoreStep(line, &PatchList[stepIndex]);

@@ -3,32 +3,11 @@
 
 #include <cstdio>
 
+#include "common/text_scan.h"
 #include "update/patch_info.h"
 
 VersionQuad LauncherVersion = {{0, 0, 0, 0}};
 
-namespace {
-
-// One "%d" field: optional blanks and sign, digits; saturates instead of overflowing.
-bool ReadField(const char*& p, int32_t* out) {
-    const char* q = p;
-    while (*q == ' ' || *q == '\t' || *q == '\n' || *q == '\r' || *q == '\v' || *q == '\f') ++q;
-    bool negative = false;
-    if (*q == '+' || *q == '-') negative = *q++ == '-';
-    if (*q < '0' || *q > '9') return false;
-    int64_t value = 0;
-    for (; *q >= '0' && *q <= '9'; ++q) {
-        value = value * 10 + (*q - '0');
-        if (value > 2147483648LL) value = 2147483648LL;
-    }
-    if (negative) value = -value;
-    if (value > 2147483647LL) value = 2147483647LL;
-    *out = static_cast<int32_t>(value);
-    p = q;
-    return true;
-}
-
-}  // namespace
 
 VersionQuad ReadVersionText(const char* text) {
     VersionQuad v = {{0, 0, 0, 0}};
@@ -38,7 +17,11 @@ VersionQuad ReadVersionText(const char* text) {
             if (*p != '.') break;
             ++p;
         }
-        if (!ReadField(p, &v.field[i])) break;
+        const char* end = nullptr;
+        int32_t field = ReadLeadingDecimal(p, &end);
+        if (end == p) break;
+        v.field[i] = field;
+        p = end;
     }
     return v;
 }
