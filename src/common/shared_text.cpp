@@ -12,15 +12,14 @@ void SharedText::Set(const char* text) {
     CopyText(text_, kSize, text);
 }
 
+// Formatting happens outside the lock so the reader is never held up by vsnprintf.
 void SharedText::Format(const char* format, ...) {
-    // Format outside the lock so the reader is never held up by vsnprintf.
     char buffer[kSize];
     va_list args;
     va_start(args, format);
     FormatTextV(buffer, kSize, format, args);
     va_end(args);
-    std::lock_guard<std::mutex> guard(lock_);
-    std::memcpy(text_, buffer, kSize);
+    Set(buffer);
 }
 
 void SharedText::Append(const char* text) {
@@ -34,8 +33,7 @@ void SharedText::AppendFormat(const char* format, ...) {
     va_start(args, format);
     FormatTextV(buffer, kSize, format, args);
     va_end(args);
-    std::lock_guard<std::mutex> guard(lock_);
-    AppendText(text_, kSize, buffer);
+    Append(buffer);
 }
 
 void SharedText::CopyTo(char* dest, std::size_t destSize) const {
