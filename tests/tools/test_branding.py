@@ -49,3 +49,11 @@ def test_a_wrong_skin_picture_stops_the_build_with_its_name(tmp_path):
     assert built.returncode != 0
     assert f"skin error: {skin}/205.bmp: is 276x7 at 24 bits per pixel; the layout needs 649x489 at 32 bits per pixel" \
         in built.stdout + built.stderr
+
+
+def test_a_ready_message_without_its_number_is_refused(tmp_path):
+    messages = tmp_path / "messages.txt"
+    messages.write_text("MsgReady=Ready %s\n", encoding="utf-8")
+    result = configure(tmp_path / "build", f"-DLAUNCHER_MESSAGES_FILE={messages}")
+    assert result.returncode != 0
+    assert "MsgReady" in result.stderr
