@@ -11,11 +11,10 @@ std::atomic<int32_t> QuitRequested{0};
 
 void SetStartButtonState(int32_t state) { ButtonStates[kStartButton].store(state); }
 
-bool MoveButtonState(int index, int32_t expected, int32_t newState) {
-    if (index < 0 || index >= kButtonCount) return false;
+bool MoveButtonState(std::atomic<int32_t>& state, int32_t expected, int32_t newState) {
     if (expected == kButtonDisabled || newState == kButtonDisabled) return false;
     if (expected == newState) return true;
-    return ButtonStates[index].compare_exchange_strong(expected, newState);
+    return state.compare_exchange_strong(expected, newState);
 }
 
 void ResetDisplayState() {

@@ -34,10 +34,10 @@ extern std::atomic<int32_t> QuitRequested;    // the next tick ends the message 
 // Enables (0) or disables (3) the start button: the one writer path of those two values.
 void SetStartButtonState(int32_t state);
 
-// Window-thread update of one enabled button: stores newState only if the entry still holds
-// expected and expected is not 3, so a 0 or 3 stored at the same moment by another thread
-// is never overwritten. Returns whether it stored.
-bool MoveButtonState(int index, int32_t expected, int32_t newState);
+// Window-thread update of one enabled button's state: stores newState only if the state
+// still holds expected and neither is 3, so a 0 or 3 stored at the same moment by another
+// thread is never overwritten. Returns whether the state now holds newState by this call.
+bool MoveButtonState(std::atomic<int32_t>& state, int32_t expected, int32_t newState);
 
 // Restores the values a process starts with (tests run several scenarios in one process).
 void ResetDisplayState();

@@ -6,8 +6,8 @@
 // Runs the whole launcher; returns the process exit code.
 int RunLauncher(HINSTANCE instance, const char* commandLine);
 
-// Moves MainWindow to WindowOrigin (size and Z order kept as the system gives them) and
-// records its screen rectangle in LayeredPlacement.
+// Moves MainWindow to WindowOrigin without changing its size (it comes to the top of the
+// ordinary Z order) and records its screen rectangle in LayeredPlacement.
 void PlaceWindow();
 
 // The window procedure of "MainClass".

@@ -35,12 +35,12 @@ bool UpdateButtonStates(const ElementRect* rects, std::atomic<int32_t>* states, 
         if (StrictlyInside(rects[i], x, y)) {
             overButton = true;
             if (leftButtonDown) {
-                if (current != kButtonPressed) states[i].compare_exchange_strong(current, kButtonPressed);
+                MoveButtonState(states[i], current, kButtonPressed);
                 break;
             }
-            if (current != kButtonHover) states[i].compare_exchange_strong(current, kButtonHover);
-        } else if (current != kButtonNormal) {
-            states[i].compare_exchange_strong(current, kButtonNormal);
+            MoveButtonState(states[i], current, kButtonHover);
+        } else {
+            MoveButtonState(states[i], current, kButtonNormal);
         }
     }
     return overButton;

@@ -69,9 +69,9 @@ TEST(DisplayStateRaces, ReaderNeverSeesATornTextAndTheStartButtonIsNeverLost) {
         StatusText.Equals(copy);
         int32_t seen = ButtonStates[kStartButton].load();
         int32_t next = seen == kButtonNormal ? kButtonHover : seen == kButtonHover ? kButtonPressed : kButtonHover;
-        if (MoveButtonState(kStartButton, seen, next) && seen != next) ++moves;
+        if (MoveButtonState(ButtonStates[kStartButton], seen, next) && seen != next) ++moves;
         // A disabled entry is never moved, whatever the caller believes it holds.
-        EXPECT_FALSE(MoveButtonState(kStartButton, kButtonDisabled, kButtonHover));
+        EXPECT_FALSE(MoveButtonState(ButtonStates[kStartButton], kButtonDisabled, kButtonHover));
         int32_t current = ProgressCurrent.load();
         if (current < 0 || current > 100) torn.push_back("progress out of range");
     }

@@ -212,24 +212,16 @@ TEST_F(Download, ServerFaultsFailTheFileAndLeaveNothing) {
                                  "Player/dl-reset.bin=reset:40000",
                                  "Player/dl-status.bin=status:500"}));
 
-    EXPECT_EQ(0, DownloadFile("dl-missing.bin", "/Player/"));
-    ExpectFailure("Downloading failed [404] (dl-missing.bin)", "dl-missing.bin");
-
-    SetStartButtonState(kButtonNormal);
-    EXPECT_EQ(0, DownloadFile("dl-status.bin", "/Player/"));
-    ExpectFailure("Downloading failed [500] (dl-status.bin)", "dl-status.bin");
-
-    SetStartButtonState(kButtonNormal);
-    EXPECT_EQ(0, DownloadFile("dl-short.bin", "/Player/"));
-    ExpectFailure("Downloading failed - read (dl-short.bin)", "dl-short.bin");
-
-    SetStartButtonState(kButtonNormal);
-    EXPECT_EQ(0, DownloadFile("dl-reset.bin", "/Player/"));
-    ExpectFailure("Downloading failed - read (dl-reset.bin)", "dl-reset.bin");
-
-    SetStartButtonState(kButtonNormal);
-    EXPECT_EQ(0, DownloadFile("dl-nolength.bin", "/Player/"));
-    ExpectFailure("Downloading failed - query_size (dl-nolength.bin)", "dl-nolength.bin");
+    struct Case { const char* name; const char* status; };
+    for (Case c : {Case{"dl-missing.bin", "Downloading failed [404] (dl-missing.bin)"},
+                   Case{"dl-status.bin", "Downloading failed [500] (dl-status.bin)"},
+                   Case{"dl-short.bin", "Downloading failed - read (dl-short.bin)"},
+                   Case{"dl-reset.bin", "Downloading failed - read (dl-reset.bin)"},
+                   Case{"dl-nolength.bin", "Downloading failed - query_size (dl-nolength.bin)"}}) {
+        SetStartButtonState(kButtonNormal);
+        EXPECT_EQ(0, DownloadFile(c.name, "/Player/")) << c.name;
+        ExpectFailure(c.status, c.name);
+    }
 
     EXPECT_EQ(0u, Attributes(LauncherSettings.GameExecutable) & FILE_ATTRIBUTE_READONLY);
     EXPECT_TRUE(RecordedBoxes().empty());
@@ -331,12 +323,9 @@ TEST_F(Download, LocalFileThatCannotBeCreated) {
 
 // A full disk, for real: the server fixture mounts a 1 MB file system for these tests.
 TEST_F(Download, WriteFailureOnAFullDiskLeavesNoFile) {
-    const char* state = std::getenv("TEST_PATCH_STATE");
-    if (!state || !fs::exists(fs::path("Z:" + std::string(state)) / "full-disk.mounted"))
+    if (!PatchServerAvailable() || !fs::exists(ServerStatePath("full-disk.mounted")))
         GTEST_SKIP() << "no small file system was mounted for a full disk";
-    std::string disk = "Z:" + std::string(state) + "/full-disk";
-    for (char& c : disk) c = c == '/' ? '\\' : c;
-    fs::path here = fs::path(disk) / ("download-" + std::to_string(GetCurrentProcessId()));
+    fs::path here = fs::path(ServerStatePath("full-disk")) / ("download-" + std::to_string(GetCurrentProcessId()));
     fs::create_directories(here);
     ASSERT_TRUE(SetCurrentDirectoryA(here.string().c_str()));
 

@@ -24,13 +24,6 @@ namespace {
 
 constexpr const char* kServedBase = "/Setup/live/StandaloneWindows64/";
 
-std::string StatePath(const std::string& name) {
-    const char* state = std::getenv("TEST_PATCH_STATE");
-    std::string path = "Z:";
-    for (const char* c = state ? state : ""; *c; ++c) path += *c == '/' ? '\\' : *c;
-    return path + "\\" + name;
-}
-
 std::string ReadWhole(const std::string& path) {
     std::ifstream in(path, std::ios::binary);
     std::ostringstream content;
@@ -45,19 +38,10 @@ std::string Payload(std::size_t size) {
     return bytes.replace(3, 4, "\r\n\0\n", 4);
 }
 
-// A top-level text field of one JSON request-log line.
-std::string Field(const std::string& line, const std::string& name) {
-    const std::string key = "\"" + name + "\": \"";
-    const std::size_t start = line.find(key);
-    if (start == std::string::npos) return std::string();
-    const std::size_t from = start + key.size();
-    return line.substr(from, line.find('"', from) - from);
-}
-
 std::vector<std::string> RequestsFor(long mark, const std::string& name) {
     std::vector<std::string> found;
     for (const std::string& line : RequestsSince(mark))
-        if (Field(line, "path") == kServedBase + ("transfer/" + name)) found.push_back(line);
+        if (LogField(line, "path") == kServedBase + ("transfer/" + name)) found.push_back(line);
     return found;
 }
 
@@ -132,7 +116,7 @@ TEST_F(HttpTransfer, MissingFolderFailsAfterTheRequest) {
     EXPECT_FALSE(folder.Exists("missing"));
     const std::vector<std::string> requests = RequestsFor(mark, "folder.txt");
     ASSERT_EQ(2u, requests.size());
-    EXPECT_EQ("GET", Field(requests[1], "method"));
+    EXPECT_EQ("GET", LogField(requests[1], "method"));
 }
 
 TEST_F(HttpTransfer, CallbackStopsBeforeThePieceIsWritten) {
@@ -189,12 +173,12 @@ TEST_F(HttpTransfer, HeadThenGetWithTheAgentAndNothingElse) {
                                      : DownloadUrlToFile(url.c_str(), "log.txt", 1));
         const std::vector<std::string> requests = RequestsFor(mark, "log.txt");
         ASSERT_EQ(2u, requests.size());
-        EXPECT_EQ("HEAD", Field(requests[0], "method"));
-        EXPECT_EQ("GET", Field(requests[1], "method"));
+        EXPECT_EQ("HEAD", LogField(requests[0], "method"));
+        EXPECT_EQ("GET", LogField(requests[1], "method"));
         for (const std::string& line : requests) {
             SCOPED_TRACE(line);
-            EXPECT_EQ(agent, Field(line, "agent"));
-            EXPECT_EQ("tick=42", Field(line, "query"));
+            EXPECT_EQ(agent, LogField(line, "agent"));
+            EXPECT_EQ("tick=42", LogField(line, "query"));
             EXPECT_NE(std::string::npos, line.find("\"body_length\": 0,"));
             EXPECT_EQ(std::string::npos, line.find("\"Range\":"));
             EXPECT_EQ(std::string::npos, line.find("\"Authorization\":"));
@@ -215,8 +199,8 @@ TEST_F(HttpTransfer, ProbeAsksTheUrlsOwnPort) {
 }
 
 TEST_F(HttpTransfer, FullDiskIsAFailureAndLeavesNoFile) {
-    if (!fs::exists(StatePath("full-disk.mounted"))) GTEST_SKIP() << "no small volume was mounted for this run";
-    const std::string target = StatePath("full-disk\\http-transfer.bin");
+    if (!fs::exists(ServerStatePath("full-disk.mounted"))) GTEST_SKIP() << "no small volume was mounted for this run";
+    const std::string target = ServerStatePath("full-disk\\http-transfer.bin");
     EXPECT_EQ(kTransferWriteFailed, DownloadUrlToFile(Serve("big.bin", Payload(1536 * 1024)).c_str(), target.c_str(), 1));
     EXPECT_FALSE(fs::exists(target));
 }
@@ -236,11 +220,11 @@ TEST_F(HttpTransfer, CertificatePosture) {
     Serve("cert.txt", body);
     for (const Case& c : cases) {
         SCOPED_TRACE(std::string(c.cert) + " secure " + std::to_string(c.secure));
-        const std::string ready = ReadWhole(StatePath(std::string("ready-") + c.cert + ".json"));
+        const std::string ready = ReadWhole(ServerStatePath(std::string("ready-") + c.cert + ".json"));
         const std::size_t key = ready.find("\"port\": ");
         const int port = key == std::string::npos ? 0 : std::atoi(ready.c_str() + key + 8);
         ASSERT_NE(0, port) << "no server announced for " << c.cert;
-        const std::string log = StatePath(std::string("requests-") + c.cert + ".log");
+        const std::string log = ServerStatePath(std::string("requests-") + c.cert + ".log");
         const std::size_t mark = ReadWhole(log).size();
         folder.Write("cert.txt", "old");
         const std::string url = "https://127.0.0.1:" + std::to_string(port) + kServedBase + "transfer/cert.txt";

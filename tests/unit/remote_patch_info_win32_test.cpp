@@ -25,21 +25,6 @@ constexpr const char* kServedName = "LauncherPatchInfo.txt";
 constexpr const char* kInfo = "[INSTALLER]\n1.0.0.3\n[LAUNCHER]\n1.1.1.24\n[PLAYER]\n10001 base.zip\n10002 patch2.zip\n";
 constexpr const char* kNewerInfo = "[INSTALLER]\n1.0.0.4\n[PLAYER]\n10002 patch2.zip\n10003 patch3.zip\n";
 
-std::string StatePath(const std::string& name) {
-    const char* state = std::getenv("TEST_PATCH_STATE");
-    std::string path = "Z:";
-    for (const char* c = state ? state : ""; *c; ++c) path += *c == '/' ? '\\' : *c;
-    return path + "\\" + name;
-}
-
-std::string Field(const std::string& line, const std::string& name) {
-    const std::string key = "\"" + name + "\": \"";
-    const std::size_t start = line.find(key);
-    if (start == std::string::npos) return std::string();
-    const std::size_t from = start + key.size();
-    return line.substr(from, line.find('"', from) - from);
-}
-
 // Points the system's proxy settings at a port nothing listens on, so that preconfigured
 // sessions cannot reach any server; afterwards the proxy is switched back off (the test
 // prefix has no proxy of its own). WinInet reuses an idle
@@ -110,12 +95,12 @@ TEST_F(RemotePatchInfo, FetchesStoresAndParses) {
     EXPECT_EQ(0, PatchList[1].Version);
     std::vector<std::string> requests;
     for (const std::string& line : RequestsSince(mark))
-        if (Field(line, "path") == "/Setup/live/StandaloneWindows64/LauncherPatchInfo.txt") requests.push_back(line);
+        if (LogField(line, "path") == "/Setup/live/StandaloneWindows64/LauncherPatchInfo.txt") requests.push_back(line);
     ASSERT_EQ(2u, requests.size());
-    EXPECT_EQ("HEAD", Field(requests[0], "method"));
-    EXPECT_EQ("GET", Field(requests[1], "method"));
-    const std::string query = Field(requests[1], "query");
-    EXPECT_EQ(query, Field(requests[0], "query"));
+    EXPECT_EQ("HEAD", LogField(requests[0], "method"));
+    EXPECT_EQ("GET", LogField(requests[1], "method"));
+    const std::string query = LogField(requests[1], "query");
+    EXPECT_EQ(query, LogField(requests[0], "query"));
     ASSERT_EQ(0u, query.rfind("tick=", 0));
     EXPECT_EQ(query.size(), 5 + std::strspn(query.c_str() + 5, "0123456789"));
     EXPECT_GT(query.size(), 5u);
@@ -160,13 +145,13 @@ TEST_F(RemotePatchInfo, BodyCutWithoutAKnownLengthIsParsed) {
 }
 
 TEST_F(RemotePatchInfo, FullDiskLeavesNoTruncatedCopy) {
-    if (!fs::exists(StatePath("full-disk.mounted"))) GTEST_SKIP() << "no small volume was mounted for this run";
+    if (!fs::exists(ServerStatePath("full-disk.mounted"))) GTEST_SKIP() << "no small volume was mounted for this run";
     std::string big = kNewerInfo;
     while (big.size() < 1536 * 1024) big += "# padding that no parser reads as a step\n";
     PutServedFile(kServedName, big);
     LatestVersion = 10002;
     const fs::path previous = fs::current_path();
-    fs::current_path(StatePath("full-disk"));
+    fs::current_path(ServerStatePath("full-disk"));
     const int result = FetchPatchInfo();
     const bool left = fs::exists("update.dat");
     fs::current_path(previous);

@@ -47,6 +47,16 @@ std::string PatchServerBaseUrl() {
     return "https://127.0.0.1:" + std::to_string(PatchServerPort()) + "/Setup/live/StandaloneWindows64";
 }
 
+std::string ServerStatePath(const std::string& name) { return StateDir() + "\\" + name; }
+
+std::string LogField(const std::string& line, const std::string& name) {
+    const std::string key = "\"" + name + "\": \"";
+    const std::size_t start = line.find(key);
+    if (start == std::string::npos) return std::string();
+    const std::size_t from = start + key.size();
+    return line.substr(from, line.find('"', from) - from);
+}
+
 std::string PatchServerUrl(const std::string& relative) { return PatchServerBaseUrl() + "/" + relative; }
 
 std::string ServedPath(const std::string& relative) {

@@ -18,6 +18,12 @@ std::string ServedPath(const std::string& relative);
 void PutServedFile(const std::string& relative, const std::string& bytes);
 void RemoveServedFile(const std::string& relative);
 
+// Windows path of a file in the fixture's state folder (ready files, logs, the full disk).
+std::string ServerStatePath(const std::string& name);
+
+// A top-level text field of one JSON request-log line ("" when absent).
+std::string LogField(const std::string& line, const std::string& name);
+
 // Replaces the server's fault rules ("Player/a.zip=status:404", ...); empty clears them.
 bool SetServerFaults(const std::vector<std::string>& rules);
 

@@ -37,6 +37,7 @@ private:
         bool badLocalHeader;
     };
     ZipWriter& Add(Entry entry);
+    static void PutSharedFields(std::string& out, const Entry& e);
     std::vector<Entry> entries_;
     int announced_ = -1;
     std::string comment_;

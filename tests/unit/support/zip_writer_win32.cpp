@@ -84,6 +84,17 @@ ZipWriter& ZipWriter::Comment(const std::string& text) {
     return *this;
 }
 
+// The fields that the local header and the central directory entry share, in their order.
+void ZipWriter::PutSharedFields(std::string& out, const Entry& e) {
+    Put16(out, e.method);
+    Put16(out, kDosTime);
+    Put16(out, kDosDate);
+    Put32(out, static_cast<uint32_t>(e.crc));
+    Put32(out, static_cast<uint32_t>(e.packed.size()));
+    Put32(out, static_cast<uint32_t>(e.size));
+    Put16(out, static_cast<uint32_t>(e.name.size()));
+}
+
 std::string ZipWriter::Bytes() const {
     std::string out;
     std::vector<uint32_t> offsets;
@@ -92,13 +103,7 @@ std::string ZipWriter::Bytes() const {
         Put32(out, e.badLocalHeader ? 0x04034b51u : 0x04034b50u);
         Put16(out, 20);
         Put16(out, 0);
-        Put16(out, e.method);
-        Put16(out, kDosTime);
-        Put16(out, kDosDate);
-        Put32(out, static_cast<uint32_t>(e.crc));
-        Put32(out, static_cast<uint32_t>(e.packed.size()));
-        Put32(out, static_cast<uint32_t>(e.size));
-        Put16(out, static_cast<uint32_t>(e.name.size()));
+        PutSharedFields(out, e);
         Put16(out, 0);
         out += e.name;
         out += e.packed;
@@ -110,13 +115,7 @@ std::string ZipWriter::Bytes() const {
         Put16(out, 20);
         Put16(out, 20);
         Put16(out, 0);
-        Put16(out, e.method);
-        Put16(out, kDosTime);
-        Put16(out, kDosDate);
-        Put32(out, static_cast<uint32_t>(e.crc));
-        Put32(out, static_cast<uint32_t>(e.packed.size()));
-        Put32(out, static_cast<uint32_t>(e.size));
-        Put16(out, static_cast<uint32_t>(e.name.size()));
+        PutSharedFields(out, e);
         Put16(out, 0);
         Put16(out, 0);
         Put16(out, 0);
