@@ -15,6 +15,10 @@ constexpr unsigned long kSettlePauseMs = 500;
 constexpr int kMaxExtractAttempts = 1000;
 // The joined URL (base address, sub-path, name) must be shorter than this.
 constexpr std::size_t kUrlSize = 256;
+// A download is written as name + this suffix and takes the name only once complete; a
+// launcher that was ended mid-download leaves at most this file, which the next run reuses.
+constexpr const char* kPartialSuffix = ".part";
+constexpr std::size_t kPartialNameSize = kUrlSize + 8;  // the name fits the URL
 
 // Downloads PatchBaseUrl + subPath + name (no separator added, no escaping) into the file
 // name, relative to the working directory, creating its directories when needed. Shows
@@ -22,8 +26,9 @@ constexpr std::size_t kUrlSize = 256;
 // ("zip" as its last three letters) is unpacked with ExtractArchive into StatusText and
 // deleted. After every successful file the game executable is made read-only and hidden.
 // Returns 1 on success. On failure returns 0 with StatusText holding the reason and the
-// start button disabled, and leaves no partial file; when an archive cannot be unpacked it
-// shows MsgAbnormalRun, sets QuitRequested and leaves the start button as it was. Names that
-// would land outside the working directory are refused before anything is written.
+// start button disabled, leaves no partial file and leaves an existing file of that name as
+// it was; when an archive cannot be unpacked it shows MsgAbnormalRun, sets QuitRequested and
+// leaves the start button as it was. Names that would land outside the working directory are
+// refused before anything is written.
 // Runs on the download worker's thread; blocks for the transfer and the pauses.
 int DownloadFile(const char* name, const char* subPath);

@@ -8,6 +8,7 @@
 
 #include "common/bounded_text.h"
 #include "common/display_state.h"
+#include "common/file_replace.h"
 #include "common/message_box.h"
 #include "common/win32_handle.h"
 #include "download/progress.h"
@@ -31,12 +32,12 @@ int Fail(const char* format, const char* name) {
 }
 
 // The failure clean-up once the local file exists: it must be closed before it can be deleted.
-int FailAndDelete(const char* name, StdioFile& file, InternetHandle& request, InternetHandle& root) {
+int FailAndDelete(const char* partial, StdioFile& file, InternetHandle& request, InternetHandle& root) {
     SetStartButtonState(kButtonDisabled);
     file.Reset();
     request.Reset();
     root.Reset();
-    DeleteFileA(name);
+    DeleteFileA(partial);
     return 0;
 }
 
@@ -64,12 +65,17 @@ int DownloadFile(const char* name, const char* subPath) {
     if (!FormatText(url, sizeof url, "%s%s%s", LauncherSettings.PatchBaseUrl, subPath, name))
         return Fail("Downloading failed - url_too_long (%s)", name);
 
+    // The body goes to a file of its own and replaces the game's file only once it arrived
+    // whole, so a failed download never destroys the file it was to replace.
+    char partial[kPartialNameSize];
+    if (!FormatText(partial, sizeof partial, "%s%s", name, kPartialSuffix))
+        return Fail("Creating file failed. (%s)", name);
+
     StatusText.Format("Downloading file (%s)", name);
-    SetFileAttributesA(name, FILE_ATTRIBUTE_NORMAL);
-    StdioFile file(std::fopen(name, "wb"));
+    StdioFile file(std::fopen(partial, "wb"));
     if (!file) {
         MakeParentDirectories(name);
-        file.Reset(std::fopen(name, "wb"));
+        file.Reset(std::fopen(partial, "wb"));
     }
     if (!file) return Fail("Creating file failed. (%s)", name);
 
@@ -79,26 +85,26 @@ int DownloadFile(const char* name, const char* subPath) {
     if (root) request.Reset(InternetOpenUrlA(root.Get(), url, nullptr, 0, kUrlFlags, 0));
     if (!request) {
         StatusText.Format("Downloading failed - open (%s)", name);
-        return FailAndDelete(name, file, request, root);
+        return FailAndDelete(partial, file, request, root);
     }
 
     char query[kQuerySize] = {};
     DWORD length = kQuerySize;
     if (!HttpQueryInfoA(request.Get(), HTTP_QUERY_STATUS_CODE, query, &length, nullptr)) {
         StatusText.Format("Downloading failed - query_status (%s)", name);
-        return FailAndDelete(name, file, request, root);
+        return FailAndDelete(partial, file, request, root);
     }
     query[kQuerySize - 1] = '\0';
     int32_t status = ReadDecimal(query);
     if (status != 200 && status != 206) {
         StatusText.Format("Downloading failed [%d] (%s)", static_cast<int>(status), name);
-        return FailAndDelete(name, file, request, root);
+        return FailAndDelete(partial, file, request, root);
     }
 
     length = kQuerySize;
     if (!HttpQueryInfoA(request.Get(), HTTP_QUERY_CONTENT_LENGTH, query, &length, nullptr)) {
         StatusText.Format("Downloading failed - query_size (%s)", name);
-        return FailAndDelete(name, file, request, root);
+        return FailAndDelete(partial, file, request, root);
     }
     query[kQuerySize - 2] = '\0';
     query[kQuerySize - 1] = '\0';
@@ -127,11 +133,17 @@ int DownloadFile(const char* name, const char* subPath) {
 
     if (writeFailed) {
         StatusText.Format("Downloading failed - write (%s)", name);
-        return FailAndDelete(name, file, request, root);
+        return FailAndDelete(partial, file, request, root);
     }
     if (received != expected) {
         StatusText.Format("Downloading failed - read (%s)", name);
-        return FailAndDelete(name, file, request, root);
+        return FailAndDelete(partial, file, request, root);
+    }
+
+    SetFileAttributesA(name, FILE_ATTRIBUTE_NORMAL);
+    if (!ReplaceFileWith(partial, name)) {
+        DeleteFileA(partial);
+        return Fail("Creating file failed. (%s)", name);
     }
 
     if (IsArchiveName(name) && !UnpackArchive(name)) return 0;

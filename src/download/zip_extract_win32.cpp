@@ -121,11 +121,14 @@ int ExtractEntry(unzFile archive, char* message, std::size_t messageSize) {
         return kEntryOpenFailed;
     }
 
-    SetFileAttributesA(name, FILE_ATTRIBUTE_NORMAL);
-    StdioFile output(std::fopen(name, "wb"));
+    // The entry is inflated beside its file and takes its place only once whole: a damaged
+    // entry or a full disk leaves the file it was to replace as it was.
+    char partial[kEntryNameSize + 8];
+    FormatText(partial, sizeof partial, "%s.part", name);
+    StdioFile output(std::fopen(partial, "wb"));
     if (!output && FilePart(name) != name) {
         MakeParentDirectories(name);
-        output.Reset(std::fopen(name, "wb"));
+        output.Reset(std::fopen(partial, "wb"));
     }
     if (!output) {
         FormatText(message, messageSize, "can't create extracted file %s", name);
@@ -137,18 +140,30 @@ int ExtractEntry(unzFile archive, char* message, std::size_t messageSize) {
         int count = unzReadCurrentFile(archive, ExtractBuffer, sizeof ExtractBuffer);
         if (count < 0) {
             CopyText(message, messageSize, "error in reading zip file");
+            output.Reset();
+            DeleteFileA(partial);
             return count;
         }
         if (count == 0) break;
         if (std::fwrite(ExtractBuffer, static_cast<std::size_t>(count), 1, output.Get()) != 1) {
             FormatText(message, messageSize, "error in writing file %s", name);
+            output.Reset();
+            DeleteFileA(partial);
             return kEntryWriteFailed;
         }
     }
     // Buffered bytes reach the disk only here; a full disk must not pass as unpacked.
     if (std::fclose(output.Release()) != 0) {
         FormatText(message, messageSize, "error in writing file %s", name);
+        DeleteFileA(partial);
         return kEntryWriteFailed;
+    }
+    // Read-only files are overwritten like any other.
+    SetFileAttributesA(name, FILE_ATTRIBUTE_NORMAL);
+    if (!MoveFileExA(partial, name, MOVEFILE_REPLACE_EXISTING)) {
+        DeleteFileA(partial);
+        FormatText(message, messageSize, "can't create extracted file %s", name);
+        return kEntryCreateFailed;
     }
     return 0;
 }

@@ -15,6 +15,7 @@ constexpr int32_t kTransferStopped = 4;       // the progress callback asked to 
 constexpr int32_t kTransferReadFailed = 5;    // a read failed short of the probed length
 constexpr int32_t kTransferWriteFailed = 6;   // the local file refused bytes (a full disk, ...);
                                               // the partial file has been deleted
+constexpr int32_t kTransferBadStatus = 7;     // the answer was not 200 or 206 (strict fetch only)
 
 // Results of ProbeContentLength.
 constexpr int32_t kProbeLengthRead = 0;
@@ -55,3 +56,10 @@ int32_t DownloadUrlToFileEx(const char* url, const char* localPath, int secure, 
 
 // DownloadUrlToFileEx with "downslib", 3000 ms and no callback.
 int32_t DownloadUrlToFile(const char* url, const char* localPath, int secure);
+
+// The patch information must never be replaced by an error page or a cut copy: GETs url like
+// DownloadUrlToFile, but only a 200 or 206 answer whose body arrived whole counts (a failing read,
+// or fewer bytes than the answer or the probe announced, gives kTransferReadFailed; another
+// status kTransferBadStatus). The body goes to localPath + ".new", which replaces localPath
+// in one step only then; on any failure localPath is left exactly as it was.
+int32_t DownloadCompleteUrlToFile(const char* url, const char* localPath, int secure);

@@ -5,6 +5,8 @@
 #include <cstdint>
 #include <cstdlib>
 
+#include "common/bounded_text.h"
+#include "common/file_replace.h"
 #include "common/win32_handle.h"
 #include "update/http_transfer.h"
 #include "update/url_split.h"
@@ -70,9 +72,19 @@ int32_t ProbeContentLength(const char* host, const char* path, int secure, const
     return kProbeLengthRead;
 }
 
-int32_t TransferUrlToFile(const char* url, const char* host, const char* path, int secure,
-                          const char* localPath, const char* userAgent, uint32_t timeoutMs,
-                          TransferProgressCallback callback) {
+namespace {
+
+// HTTP_QUERY_* | HTTP_QUERY_FLAG_NUMBER of the answered request; false when not sent.
+bool QueryNumber(HINTERNET request, DWORD query, DWORD* value) {
+    DWORD size = sizeof *value;
+    return HttpQueryInfoA(request, query | HTTP_QUERY_FLAG_NUMBER, value, &size, nullptr) != 0;
+}
+
+// The transfer loop shared by the plain transfer and the complete-copy fetch. With strict
+// set, only a 200 or 206 answer whose body arrived whole (as long as announced, no failing read)
+// counts, and any other status leaves the local file untouched.
+int32_t Transfer(const char* url, const char* host, const char* path, int secure, const char* localPath,
+                 const char* userAgent, uint32_t timeoutMs, TransferProgressCallback callback, bool strict) {
     int32_t expected = 0;
     ProbeContentLength(host, path, secure, userAgent, timeoutMs, &expected);
 
@@ -80,6 +92,18 @@ int32_t TransferUrlToFile(const char* url, const char* host, const char* path, i
     if (!session) return kTransferNoSession;
     InternetHandle body(InternetOpenUrlA(session.Get(), url, nullptr, 0, RequestFlags(secure), 0));
     if (!body) return kTransferOpenFailed;
+    bool announced = false;
+    if (strict) {
+        DWORD status = 0;
+        // The same answers the patch downloads accept; a 204 would only empty the copy.
+        if (!QueryNumber(body.Get(), HTTP_QUERY_STATUS_CODE, &status) || (status != 200 && status != 206))
+            return kTransferBadStatus;
+        DWORD length = 0;
+        if (QueryNumber(body.Get(), HTTP_QUERY_CONTENT_LENGTH, &length)) {
+            expected = Saturated(length);
+            announced = true;
+        }
+    }
     FileHandle file(CreateFileA(localPath, GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
     if (!file) return kTransferFileFailed;
 
@@ -87,10 +111,15 @@ int32_t TransferUrlToFile(const char* url, const char* host, const char* path, i
     int64_t received = 0;
     for (;;) {
         DWORD got = 0;
-        if (!InternetReadFile(body.Get(), piece, sizeof piece, &got))
+        if (!InternetReadFile(body.Get(), piece, sizeof piece, &got)) {
+            if (strict) return kTransferReadFailed;
             return expected > 0 && expected != received ? kTransferReadFailed : kTransferDone;
+        }
         received += got;
-        if (got == 0) expected = Saturated(received);
+        if (got == 0) {
+            if (strict && (announced || expected > 0) && received != expected) return kTransferReadFailed;
+            expected = Saturated(received);
+        }
         if (callback && callback(Saturated(received), expected) != 0) return kTransferStopped;
         if (got == 0) return kTransferDone;
         DWORD written = 0;
@@ -101,6 +130,31 @@ int32_t TransferUrlToFile(const char* url, const char* host, const char* path, i
             return kTransferWriteFailed;
         }
     }
+}
+
+}  // namespace
+
+int32_t TransferUrlToFile(const char* url, const char* host, const char* path, int secure,
+                          const char* localPath, const char* userAgent, uint32_t timeoutMs,
+                          TransferProgressCallback callback) {
+    return Transfer(url, host, path, secure, localPath, userAgent, timeoutMs, callback, false);
+}
+
+int32_t DownloadCompleteUrlToFile(const char* url, const char* localPath, int secure) {
+    char* host = nullptr;
+    const char* path = nullptr;
+    if (SplitUrl(url, &host, &path) != 0) return kTransferNoSession;
+    char partial[MAX_PATH];
+    if (!FormatText(partial, sizeof partial, "%s.new", localPath)) {
+        std::free(host);
+        return kTransferFileFailed;
+    }
+    int32_t result = Transfer(url, host, path, secure, partial, kDefaultUserAgent, kDefaultReceiveTimeoutMs,
+                              nullptr, true);
+    std::free(host);
+    if (result == kTransferDone && !ReplaceFileWith(partial, localPath)) result = kTransferFileFailed;
+    if (result != kTransferDone) DeleteFileA(partial);
+    return result;
 }
 
 int32_t DownloadUrlToFileEx(const char* url, const char* localPath, int secure, const char* userAgent,

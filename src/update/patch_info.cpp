@@ -12,21 +12,42 @@ char RequiredLauncherVersion[kVersionTextSize] = {0};
 int32_t LatestVersion = 0;
 PatchStep PatchList[kMaxPatchSteps] = {};
 int32_t PatchFileTotal = 0;
+uint8_t PatchStepFlaws[kMaxPatchSteps] = {};
 
 namespace {
 
 enum class Section { None, Installer, Launcher, Player };
 
-void StoreStep(const char* line, PatchStep* step) {
+const char* SkipBlanks(const char* text) {
+    while (*text && IsBlankOrNewline(*text)) ++text;
+    return text;
+}
+
+uint8_t StoreStep(const char* line, PatchStep* step) {
+    uint8_t flaws = 0;
     const char* rest = nullptr;
     step->Version = ReadLeadingDecimal(line, &rest);
     step->FileCount = 0;
     for (int i = 0; i < kMaxStepFiles; ++i) {
         bool found = false;
-        rest = NextToken(rest, step->FileNames[i], kStepFileNameSize, &found);
+        const char* start = SkipBlanks(rest);
+        rest = NextToken(start, step->FileNames[i], kStepFileNameSize, &found);
         if (!found) break;
+        if (rest - start >= static_cast<long>(kStepFileNameSize)) flaws |= kStepNameCut;
         step->FileCount = i + 1;
     }
+    if (*SkipBlanks(rest) != '\0') flaws |= kStepExtraNames;
+    return flaws;
+}
+
+// fgets stopped before the line's end: the rest comes as a piece of its own.
+bool LineWasCut(const char* line, std::FILE* file) {
+    const std::size_t length = std::strlen(line);
+    if (length > 0 && line[length - 1] == '\n') return false;
+    const int next = std::fgetc(file);
+    if (next == EOF) return false;
+    std::ungetc(next, file);
+    return true;
 }
 
 }  // namespace
@@ -36,6 +57,7 @@ void ResetPatchInfo() {
     RequiredLauncherVersion[0] = '\0';
     LatestVersion = 0;
     std::memset(PatchList, 0, sizeof PatchList);
+    std::memset(PatchStepFlaws, 0, sizeof PatchStepFlaws);
     PatchFileTotal = 0;
 }
 
@@ -63,6 +85,7 @@ int ParsePatchInfoFile(const char* path) {
         if (std::strcmp(first, "[PLAYER]") == 0) {
             section = Section::Player;
             std::memset(PatchList, 0, sizeof PatchList);
+            std::memset(PatchStepFlaws, 0, sizeof PatchStepFlaws);
             PatchFileTotal = 0;
             stepIndex = 0;
             continue;
@@ -83,7 +106,8 @@ int ParsePatchInfoFile(const char* path) {
             int32_t version = ReadLeadingDecimal(line, &end);
             if (version != 0) LatestVersion = version;
             if (version > CurrentVersion) {
-                StoreStep(line, &PatchList[stepIndex]);
+                PatchStepFlaws[stepIndex] = StoreStep(line, &PatchList[stepIndex]);
+                if (LineWasCut(line, file)) PatchStepFlaws[stepIndex] |= kStepLineCut;
                 PatchFileTotal += PatchList[stepIndex].FileCount;
                 ++stepIndex;
             }

@@ -22,6 +22,14 @@ extern int32_t LatestVersion;
 extern PatchStep PatchList[kMaxPatchSteps];
 extern int32_t PatchFileTotal;
 
+// What the parser could not keep of a step's line. Such a step is stored as far as it fits,
+// but applying it would record a version whose files were not all written, so the download
+// worker refuses it. One entry per PatchList record, cleared with it.
+constexpr uint8_t kStepExtraNames = 1;   // more names than FileNames holds
+constexpr uint8_t kStepNameCut = 2;      // a name longer than a FileNames entry holds
+constexpr uint8_t kStepLineCut = 4;      // the line was longer than one read, so names were lost
+extern uint8_t PatchStepFlaws[kMaxPatchSteps];
+
 // Parses "update.dat" from the working directory against CurrentVersion. Returns 1 when the
 // file was opened and read, 0 when it could not be opened (state untouched). Tokens longer
 // than their fields (31-byte versions, 63-byte names) are cut, never written past the field.

@@ -15,9 +15,8 @@ int BuildPatchInfoRequestUrl(const char* base, uint32_t tick, char* out, std::si
 
 // Downloads LauncherSettings.PatchInfoUrl with the system's millisecond counter as the tick,
 // over HTTPS, into "update.dat" in the working directory, then parses it into the patch
-// information state. Returns ParsePatchInfo's 1 when both worked; 0 when the download
-// reported any failure (the state keeps what the earlier parse left; "update.dat" is kept when
-// the server could not be reached, holds the part that arrived when a read failed early, and
-// is removed when the disk refused the bytes) or the stored file could not be opened.
-// A server's error page is stored and parsed like any body: no section, no change, result 1.
+// information state. Returns ParsePatchInfo's 1 when both worked; 0 when the server could not
+// be reached, answered with an error status, or the copy did not arrive whole or could not be
+// stored. "update.dat" is then left as it was, so the earlier parse and the next start's first
+// parse keep working on the last complete copy.
 int FetchPatchInfo();

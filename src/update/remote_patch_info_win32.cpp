@@ -12,6 +12,6 @@ int FetchPatchInfo() {
     char request[kPatchInfoRequestSize];
     if (!BuildPatchInfoRequestUrl(LauncherSettings.PatchInfoUrl, tick, request, sizeof request)) return 0;
     // Secure whatever the scheme: the patch information is only ever published over HTTPS.
-    if (DownloadUrlToFile(request, kPatchInfoFileName, 1) != kTransferDone) return 0;
+    if (DownloadCompleteUrlToFile(request, kPatchInfoFileName, 1) != kTransferDone) return 0;
     return ParsePatchInfo();
 }

@@ -168,9 +168,10 @@ def test_an_interrupted_patch_resumes_at_the_first_incomplete_step(launcher, ser
     run.write_config(10002)
     run.start()
     run.wait_window()
-    assert wait_until(lambda: run.version() == 10003 and (run.folder / "large.bin").exists(), timeout=30)
+    assert wait_until(lambda: run.version() == 10003 and (run.folder / "large.bin.part").exists(), timeout=30)
     run.stop()  # killed in the middle of the large file
     assert run.version() == 10003
+    assert not (run.folder / "large.bin").exists()
 
     server.set_faults([])
     mark = server.log_mark()
@@ -182,3 +183,4 @@ def test_an_interrupted_patch_resumes_at_the_first_incomplete_step(launcher, ser
     fetched = [r["path"].rsplit("/", 1)[-1] for r in server.requests_since(mark) if r["method"] == "GET"]
     assert "small.zip" not in fetched and "large.bin" in fetched
     assert second.version() == 10004
+    assert not (second.folder / "large.bin.part").exists()

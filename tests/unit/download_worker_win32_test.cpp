@@ -224,3 +224,32 @@ TEST_F(Worker, NoTransferWhenTheFileTotalIsZero) {
     ExpectReady(60001);
     EXPECT_TRUE(RequestedFiles(mark, 0).empty());
 }
+
+TEST_F(Worker, AStepThatLostNamesInParsingIsNotApplied) {
+    Serve("wk-g1.bin", "g1");
+    const std::string longName(63, 'n');
+    struct Case {
+        uint8_t flaw;
+        std::string text;
+    };
+    for (const Case& c : {Case{kStepExtraNames, "Downloading failed - too_many_files (70002)"},
+                          Case{kStepNameCut, "Downloading failed - name_too_long (" + longName + ")"},
+                          Case{kStepLineCut, "Downloading failed - line_too_long (70002)"}}) {
+        SCOPED_TRACE(c.text);
+        ResetPatchInfo();
+        ResetDisplayState();
+        SetStartButtonState(kButtonNormal);
+        CurrentVersion = 70000;
+        Step(0, 70001, {"wk-g1.bin"});
+        Step(1, 70002, {"wk-g1.bin", longName});
+        Step(2, 70003, {});
+        PatchStepFlaws[1] = c.flaw;
+        const long before = LogMark();
+        EXPECT_EQ(0u, DownloadWorker(nullptr));
+        EXPECT_EQ(c.text, Status());
+        EXPECT_EQ(70001, RecordedVersion());  // the whole step before it is kept
+        EXPECT_EQ(kButtonDisabled, ButtonStates[kStartButton].load());
+        EXPECT_EQ(0, LaunchReady.load());
+        EXPECT_EQ((std::vector<std::string>{"wk-g1.bin"}), RequestedFiles(before, 1));
+    }
+}

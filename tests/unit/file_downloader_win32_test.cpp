@@ -228,6 +228,28 @@ TEST_F(Download, ServerFaultsFailTheFileAndLeaveNothing) {
     EXPECT_EQ(0, QuitRequested.load());
 }
 
+// The file a patch replaces is the old version's until the new one has arrived whole.
+TEST_F(Download, FailedDownloadsLeaveTheExistingFileAsItWas) {
+    Serve("dl-keep.bin", TestBytes(100000, 7));
+    for (const char* fault : {"status:503", "short:1000", "reset:5000", "nolength"}) {
+        SCOPED_TRACE(fault);
+        folder.Write("dl-keep.bin", "old version");
+        ASSERT_TRUE(SetServerFaults({std::string("Player/dl-keep.bin=") + fault}));
+        EXPECT_EQ(0, DownloadFile("dl-keep.bin", "/Player/"));
+        EXPECT_EQ(kButtonDisabled, ButtonStates[kStartButton].load());
+        EXPECT_EQ("old version", folder.Read("dl-keep.bin"));
+        EXPECT_FALSE(folder.Exists("dl-keep.bin.part"));
+    }
+    // A folder where the file should go cannot be replaced: nothing of the body is left.
+    ASSERT_TRUE(SetServerFaults({}));
+    ASSERT_TRUE(CreateDirectoryA("dl-folder.bin", nullptr));
+    Serve("dl-folder.bin", "x");
+    EXPECT_EQ(0, DownloadFile("dl-folder.bin", "/Player/"));
+    EXPECT_EQ("Creating file failed. (dl-folder.bin)", Status());
+    EXPECT_FALSE(folder.Exists("dl-folder.bin.part"));
+    EXPECT_EQ(FILE_ATTRIBUTE_DIRECTORY, Attributes("dl-folder.bin") & FILE_ATTRIBUTE_DIRECTORY);
+}
+
 // Bytes past the announced length never reach the downloader: the internet library ends the
 // body at the Content-Length, so the file is what was announced.
 TEST_F(Download, BytesPastTheAnnouncedLengthAreNotStored) {

@@ -97,6 +97,24 @@ TEST_F(PatchInfo, SeventeenNamesKeepSixteen) {
     EXPECT_EQ(16, PatchList[0].FileCount);
     EXPECT_STREQ("f15", PatchList[0].FileNames[15]);
     EXPECT_EQ(16, PatchFileTotal);
+    // The seventeenth file would never be fetched: the step is marked so it is not applied.
+    EXPECT_EQ(kStepExtraNames, PatchStepFlaws[0]);
+}
+
+TEST_F(PatchInfo, WholeStepsCarryNoFlawAndHeadersClearThem) {
+    std::string full = "10002";
+    for (int i = 0; i < 16; ++i) full += " " + std::string(63, static_cast<char>('a' + i));
+    // 16 names of 63 characters do not fit one read: the line is cut, and so is the step.
+    ASSERT_EQ(1, Parse("[PLAYER]\n10001 a b\t \r\n" + full + "\n10003 c\n"));
+    EXPECT_EQ(0, PatchStepFlaws[0]);
+    EXPECT_EQ(kStepLineCut, PatchStepFlaws[1]);
+    EXPECT_EQ(0, PatchStepFlaws[2]);
+    ASSERT_EQ(1, Parse("[PLAYER]\n10002 a\n"));
+    EXPECT_EQ(0, PatchStepFlaws[1]);
+    // The last line of a file without a final newline is whole.
+    ASSERT_EQ(1, Parse("[PLAYER]\n10002 a b"));
+    EXPECT_EQ(0, PatchStepFlaws[0]);
+    EXPECT_EQ(2, PatchList[0].FileCount);
 }
 
 TEST_F(PatchInfo, HundredStepsThenReadingStops) {
@@ -118,6 +136,9 @@ TEST_F(PatchInfo, OverlongTokensAreCutToTheirFields) {
     EXPECT_EQ(std::string(63, 'n'), PatchList[0].FileNames[0]);
     EXPECT_STREQ("next.zip", PatchList[0].FileNames[1]);
     EXPECT_EQ(2, PatchList[0].FileCount);
+    EXPECT_EQ(kStepNameCut, PatchStepFlaws[0]);
+    ASSERT_EQ(1, Parse("[PLAYER]\n10002 " + std::string(63, 'n') + "\n"));
+    EXPECT_EQ(0, PatchStepFlaws[0]);
 }
 
 TEST_F(PatchInfo, VeryLongLinesAreReadInPieces) {
@@ -127,4 +148,6 @@ TEST_F(PatchInfo, VeryLongLinesAreReadInPieces) {
     EXPECT_EQ(10002, PatchList[0].Version);
     EXPECT_EQ(10003, PatchList[1].Version);
     EXPECT_EQ(10003, LatestVersion);
+    EXPECT_EQ(kStepLineCut | kStepNameCut, PatchStepFlaws[0]);
+    EXPECT_EQ(0, PatchStepFlaws[1]);
 }

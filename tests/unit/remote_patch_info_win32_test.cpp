@@ -106,14 +106,18 @@ TEST_F(RemotePatchInfo, FetchesStoresAndParses) {
     EXPECT_GT(query.size(), 5u);
 }
 
-TEST_F(RemotePatchInfo, ErrorPageIsStoredAndChangesNothing) {
+TEST_F(RemotePatchInfo, ErrorStatusKeepsThePreviousCopy) {
     PutServedFile(kServedName, kInfo);
     ASSERT_EQ(1, FetchPatchInfo());
-    ASSERT_TRUE(SetServerFaults({std::string(kServedName) + "=status:500"}));
-    EXPECT_EQ(1, FetchPatchInfo());
-    EXPECT_EQ("error 500\n", folder.Read("update.dat"));
-    EXPECT_EQ(10002, LatestVersion);
-    EXPECT_STREQ("1.0.0.3", RequiredInstallerVersion);
+    for (const char* status : {"500", "404", "403", "204"}) {
+        SCOPED_TRACE(status);
+        ASSERT_TRUE(SetServerFaults({std::string(kServedName) + "=status:" + status}));
+        EXPECT_EQ(0, FetchPatchInfo());
+        EXPECT_EQ(kInfo, folder.Read("update.dat"));
+        EXPECT_FALSE(fs::exists("update.dat.new"));
+        EXPECT_EQ(10002, LatestVersion);
+        EXPECT_STREQ("1.0.0.3", RequiredInstallerVersion);
+    }
 }
 
 TEST_F(RemotePatchInfo, UnreachableServerKeepsThePreviousCopy) {
@@ -133,15 +137,26 @@ TEST_F(RemotePatchInfo, UnreachableServerKeepsThePreviousCopy) {
     EXPECT_EQ(10003, LatestVersion);
 }
 
-TEST_F(RemotePatchInfo, BodyCutWithoutAKnownLengthIsParsed) {
+TEST_F(RemotePatchInfo, CutCopyKeepsThePreviousOne) {
+    folder.Write("update.dat", kInfo);
+    ASSERT_EQ(1, ParsePatchInfo());
     PutServedFile(kServedName, std::string(kNewerInfo) + std::string(8000, '#') + "\n");
-    const std::string cut = std::string(kNewerInfo).substr(0, std::strlen(kNewerInfo) - std::strlen("10003 patch3.zip\n"));
-    ASSERT_TRUE(SetServerFaults({std::string(kServedName) + "=status:204@1",
-                                 std::string(kServedName) + "=short:" + std::to_string(cut.size())}));
-    EXPECT_EQ(1, FetchPatchInfo());
-    EXPECT_EQ(cut, folder.Read("update.dat"));
-    EXPECT_STREQ("1.0.0.4", RequiredInstallerVersion);
-    EXPECT_EQ(10002, LatestVersion);
+    const std::size_t cut = std::strlen(kNewerInfo) - std::strlen("0003 patch3.zip\n");
+    // Without a length from the probe, the GET's own Content-Length still tells; and a
+    // connection reset is a failed read whatever was announced.
+    for (const std::vector<std::string>& faults :
+         {std::vector<std::string>{std::string(kServedName) + "=status:204@1",
+                                   std::string(kServedName) + "=short:" + std::to_string(cut)},
+          std::vector<std::string>{std::string(kServedName) + "=short:" + std::to_string(cut)},
+          std::vector<std::string>{std::string(kServedName) + "=reset:" + std::to_string(cut)}}) {
+        SCOPED_TRACE(faults.back());
+        ASSERT_TRUE(SetServerFaults(faults));
+        EXPECT_EQ(0, FetchPatchInfo());
+        EXPECT_EQ(kInfo, folder.Read("update.dat"));
+        EXPECT_FALSE(fs::exists("update.dat.new"));
+        EXPECT_EQ(10002, LatestVersion);
+        EXPECT_STREQ("1.0.0.3", RequiredInstallerVersion);
+    }
 }
 
 TEST_F(RemotePatchInfo, FullDiskLeavesNoTruncatedCopy) {
