@@ -17,6 +17,7 @@ int BuildPatchInfoRequestUrl(const char* base, uint32_t tick, char* out, std::si
 // over HTTPS, into "update.dat" in the working directory, then parses it into the patch
 // information state. Returns ParsePatchInfo's 1 when both worked; 0 when the server could not
 // be reached, answered with an error status, or the copy did not arrive whole or could not be
-// stored. "update.dat" is then left as it was, so the earlier parse and the next start's first
-// parse keep working on the last complete copy.
+// stored. "update.dat" is then left as it was, and the copy there (the last complete one) is
+// parsed again against the installed version, so that the pending steps are only those above
+// it.
 int FetchPatchInfo();

@@ -12,6 +12,12 @@ int FetchPatchInfo() {
     char request[kPatchInfoRequestSize];
     if (!BuildPatchInfoRequestUrl(LauncherSettings.PatchInfoUrl, tick, request, sizeof request)) return 0;
     // Secure whatever the scheme: the patch information is only ever published over HTTPS.
-    if (DownloadCompleteUrlToFile(request, kPatchInfoFileName, 1) != kTransferDone) return 0;
+    if (DownloadCompleteUrlToFile(request, kPatchInfoFileName, 1) != kTransferDone) {
+        // The parse at start-up ran before the installed version was known, so its list still
+        // holds the steps already applied; the worker would fetch them again and record their
+        // older versions. The copy kept here is measured against the installed version instead.
+        ParsePatchInfo();
+        return 0;
+    }
     return ParsePatchInfo();
 }

@@ -123,7 +123,11 @@ TEST_F(RemotePatchInfo, ErrorStatusKeepsThePreviousCopy) {
 TEST_F(RemotePatchInfo, UnreachableServerKeepsThePreviousCopy) {
     PutServedFile(kServedName, kNewerInfo);
     folder.Write("update.dat", kInfo);
-    LatestVersion = 10002;
+    // As at start-up: the copy was first parsed before the installed version was read.
+    CurrentVersion = 0;
+    ASSERT_EQ(1, ParsePatchInfo());
+    ASSERT_EQ(10001, PatchList[0].Version);
+    CurrentVersion = 10001;
     long mark = 0;
     {
         UnreachableNetwork down(PatchServerUrl(kServedName));
@@ -132,6 +136,10 @@ TEST_F(RemotePatchInfo, UnreachableServerKeepsThePreviousCopy) {
     }
     EXPECT_EQ(kInfo, folder.Read("update.dat"));
     EXPECT_EQ(10002, LatestVersion);
+    // The kept copy now counts from the installed version: only the step above it is pending.
+    EXPECT_EQ(10002, PatchList[0].Version);
+    EXPECT_EQ(0, PatchList[1].Version);
+    EXPECT_EQ(1, PatchFileTotal);
     EXPECT_TRUE(RequestsSince(mark).empty());
     EXPECT_EQ(1, FetchPatchInfo());  // the proxy setting is gone again
     EXPECT_EQ(10003, LatestVersion);
