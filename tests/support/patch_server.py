@@ -467,6 +467,9 @@ class PatchHandler(BaseHTTPRequestHandler):
             if pending == 0:
                 break
             time.sleep(0.01)
+        # The peer's system drops what its program has not read yet when the RST arrives; a
+        # moment lets the client take the answer's head, so the reset falls inside the body.
+        self.server.stopping.wait(0.3)
         sock.setsockopt(socket.SOL_SOCKET, socket.SO_LINGER, struct.pack("ii", 1, 0))
         self.rfile.close()  # drops the makefile reference so close() really closes the descriptor
         sock.close()
