@@ -47,16 +47,18 @@ void ParseStatusStyle(const char* text) {
 
 }  // namespace
 
-int ApplySettings() {
-    ParseStatusStyle(LauncherSettings.StatusTextStyle);
-    ParseElementPosition(LauncherSettings.ButtonPos0, &ElementRects[kElementStart]);
-    ParseElementPosition(LauncherSettings.ButtonPos1, &ElementRects[kElementExit]);
-    ParseElementPosition(LauncherSettings.ButtonPos2, &ElementRects[kElementHomePage]);
-    ParseElementPosition(LauncherSettings.ButtonPos3, &ElementRects[kElementCommunity]);
-    ParseElementPosition(LauncherSettings.ProgressPosCurrent, &ElementRects[kElementBarCurrent]);
-    ParseElementPosition(LauncherSettings.ProgressPosTotal, &ElementRects[kElementBarTotal]);
-    StatusText.Set(LauncherSettings.MsgInitializing);
-    CopyText(HomePageLink, LauncherSettings.HomePageUrl);
-    CopyText(CommunityLink, LauncherSettings.CommunityUrl);
+int ApplySettingsFrom(const LauncherSettingsRecord& settings) {
+    ParseStatusStyle(settings.StatusTextStyle);
+    ParseElementPosition(settings.ButtonPos0, &ElementRects[kElementStart]);
+    ParseElementPosition(settings.ButtonPos1, &ElementRects[kElementExit]);
+    ParseElementPosition(settings.ButtonPos2, &ElementRects[kElementHomePage]);
+    ParseElementPosition(settings.ButtonPos3, &ElementRects[kElementCommunity]);
+    ParseElementPosition(settings.ProgressPosCurrent, &ElementRects[kElementBarCurrent]);
+    ParseElementPosition(settings.ProgressPosTotal, &ElementRects[kElementBarTotal]);
+    StatusText.Set(settings.MsgInitializing);
+    CopyText(HomePageLink, settings.HomePageUrl);
+    CopyText(CommunityLink, settings.CommunityUrl);
     return 1;
 }
+
+int ApplySettings() { return ApplySettingsFrom(LauncherSettings); }

@@ -3,6 +3,8 @@
 
 #include <cstdint>
 
+struct LauncherSettingsRecord;
+
 struct ElementRect {
     int32_t left;
     int32_t top;
@@ -33,6 +35,10 @@ extern char CommunityLink[256];
 // Parses the layout texts into the values above, sets the first status text and the two
 // links. A field that does not parse keeps its previous value. Returns 1.
 int ApplySettings();
+
+// ApplySettings over any record (ApplySettings uses the built-in LauncherSettings); every
+// slot must be NUL-terminated within its 256 bytes.
+int ApplySettingsFrom(const LauncherSettingsRecord& settings);
 
 // "%d %d" into left and top of rect; fields that do not parse keep their values.
 void ParseElementPosition(const char* text, ElementRect* rect);

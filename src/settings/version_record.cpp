@@ -28,6 +28,16 @@ int RejectAsIncorrect() {
 
 }  // namespace
 
+VersionRecordText ParseVersionRecordText(const char* plain, int32_t* version) {
+    char key[kTokenMax + 1];
+    char number[kTokenMax + 1];
+    const char* rest = NextToken(plain, key, sizeof key);
+    NextToken(rest, number, sizeof number);
+    if (key[0] == '\0' || !EqualsIgnoreCase(key, "[Version]")) return VersionRecordText::Incorrect;
+    *version = ReadLeadingDecimal(number);
+    return *version == 0 ? VersionRecordText::VersionMissing : VersionRecordText::Version;
+}
+
 int ReadVersionRecord() {
     FILE* file = std::fopen(kRecordName, "rb");
     if (!file) return 0;
@@ -56,16 +66,14 @@ int ReadVersionRecord() {
     plain[plainLength] = '\0';
     std::free(message);
 
-    char key[kTokenMax + 1];
-    char number[kTokenMax + 1];
-    const char* rest = NextToken(plain, key, sizeof key);
-    NextToken(rest, number, sizeof number);
+    int32_t version = 0;
+    VersionRecordText text = ParseVersionRecordText(plain, &version);
     std::free(plain);
 
-    if (key[0] == '\0' || !EqualsIgnoreCase(key, "[Version]")) return RejectAsIncorrect();
+    if (text == VersionRecordText::Incorrect) return RejectAsIncorrect();
 
-    CurrentVersion = ReadLeadingDecimal(number);
-    if (CurrentVersion == 0) {
+    CurrentVersion = version;
+    if (text == VersionRecordText::VersionMissing) {
         ShowMessageBox(BoxOwner::MainWindow, LauncherSettings.MsgVersionMissing,
                        LauncherSettings.ErrorCaption, kBoxOk);
         return 0;
