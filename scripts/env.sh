@@ -3,6 +3,7 @@ ROOT="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
 BUILD="$ROOT/build"
 NATIVE_BUILD="$BUILD/native"
 WIN_BUILD="$BUILD/win"
+FUZZ_BUILD="$BUILD/fuzz"
 export WINEPREFIX="${WINEPREFIX:-$BUILD/wineprefix}"
 export WINEDEBUG="${WINEDEBUG:--all}"
 export WINEDLLOVERRIDES="${WINEDLLOVERRIDES:-mscoree,mshtml=}"
@@ -53,4 +54,10 @@ configure_win() {
     cmake -S "$ROOT" -B "$WIN_BUILD" -DCMAKE_TOOLCHAIN_FILE="$ROOT/cmake/mingw-i686.cmake" \
         -DLAUNCHER_PATCH_BASE_URL="https://127.0.0.1:$TEST_PATCH_PORT/Setup/live/StandaloneWindows64" \
         -DLAUNCHER_CDN_ROOT_URL="https://127.0.0.1:$TEST_PATCH_PORT" "$@" >/dev/null
+}
+
+# clang and libFuzzer: the fuzz targets of tests/fuzz (cmake/fuzz.cmake).
+configure_fuzz() {
+    cmake -S "$ROOT" -B "$FUZZ_BUILD" -DLAUNCHER_FUZZ=ON -DCMAKE_BUILD_TYPE=Debug \
+        -DCMAKE_C_COMPILER=clang -DCMAKE_CXX_COMPILER=clang++ "$@" >/dev/null
 }

@@ -8,7 +8,8 @@ DEPS="$ROOT/build/deps"
 
 PACKAGES=(g++-mingw-w64-i686 wine wine32:i386 xvfb xauth xdotool imagemagick
           libz-mingw-w64-dev googletest fonts-nanum python3-pytest
-          cmake make g++ openssl curl nginx-light unzip zip dpkg-dev python3-pil)
+          cmake make g++ openssl curl nginx-light unzip zip dpkg-dev python3-pil
+          clang libclang-rt-14-dev)
 
 SUDO=""
 if [ "$(id -u)" != 0 ]; then SUDO="sudo"; fi

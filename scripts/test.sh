@@ -1,5 +1,6 @@
 #!/bin/bash
-# Sets the machine up and runs every test: native (sanitizers), Windows under Wine, end to end.
+# Sets the machine up and runs every test: native (sanitizers), a short fuzz run of each
+# fuzz target, Windows under Wine, end to end.
 set -euo pipefail
 source "$(dirname "${BASH_SOURCE[0]}")/env.sh"
 
@@ -16,6 +17,9 @@ prepare_prefix
 status=0
 echo "== native tests (ASan, UBSan)"
 ctest --test-dir "$NATIVE_BUILD" --output-on-failure || status=1
+echo "== fuzz targets (libFuzzer, ASan, UBSan), a few seconds each"
+{ configure_fuzz && cmake --build "$FUZZ_BUILD" -j"$JOBS" &&
+  ctest --test-dir "$FUZZ_BUILD" --output-on-failure -j"$JOBS"; } || status=1
 echo "== Windows tests under Wine"
 ctest --test-dir "$WIN_BUILD" --output-on-failure || status=1
 exit $status
