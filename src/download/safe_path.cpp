@@ -32,8 +32,13 @@ bool IsDeviceName(const char* component, std::size_t length) {
     static const char* const kDevices[] = {"con", "prn", "aux", "nul", "conin$", "conout$"};
     for (const char* device : kDevices)
         if (EqualsLower(component, base, device)) return true;
-    if (base == 4 && component[3] >= '1' && component[3] <= '9')
-        return EqualsLower(component, 3, "com") || EqualsLower(component, 3, "lpt");
+    // Windows counts the Latin-1 superscripts 1, 2 and 3 as port numbers too; code page 949
+    // writes them as A9 F6, A9 F7 and A9 F8.
+    const bool digit = base == 4 && component[3] >= '1' && component[3] <= '9';
+    const bool superscript = base == 5 && static_cast<unsigned char>(component[3]) == 0xA9 &&
+                             static_cast<unsigned char>(component[4]) >= 0xF6 &&
+                             static_cast<unsigned char>(component[4]) <= 0xF8;
+    if (digit || superscript) return EqualsLower(component, 3, "com") || EqualsLower(component, 3, "lpt");
     return false;
 }
 

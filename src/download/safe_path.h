@@ -14,7 +14,8 @@
 //     characters, so such a name would not be the one that was checked;
 //   - control characters and the characters Windows reserves: < > " | ? *;
 //   - device names as a component, with or without an extension (CON, PRN, AUX, NUL,
-//     COM1-COM9, LPT1-LPT9, CONIN$, CONOUT$), any letter case: opening them reaches a device.
+//     COM1-COM9, LPT1-LPT9, also with the superscripts 1, 2, 3 (CP949 A9 F6-F8), CONIN$,
+//     CONOUT$), any letter case: opening them reaches a device.
 // Multibyte ANSI names pass: no CP949 trail byte is a separator or a reserved character.
 bool IsSafeRelativePath(const char* name);
 

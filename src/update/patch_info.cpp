@@ -40,13 +40,22 @@ uint8_t StoreStep(const char* line, PatchStep* step) {
     return flaws;
 }
 
-// fgets stopped before the line's end: the rest comes as a piece of its own.
-bool LineWasCut(const char* line, std::FILE* file) {
-    const std::size_t length = std::strlen(line);
-    if (length > 0 && line[length - 1] == '\n') return false;
-    const int next = std::fgetc(file);
-    if (next == EOF) return false;
-    std::ungetc(next, file);
+// Reads one line of the file into line (size bytes), cut to what fits; the rest of a longer
+// line is skipped, so it is never taken for a line of its own. *cut tells that something was
+// lost. fgets writes the buffer's last byte only when it fills the buffer, which tells a full
+// read from a short line even when the line holds a NUL.
+bool ReadLine(char* line, int size, std::FILE* file, bool* cut) {
+    line[size - 1] = '\x01';
+    if (!std::fgets(line, size, file)) return false;
+    *cut = false;
+    if (line[size - 1] == '\0' && line[size - 2] != '\n') {
+        int next = std::fgetc(file);
+        // Only the newline left, or the end of the file: the line is whole.
+        if (next != EOF && next != '\n') {
+            *cut = true;
+            while (next != EOF && next != '\n') next = std::fgetc(file);
+        }
+    }
     return true;
 }
 
@@ -70,7 +79,8 @@ int ParsePatchInfoFile(const char* path) {
     Section section = Section::None;
     int stepIndex = 0;
     char line[1023];
-    while (std::fgets(line, sizeof line, file)) {
+    bool cut = false;
+    while (ReadLine(line, sizeof line, file, &cut)) {
         char first[sizeof line];
         bool found = false;
         NextToken(line, first, sizeof first, &found);
@@ -105,9 +115,11 @@ int ParsePatchInfoFile(const char* path) {
             const char* end = nullptr;
             int32_t version = ReadLeadingDecimal(line, &end);
             if (version != 0) LatestVersion = version;
-            if (version > CurrentVersion) {
+            // A line without a version is no step, even below a negative CurrentVersion:
+            // version 0 ends the list for the worker.
+            if (version != 0 && version > CurrentVersion) {
                 PatchStepFlaws[stepIndex] = StoreStep(line, &PatchList[stepIndex]);
-                if (LineWasCut(line, file)) PatchStepFlaws[stepIndex] |= kStepLineCut;
+                if (cut) PatchStepFlaws[stepIndex] |= kStepLineCut;
                 PatchFileTotal += PatchList[stepIndex].FileCount;
                 ++stepIndex;
             }

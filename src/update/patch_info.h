@@ -27,7 +27,8 @@ extern int32_t PatchFileTotal;
 // worker refuses it. One entry per PatchList record, cleared with it.
 constexpr uint8_t kStepExtraNames = 1;   // more names than FileNames holds
 constexpr uint8_t kStepNameCut = 2;      // a name longer than a FileNames entry holds
-constexpr uint8_t kStepLineCut = 4;      // the line was longer than one read, so names were lost
+constexpr uint8_t kStepLineCut = 4;      // the line was longer than one read (1022 characters);
+                                         // its rest is skipped, never read as a line of its own
 extern uint8_t PatchStepFlaws[kMaxPatchSteps];
 
 // Parses "update.dat" from the working directory against CurrentVersion. Returns 1 when the

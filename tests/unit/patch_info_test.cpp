@@ -141,13 +141,38 @@ TEST_F(PatchInfo, OverlongTokensAreCutToTheirFields) {
     EXPECT_EQ(0, PatchStepFlaws[0]);
 }
 
-TEST_F(PatchInfo, VeryLongLinesAreReadInPieces) {
-    // A 1500-character line is handled as two lines: the second piece starts with no number.
-    std::string line = "10002 " + std::string(1494, 'a');
+TEST_F(PatchInfo, TheRestOfAVeryLongLineIsSkipped) {
+    // Read as a line of its own, the tail "20001.zip b.zip" would make a step 20001.
+    CurrentVersion = 10001;
+    std::string line = "10001 " + std::string(1016, 'a') + "20001.zip b.zip";
+    ASSERT_EQ(1, Parse("[PLAYER]\n" + line + "\n10002 c.zip\n"));
+    EXPECT_EQ(10002, PatchList[0].Version);
+    EXPECT_EQ(0, PatchList[1].Version);
+    EXPECT_EQ(10002, LatestVersion);
+
+    CurrentVersion = 0;
+    line = "10002 " + std::string(1494, 'a');
     ASSERT_EQ(1, Parse("[PLAYER]\n" + line + "\n10003 b\n"));
     EXPECT_EQ(10002, PatchList[0].Version);
     EXPECT_EQ(10003, PatchList[1].Version);
-    EXPECT_EQ(10003, LatestVersion);
     EXPECT_EQ(kStepLineCut | kStepNameCut, PatchStepFlaws[0]);
     EXPECT_EQ(0, PatchStepFlaws[1]);
+
+    // Exactly one read long, newline after it: whole. So is a line holding a NUL.
+    line = "10004";
+    for (int i = 0; i < 15; ++i) line += " " + std::string(63, static_cast<char>('a' + i));
+    line += " " + std::string(1022 - line.size() - 1, 'z');
+    ASSERT_EQ(1022u, line.size());
+    ASSERT_EQ(1, Parse("[PLAYER]\n" + line + "\n" + std::string("10005 a\0b\n", 10)));
+    EXPECT_EQ(0, PatchStepFlaws[0]);
+    EXPECT_EQ(10005, PatchList[1].Version);
+    EXPECT_EQ(0, PatchStepFlaws[1]);
+}
+
+TEST_F(PatchInfo, BelowANegativeInstalledVersionALineWithoutANumberIsNoStep) {
+    // A version-0 record would end the list for the worker in the middle of it.
+    CurrentVersion = -3;
+    ASSERT_EQ(1, Parse("[PLAYER]\n\nwords\n10001 base.zip\n"));
+    EXPECT_EQ(10001, PatchList[0].Version);
+    EXPECT_EQ(1, PatchFileTotal);
 }

@@ -27,6 +27,7 @@ TEST(SafeRelativePath, NamesThatCouldLeaveTheFolder) {
              "trailing.", "trailing ", "dir./a", "dir /a",
              "CON", "con", "Nul", "nul.txt", "NUL .txt", "aux.zip", "PRN", "COM1", "com9.log",
              "LPT1", "lpt3.dat", "CONIN$", "conout$", "Data/NUL", "Data/com1.bin/x",
+             "data/LPT\xA9\xF7.zip", "COM\xA9\xF6", "lpt\xA9\xF8.txt",
              "a<b", "a>b", "a\"b", "a|b", "a?b", "a*b", "a\tb", "a\nb", "a\x01" "b", "a\x7f" "b"}) {
         EXPECT_FALSE(IsSafeRelativePath(name)) << '"' << name << '"';
     }
