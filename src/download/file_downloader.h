@@ -15,9 +15,7 @@ constexpr unsigned long kSettlePauseMs = 500;
 constexpr int kMaxExtractAttempts = 1000;
 // The joined URL (base address, sub-path, name) must be shorter than this.
 constexpr std::size_t kUrlSize = 256;
-// A download is written as name + this suffix and takes the name only once complete; a
-// launcher that was ended mid-download leaves at most this file, which the next run reuses.
-constexpr const char* kPartialSuffix = ".part";
+// A download is written as name + kPartialSuffix and takes the name only once complete.
 constexpr std::size_t kPartialNameSize = kUrlSize + 8;  // the name fits the URL
 
 // Downloads PatchBaseUrl + subPath + name (no separator added, no escaping) into the file

@@ -8,6 +8,7 @@
 #include <cstring>
 
 #include "common/bounded_text.h"
+#include "common/file_replace.h"
 #include "common/win32_handle.h"
 #include "download/safe_path.h"
 #include "iowin32.h"
@@ -124,7 +125,7 @@ int ExtractEntry(unzFile archive, char* message, std::size_t messageSize) {
     // The entry is inflated beside its file and takes its place only once whole: a damaged
     // entry or a full disk leaves the file it was to replace as it was.
     char partial[kEntryNameSize + 8];
-    FormatText(partial, sizeof partial, "%s.part", name);
+    FormatText(partial, sizeof partial, "%s%s", name, kPartialSuffix);  // fits: the name is under 256
     StdioFile output(std::fopen(partial, "wb"));
     if (!output && FilePart(name) != name) {
         MakeParentDirectories(name);
@@ -158,7 +159,8 @@ int ExtractEntry(unzFile archive, char* message, std::size_t messageSize) {
         DeleteFileA(partial);
         return kEntryWriteFailed;
     }
-    // Read-only files are overwritten like any other.
+    // Read-only files are overwritten like any other. No write-through here, unlike the
+    // version record: an archive has many entries, and the step is recorded only after all.
     SetFileAttributesA(name, FILE_ATTRIBUTE_NORMAL);
     if (!MoveFileExA(partial, name, MOVEFILE_REPLACE_EXISTING)) {
         DeleteFileA(partial);

@@ -92,6 +92,17 @@ def shows(origin, text, timeout=30):
     return seen
 
 
+def runs_to_a_failure(run, text):
+    """Starts the run and watches it stop at the failure `text` with the start button disabled,
+    then ends it by its exit button; nothing may be written outside its folder meanwhile."""
+    with watched_outside(run):
+        run.start()
+        origin = run.origin()
+        assert shows(origin, text)
+        assert harness.start_button_look(harness.screenshot(), origin) == "disabled"
+        ends_on_its_exit_button(run, origin)
+
+
 def no_partial_files(folder):
     return [str(p.relative_to(folder)) for p in folder.rglob("*.part")] + \
         [str(p.relative_to(folder)) for p in folder.rglob("*.new")]
@@ -153,12 +164,7 @@ def test_published_patch_information_cut_mid_line_fails_its_step_visibly(launche
     run = launcher("game")
     run.write_config(10003)
     server.put("LauncherPatchInfo.txt", HEAD + "10003\n10004 a.t")
-    with watched_outside(run):
-        run.start()
-        origin = run.origin()
-        assert shows(origin, "Downloading failed [404] (a.t)")
-        assert harness.start_button_look(harness.screenshot(), origin) == "disabled"
-        ends_on_its_exit_button(run, origin)
+    runs_to_a_failure(run, "Downloading failed [404] (a.t)")
     assert run.version() == 10003
     assert sorted(p.name for p in run.folder.iterdir()) == ["config", "launcher.exe", "update.dat"]
 
@@ -170,12 +176,7 @@ def test_a_step_with_seventeen_names_is_refused_whole(launcher, server):
     server.put("Player/first.txt", "first")
     run = patched_launcher(launcher, server, ["10004 first.txt", "10005 " + " ".join(names)], 10003)
     mark = server.log_mark()
-    with watched_outside(run):
-        run.start()
-        origin = run.origin()
-        assert shows(origin, "Downloading failed - too_many_files (10005)")
-        assert harness.start_button_look(harness.screenshot(), origin) == "disabled"
-        ends_on_its_exit_button(run, origin)
+    runs_to_a_failure(run, "Downloading failed - too_many_files (10005)")
     # The step before it is applied and recorded; of the refused one nothing was fetched.
     assert run.version() == 10004
     assert (run.folder / "first.txt").read_text() == "first"
@@ -188,11 +189,7 @@ def test_a_step_with_an_over_long_name_is_refused(launcher, server):
     server.put(f"Player/{long_name}", "x")
     server.put(f"Player/{long_name[:63]}", "a file of the cut name must not be taken for it")
     run = patched_launcher(launcher, server, [f"10004 {long_name}"], 10003)
-    with watched_outside(run):
-        run.start()
-        origin = run.origin()
-        assert shows(origin, f"Downloading failed - name_too_long ({long_name[:63]})")
-        ends_on_its_exit_button(run, origin)
+    runs_to_a_failure(run, f"Downloading failed - name_too_long ({long_name[:63]})")
     assert run.version() == 10003
     assert not (run.folder / long_name[:63]).exists()
 
@@ -237,12 +234,7 @@ def test_a_patch_file_that_fails_leaves_the_old_file(launcher, server, fault, te
     run = patched_launcher(launcher, server, ["10004 first.txt", "10005 data.bin"], 10003)
     (run.folder / "data.bin").write_bytes(b"the installed version's data")
     server.set_faults([f"Player/data.bin={fault}"])
-    with watched_outside(run):
-        run.start()
-        origin = run.origin()
-        assert shows(origin, text)
-        assert harness.start_button_look(harness.screenshot(), origin) == "disabled"
-        ends_on_its_exit_button(run, origin)
+    runs_to_a_failure(run, text)
     assert run.version() == 10004
     assert (run.folder / "first.txt").read_text() == "first"
     assert (run.folder / "data.bin").read_bytes() == b"the installed version's data"
@@ -323,11 +315,7 @@ def test_a_folder_where_a_file_should_go_is_left_alone(launcher, server):
     run = patched_launcher(launcher, server, ["10004 notice.txt"], 10003)
     (run.folder / "notice.txt").mkdir()
     (run.folder / "notice.txt" / "keep.txt").write_text("kept")
-    with watched_outside(run):
-        run.start()
-        origin = run.origin()
-        assert shows(origin, "Creating file failed. (notice.txt)")
-        ends_on_its_exit_button(run, origin)
+    runs_to_a_failure(run, "Creating file failed. (notice.txt)")
     assert (run.folder / "notice.txt" / "keep.txt").read_text() == "kept"
     assert run.version() == 10003
     assert not no_partial_files(run.folder)
@@ -341,14 +329,9 @@ def test_a_read_only_game_folder_changes_nothing(launcher, server, folder):
         before = {p.name: p.read_bytes() for p in game.iterdir()}
         subprocess.run(["timeout", "10", "mount", "-o", "remount,ro", str(game)], check=True)
         try:
-            with watched_outside(run):
-                run.start()
-                origin = run.origin()
-                # The fresh copy cannot be stored: the old one still names the pending step,
-                # whose file cannot be created.
-                assert shows(origin, "Creating file failed. (a.txt)")
-                assert harness.start_button_look(harness.screenshot(), origin) == "disabled"
-                ends_on_its_exit_button(run, origin)
+            # The fresh copy cannot be stored: the kept one still names the pending step, whose
+            # file cannot be created.
+            runs_to_a_failure(run, "Creating file failed. (a.txt)")
         finally:
             run.stop()
         assert {p.name: p.read_bytes() for p in game.iterdir()} == before
@@ -362,11 +345,7 @@ def test_a_full_disk_fails_the_file_and_keeps_the_last_whole_step(launcher, serv
     with small_volume(game, size):
         run = patched_launcher(launcher, server, ["10004 small.txt", "10005 big.bin"], 10003)
         try:
-            with watched_outside(run):
-                run.start()
-                origin = run.origin()
-                assert shows(origin, "Downloading failed - write (big.bin)")
-                ends_on_its_exit_button(run, origin)
+            runs_to_a_failure(run, "Downloading failed - write (big.bin)")
         finally:
             run.stop()
         assert run.version() == 10004
