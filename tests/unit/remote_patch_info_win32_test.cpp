@@ -79,6 +79,13 @@ protected:
         ResetPatchInfo();
         CurrentVersion = 0;
     }
+    // A failed fetch leaves kInfo in "update.dat" and in the state, and no partial copy.
+    void ExpectTheKeptCopy() {
+        EXPECT_EQ(kInfo, folder.Read("update.dat"));
+        EXPECT_FALSE(fs::exists("update.dat.new"));
+        EXPECT_EQ(10002, LatestVersion);
+        EXPECT_STREQ("1.0.0.3", RequiredInstallerVersion);
+    }
     TempFolder folder;
 };
 
@@ -113,10 +120,7 @@ TEST_F(RemotePatchInfo, ErrorStatusKeepsThePreviousCopy) {
         SCOPED_TRACE(status);
         ASSERT_TRUE(SetServerFaults({std::string(kServedName) + "=status:" + status}));
         EXPECT_EQ(0, FetchPatchInfo());
-        EXPECT_EQ(kInfo, folder.Read("update.dat"));
-        EXPECT_FALSE(fs::exists("update.dat.new"));
-        EXPECT_EQ(10002, LatestVersion);
-        EXPECT_STREQ("1.0.0.3", RequiredInstallerVersion);
+        ExpectTheKeptCopy();
     }
 }
 
@@ -134,8 +138,7 @@ TEST_F(RemotePatchInfo, UnreachableServerKeepsThePreviousCopy) {
         mark = LogMark();
         EXPECT_EQ(0, FetchPatchInfo());
     }
-    EXPECT_EQ(kInfo, folder.Read("update.dat"));
-    EXPECT_EQ(10002, LatestVersion);
+    ExpectTheKeptCopy();
     // The kept copy now counts from the installed version: only the step above it is pending.
     EXPECT_EQ(10002, PatchList[0].Version);
     EXPECT_EQ(0, PatchList[1].Version);
@@ -160,10 +163,7 @@ TEST_F(RemotePatchInfo, CutCopyKeepsThePreviousOne) {
         SCOPED_TRACE(faults.back());
         ASSERT_TRUE(SetServerFaults(faults));
         EXPECT_EQ(0, FetchPatchInfo());
-        EXPECT_EQ(kInfo, folder.Read("update.dat"));
-        EXPECT_FALSE(fs::exists("update.dat.new"));
-        EXPECT_EQ(10002, LatestVersion);
-        EXPECT_STREQ("1.0.0.3", RequiredInstallerVersion);
+        ExpectTheKeptCopy();
     }
 }
 
