@@ -1,10 +1,14 @@
-// Prints, measured in one run under the same Wine: the composition time, the presentation
-// time, the bare layered update of the same buffer, and the CPU share of 20 bare updates a
-// second (the baseline of the launcher's idle cost in the ready state).
+// Prints, measured in one run under the same Wine: the composition time, a whole changed frame
+// against the bare layered update of the same buffer (alternating blocks), the ready state's
+// tick, and the CPU share of 20 bare updates a second (the baseline of the launcher's idle
+// cost in the ready state).
 #include <windows.h>
 
 #include <cstdio>
 #include <cstdlib>
+#include <vector>
+
+#include "bench_stats.h"
 
 #include "common/display_state.h"
 #include "settings/layout_values.h"
@@ -71,47 +75,59 @@ int main() {
     PlaceWindow();
     StatusText.Set("Downloading file (data/patch_10004.zip)");
 
-    const int rounds = 300;
-    // Full composition: a changed progress value forces every drawing step and the opacity pass.
-    double composeTotal = 0;
-    for (int i = 0; i < rounds; ++i) {
-        ProgressCurrent = i % 101;
+    std::printf("architecture: %s\n", sizeof(void*) == 8 ? "x86_64" : "i686");
+    const int frames = 60;   // frames per timed block
+    const int blocks = 7;    // alternating blocks of each side
+    HDC screen = GetDC(nullptr);
+    HDC memory = BackBufferDc();
+    int frameNumber = 0;
+    // Composition alone: a changed progress value forces every drawing step and the opacity pass.
+    std::vector<double> compose;
+    for (int block = 0; block < blocks; ++block) {
         double start = Now();
-        ComposeFrame();
-        composeTotal += Now() - start;
+        for (int i = 0; i < frames; ++i) {
+            ProgressCurrent = ++frameNumber % 101;
+            ComposeFrame();
+        }
+        compose.push_back((Now() - start) / frames);
     }
-    // Presentation of a new frame each time (a download moving the bar).
-    double presentTotal = 0;
-    for (int i = 0; i < rounds; ++i) {
-        ProgressCurrent = (i * 7) % 101;
-        ComposeFrame();
+    PrintSpread("composition of a changed frame:", SpreadOf(compose), "ms");
+    // A whole changed frame (a download moving the bar) against the bare layered update of the
+    // same buffer, already selected in its DC.
+    auto wholeFrame = [&] {
         double start = Now();
-        PresentFrame();
-        presentTotal += Now() - start;
-        Pump();
-    }
+        for (int i = 0; i < frames; ++i) {
+            ProgressCurrent = (++frameNumber * 7) % 101;
+            ComposeFrame();
+            PresentFrame();
+            Pump();
+        }
+        return (Now() - start) / frames;
+    };
+    auto bareUpdate = [&] {
+        double start = Now();
+        for (int i = 0; i < frames; ++i) {
+            BareUpdate(screen, memory);
+            Pump();
+        }
+        return (Now() - start) / frames;
+    };
+    Alternate(blocks, "whole changed frame (ms):", wholeFrame, "bare UpdateLayeredWindow (ms):", bareUpdate, "",
+              "whole changed frame / bare update:");
     // Ready state: the start button enabled, nothing else changing; a whole tick's frame work.
     SetStartButtonState(kButtonNormal);
     ProgressCurrent = 100;
     ProgressTotal = 100;
     ComposeFrame();
     PresentFrame();
-    double readyTotal = 0;
-    for (int i = 0; i < rounds; ++i) {
+    std::vector<double> ready;
+    for (int block = 0; block < blocks; ++block) {
         double start = Now();
-        if (ComposeFrame()) PresentFrame();
-        readyTotal += Now() - start;
+        for (int i = 0; i < frames; ++i)
+            if (ComposeFrame()) PresentFrame();
+        ready.push_back((Now() - start) / frames);
     }
-    // The same buffer, already selected in its DC, handed straight to the layered update.
-    HDC screen = GetDC(nullptr);
-    HDC memory = BackBufferDc();
-    double bareTotal = 0;
-    for (int i = 0; i < rounds; ++i) {
-        double start = Now();
-        BareUpdate(screen, memory);
-        bareTotal += Now() - start;
-        Pump();
-    }
+    PrintSpread("ready-state tick, compose+present:", SpreadOf(ready), "ms (nothing changed on screen)");
     // 20 bare updates a second for five seconds: the CPU share of the platform's own cost.
     double cpuStart = ProcessCpuMs(), wallStart = Now();
     for (int i = 0; i < 100; ++i) {
@@ -121,12 +137,6 @@ int main() {
     }
     double bareShare = (ProcessCpuMs() - cpuStart) / (Now() - wallStart) * 100.0;
     ReleaseDC(nullptr, screen);
-
-    std::printf("composition of a changed frame:    %.3f ms per frame\n", composeTotal / rounds);
-    std::printf("presentation of a changed frame:   %.3f ms per frame\n", presentTotal / rounds);
-    std::printf("bare UpdateLayeredWindow:          %.3f ms per frame\n", bareTotal / rounds);
-    std::printf("whole changed frame / bare update: %.2f\n", (composeTotal + presentTotal) / bareTotal);
-    std::printf("ready-state tick, compose+present: %.3f ms (nothing changed on screen)\n", readyTotal / rounds);
     std::printf("CPU share of 20 bare updates/s:    %.2f %%\n", bareShare);
     return 0;
 }

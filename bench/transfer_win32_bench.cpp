@@ -1,15 +1,18 @@
-// Prints, for one run under the same Wine: DownloadFile against the plainest WinInet download
-// of the same URL (same flags, 32 KB reads), and ExtractArchive against the plainest minizip
-// loop over the same archive.
-//   transfer_win32_bench FILE_NAME ARCHIVE_NAME
+// Prints, from alternating runs under the same Wine: DownloadFile against the plainest WinInet
+// download of the same URL (same flags, 32 KB reads), and ExtractArchive against the plainest
+// minizip loop over the same archive; min, median and max of each side and of their ratio.
+//   transfer_win32_bench FILE_NAME ARCHIVE_NAME [ROUNDS (at least 5)]
 // Both names are relative to PatchBaseUrl + "/Player/" on the server, which the build bakes in.
 #include <windows.h>
 #include <wininet.h>
 
+#include <algorithm>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <string>
 
+#include "bench_stats.h"
 #include "common/display_state.h"
 #include "download/file_downloader.h"
 #include "download/zip_extract.h"
@@ -84,50 +87,56 @@ long long PlainExtract(const char* archive) {
     return total;
 }
 
+double Speed(long long bytes, double seconds) { return seconds > 0 ? bytes / (1024.0 * 1024.0) / seconds : 0; }
+
 }  // namespace
 
 int main(int argc, char** argv) {
-    if (argc != 3) {
-        std::fprintf(stderr, "usage: transfer_win32_bench FILE_NAME ARCHIVE_NAME\n");
+    if (argc < 3) {
+        std::fprintf(stderr, "usage: transfer_win32_bench FILE_NAME ARCHIVE_NAME [ROUNDS]\n");
         return 2;
     }
-    std::string url = std::string(LauncherSettings.PatchBaseUrl) + "/Player/" + argv[1];
-    const double mb = 1024.0 * 1024.0;
+    const int rounds = argc > 3 ? std::max(5, std::atoi(argv[3])) : 5;
+    const char* name = argv[1];
+    std::string url = std::string(LauncherSettings.PatchBaseUrl) + "/Player/" + name;
+    std::printf("architecture: %s\n", sizeof(void*) == 8 ? "x86_64" : "i686");
 
-    double start = Now();
-    long long plainBytes = PlainDownload(url, "plain-download.bin");
-    double plainSeconds = Now() - start;
-    DeleteFileA("plain-download.bin");
+    auto plainDownload = [&] {
+        double start = Now();
+        long long bytes = PlainDownload(url, "plain-download.bin");
+        double seconds = Now() - start;
+        DeleteFileA("plain-download.bin");
+        return Speed(bytes, seconds);
+    };
+    auto launcherDownload = [&] {
+        double start = Now();
+        DownloadFile(name, "/Player/");
+        // DownloadFile ends every file with a fixed settle pause that is not transfer time.
+        double seconds = Now() - start - kSettlePauseMs / 1000.0;
+        long long bytes = FileSize(name);
+        DeleteFileA(name);
+        return Speed(bytes, seconds);
+    };
+    Alternate(rounds, "DownloadFile (MB/s):", launcherDownload, "plain WinInet download (MB/s):", plainDownload, "",
+              "DownloadFile / plain:");
 
-    start = Now();
-    int downloaded = DownloadFile(argv[1], "/Player/");
-    double fileSeconds = Now() - start;
-    long long fileBytes = FileSize(argv[1]);
-    // DownloadFile ends every file with a fixed settle pause that is not transfer time.
-    double fileTransfer = fileSeconds - kSettlePauseMs / 1000.0;
-    DeleteFileA(argv[1]);
-
-    std::printf("plain WinInet download:  %8.1f MB/s (%lld bytes in %.2f s)\n", plainBytes / mb / plainSeconds,
-                plainBytes, plainSeconds);
-    std::printf("DownloadFile:            %8.1f MB/s (%lld bytes in %.2f s, %d; %.2f s without the settle pause)\n",
-                fileBytes / mb / fileTransfer, fileBytes, fileSeconds, downloaded, fileTransfer);
-    std::printf("DownloadFile / plain:    %8.2f\n", (fileBytes / fileTransfer) / (plainBytes / plainSeconds));
-
-    // The archive: fetched once with the plain loop, then unpacked both ways.
+    // The archive: fetched once with the plain loop, then unpacked both ways in turn.
     std::string archiveUrl = std::string(LauncherSettings.PatchBaseUrl) + "/Player/" + argv[2];
     PlainDownload(archiveUrl, "bench-archive.zip");
-    start = Now();
-    long long plainUnpacked = PlainExtract("bench-archive.zip");
-    double plainExtract = Now() - start;
-    SharedText message;
-    start = Now();
-    int extracted = ExtractArchive("bench-archive.zip", &message);
-    double extractSeconds = Now() - start;
+    auto plainExtract = [] {
+        double start = Now();
+        long long bytes = PlainExtract("bench-archive.zip");
+        return Speed(bytes, Now() - start);
+    };
+    long long unpacked = PlainExtract("bench-archive.zip");
+    auto launcherExtract = [unpacked] {
+        SharedText message;
+        double start = Now();
+        ExtractArchive("bench-archive.zip", &message);
+        return Speed(unpacked, Now() - start);
+    };
+    Alternate(rounds, "ExtractArchive (MB/s):", launcherExtract, "plain minizip loop (MB/s):", plainExtract, "",
+              "ExtractArchive / plain:");
     DeleteFileA("bench-archive.zip");
-    std::printf("plain minizip loop:      %8.1f MB/s (%lld bytes in %.2f s)\n", plainUnpacked / mb / plainExtract,
-                plainUnpacked, plainExtract);
-    std::printf("ExtractArchive:          %8.1f MB/s (%.2f s, %d)\n", plainUnpacked / mb / extractSeconds,
-                extractSeconds, extracted);
-    std::printf("ExtractArchive / plain:  %8.2f\n", plainExtract / extractSeconds);
     return 0;
 }

@@ -29,11 +29,24 @@ add_custom_command(OUTPUT "${SKIN_CHECK_STAMP}"
   COMMENT "Checking the skin pictures in ${SKIN_DIR}")
 add_custom_target(skin DEPENDS "${SKIN_CHECK_STAMP}")
 
+# The version resource and the manifest carry LAUNCHER_FILE_VERSION; the manifest also names
+# the architecture, which Windows checks before it starts the program.
+string(REPLACE "." "," LAUNCHER_VERSION_COMMAS "${LAUNCHER_FILE_VERSION}")
+if(CMAKE_SIZEOF_VOID_P EQUAL 8)
+  set(LAUNCHER_MANIFEST_ARCH amd64)
+else()
+  set(LAUNCHER_MANIFEST_ARCH x86)
+endif()
+set(LAUNCHER_MANIFEST_PATH "${CMAKE_BINARY_DIR}/generated/launcher.manifest")
+configure_file("${CMAKE_SOURCE_DIR}/resources/version.rc.in" "${CMAKE_BINARY_DIR}/generated/version.rc" @ONLY)
+configure_file("${CMAKE_SOURCE_DIR}/resources/launcher.manifest.in" "${LAUNCHER_MANIFEST_PATH}" @ONLY)
+configure_file("${CMAKE_SOURCE_DIR}/resources/manifest.rc.in" "${CMAKE_BINARY_DIR}/generated/manifest.rc" @ONLY)
+
 configure_file("${CMAKE_SOURCE_DIR}/resources/skin.rc.in" "${CMAKE_BINARY_DIR}/generated/skin.rc" @ONLY)
 set_source_files_properties("${CMAKE_BINARY_DIR}/generated/skin.rc" PROPERTIES
   OBJECT_DEPENDS "${SKIN_OUTPUTS};${SKIN_CHECK_STAMP}")
-set_source_files_properties("${CMAKE_SOURCE_DIR}/resources/manifest.rc" PROPERTIES
-  OBJECT_DEPENDS "${CMAKE_SOURCE_DIR}/resources/launcher.manifest")
+set_source_files_properties("${CMAKE_BINARY_DIR}/generated/manifest.rc" PROPERTIES
+  OBJECT_DEPENDS "${LAUNCHER_MANIFEST_PATH}")
 
-set(LAUNCHER_RESOURCE_FILES "${CMAKE_SOURCE_DIR}/resources/version.rc" "${CMAKE_BINARY_DIR}/generated/skin.rc")
-set(LAUNCHER_MANIFEST_FILE "${CMAKE_SOURCE_DIR}/resources/manifest.rc")
+set(LAUNCHER_RESOURCE_FILES "${CMAKE_BINARY_DIR}/generated/version.rc" "${CMAKE_BINARY_DIR}/generated/skin.rc")
+set(LAUNCHER_MANIFEST_FILE "${CMAKE_BINARY_DIR}/generated/manifest.rc")

@@ -1,5 +1,12 @@
 # Windows configuration: launcher.exe, the Windows unit tests and the test support programs.
+# The same sources build for i686 and x86_64 with the same flags; warnings are errors in both.
 include(cmake/minizip.cmake)
+list(APPEND LAUNCHER_WARNINGS -Werror)
+if(CMAKE_SIZEOF_VOID_P EQUAL 8)
+  set(LAUNCHER_ARCH x86_64)
+else()
+  set(LAUNCHER_ARCH i686)
+endif()
 
 add_subdirectory(${GTEST_DIR} "${CMAKE_BINARY_DIR}/googletest" EXCLUDE_FROM_ALL)
 
@@ -18,6 +25,12 @@ add_executable(launcher WIN32 ${LAUNCHER_ENTRY_SOURCES} ${LAUNCHER_RESOURCE_FILE
 add_dependencies(launcher skin)
 target_link_libraries(launcher PRIVATE launcher_core)
 set_target_properties(launcher PROPERTIES OUTPUT_NAME launcher)
+
+# What we ship, checked without running it: PE type, GUI subsystem, version, manifest, skin
+# resources, and imports from system DLLs only.
+add_test(NAME pe_check COMMAND /usr/bin/python3 "${CMAKE_SOURCE_DIR}/tests/support/check_pe.py"
+         --arch ${LAUNCHER_ARCH} --version ${LAUNCHER_FILE_VERSION} --launcher $<TARGET_FILE:launcher>)
+set_tests_properties(pe_check PROPERTIES TIMEOUT 60)
 
 # Unit tests: portable and Windows tests together in one executable, with the product's
 # resources linked in so the version resource and skin bitmaps are the real ones.

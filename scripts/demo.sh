@@ -10,8 +10,15 @@ DEMO_PORT="${DEMO_PORT:-48444}"
 export WINEPREFIX="$DEMO_BUILD/wineprefix"
 
 "$ROOT/scripts/setup.sh"
+ARCH="$(runnable_arch)"
+if [ "$ARCH" = i686 ]; then
+    echo "demo: running the i686 build, the one players get (this machine executes 32-bit code)"
+else
+    echo "demo: running the x86_64 build (this machine's kernel refuses 32-bit code; players get the i686 build)"
+fi
+DEMO_BUILD="$DEMO_BUILD/$ARCH"
 echo "demo: building launcher.exe for https://127.0.0.1:$DEMO_PORT"
-cmake -S "$ROOT" -B "$DEMO_BUILD" -DCMAKE_TOOLCHAIN_FILE="$ROOT/cmake/mingw-i686.cmake" \
+cmake -S "$ROOT" -B "$DEMO_BUILD" -DCMAKE_TOOLCHAIN_FILE="$ROOT/cmake/mingw-$ARCH.cmake" \
     -DLAUNCHER_PATCH_BASE_URL="https://127.0.0.1:$DEMO_PORT/Setup/live/StandaloneWindows64" \
     -DLAUNCHER_CDN_ROOT_URL="https://127.0.0.1:$DEMO_PORT" >/dev/null
 cmake --build "$DEMO_BUILD" -j"$JOBS" --target launcher stand_in import_root_ca >/dev/null

@@ -2,7 +2,10 @@
 ROOT="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
 BUILD="$ROOT/build"
 NATIVE_BUILD="$BUILD/native"
-WIN_BUILD="$BUILD/win"
+# One Windows build per architecture: i686 is the launcher players get, x86_64 the one
+# that runs on machines whose kernel refuses 32-bit code.
+win_build_dir() { echo "$BUILD/win-$1"; }
+WIN_BUILD="$(win_build_dir x86_64)"
 FUZZ_BUILD="$BUILD/fuzz"
 export WINEPREFIX="${WINEPREFIX:-$BUILD/wineprefix}"
 export WINEDEBUG="${WINEDEBUG:--all}"
@@ -50,8 +53,19 @@ configure_native() {
     cmake -S "$ROOT" -B "$NATIVE_BUILD" -DCMAKE_BUILD_TYPE=Debug >/dev/null
 }
 
+# True when this machine executes 32-bit x86 code and has Wine's 32-bit part for it.
+runs_32bit_code() {
+    "$ROOT/scripts/probe32.sh" &&
+        dpkg-query -W -f='${Status}' wine32:i386 2>/dev/null | grep -q "install ok installed"
+}
+
+# The architecture whose build this machine runs: the players' i686 build where it can.
+runnable_arch() { if runs_32bit_code; then echo i686; else echo x86_64; fi; }
+
+# configure_win ARCH [cmake arguments]: the test build of that architecture.
 configure_win() {
-    cmake -S "$ROOT" -B "$WIN_BUILD" -DCMAKE_TOOLCHAIN_FILE="$ROOT/cmake/mingw-i686.cmake" \
+    local arch="$1"; shift
+    cmake -S "$ROOT" -B "$(win_build_dir "$arch")" -DCMAKE_TOOLCHAIN_FILE="$ROOT/cmake/mingw-$arch.cmake" \
         -DLAUNCHER_PATCH_BASE_URL="https://127.0.0.1:$TEST_PATCH_PORT/Setup/live/StandaloneWindows64" \
         -DLAUNCHER_CDN_ROOT_URL="https://127.0.0.1:$TEST_PATCH_PORT" "$@" >/dev/null
 }

@@ -6,19 +6,25 @@ set -euo pipefail
 ROOT="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
 DEPS="$ROOT/build/deps"
 
-PACKAGES=(g++-mingw-w64-i686 wine wine32:i386 xvfb xauth xdotool imagemagick
+PACKAGES=(g++-mingw-w64-i686 g++-mingw-w64-x86-64 wine wine64 xvfb xauth xdotool imagemagick
           libz-mingw-w64-dev googletest fonts-nanum python3-pytest
-          cmake make g++ openssl curl nginx-light unzip zip dpkg-dev python3-pil
+          cmake make g++ openssl curl nginx-light unzip zip dpkg-dev python3-pil python3-pefile
           clang libclang-rt-14-dev)
 
 SUDO=""
 if [ "$(id -u)" != 0 ]; then SUDO="sudo"; fi
 
-missing=()
-if ! dpkg --print-foreign-architectures | grep -qx i386; then
-    $SUDO dpkg --add-architecture i386
-    NEED_UPDATE=1
+# Wine's 32-bit part only where the kernel runs 32-bit code: installed on a machine that
+# refuses it, /usr/bin/wine picks the 32-bit loader for every program and every start fails.
+if "$ROOT/scripts/probe32.sh"; then
+    PACKAGES+=(wine32:i386)
+    if ! dpkg --print-foreign-architectures | grep -qx i386; then
+        $SUDO dpkg --add-architecture i386
+        NEED_UPDATE=1
+    fi
 fi
+
+missing=()
 for p in "${PACKAGES[@]}"; do
     if ! dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed"; then
         missing+=("$p")

@@ -12,6 +12,9 @@
 #include "settings/launcher_settings.h"
 #include "shell/process_state.h"
 
+// The game is started with this record; its size is the architecture's, never a fixed 60.
+static_assert(sizeof(SHELLEXECUTEINFOA) == (sizeof(void*) == 8 ? 112 : 60), "SHELLEXECUTEINFOA: 60 bytes on i686, 112 on x86_64");
+
 namespace {
 
 int ReportFailure(DWORD code) {

@@ -26,6 +26,9 @@
 #include "update/versions.h"
 #include "update/versions_win32.h"
 
+// The updater is started with this record; its size is the architecture's.
+static_assert(sizeof(STARTUPINFOA) == (sizeof(void*) == 8 ? 104 : 68), "STARTUPINFOA: 68 bytes on i686, 104 on x86_64");
+
 namespace {
 
 constexpr UINT_PTR kTickTimer = 1;
@@ -101,7 +104,7 @@ int StartUpdater(bool launcherUpdate) {
     } else {
         STARTUPINFOA startup;
         std::memset(&startup, 0, sizeof startup);
-        startup.cb = sizeof startup;  // 68 bytes
+        startup.cb = sizeof startup;  // 68 bytes on i686, 104 on x86_64
         if (!CreateProcessA(nullptr, command, nullptr, nullptr, FALSE, CREATE_NO_WINDOW, nullptr, nullptr, &startup,
                             &process))
             ShowErrorCode(GetLastError());

@@ -12,7 +12,7 @@ import time
 from pathlib import Path
 
 ROOT = Path(__file__).resolve().parents[2]
-BUILD = Path(os.environ.get("TEST_BUILD_DIR", ROOT / "build" / "win"))
+BUILD = Path(os.environ.get("TEST_BUILD_DIR", ROOT / "build" / "win-x86_64"))
 STATE = Path(os.environ.get("TEST_PATCH_STATE", BUILD / "patch-server"))
 PORT = int(os.environ.get("TEST_PATCH_PORT", "48443"))
 BASE_PATH = "/Setup/live/StandaloneWindows64"
