@@ -67,7 +67,7 @@ configure_win() {
     local arch="$1"; shift
     cmake -S "$ROOT" -B "$(win_build_dir "$arch")" -DCMAKE_TOOLCHAIN_FILE="$ROOT/cmake/mingw-$arch.cmake" \
         -DLAUNCHER_PATCH_BASE_URL="https://127.0.0.1:$TEST_PATCH_PORT/Setup/live/StandaloneWindows64" \
-        -DLAUNCHER_CDN_ROOT_URL="https://127.0.0.1:$TEST_PATCH_PORT" "$@" >/dev/null
+        -DLAUNCHER_CDN_ROOT_URL="https://127.0.0.1:$TEST_PATCH_PORT" -DTEST_PATCH_PORT="$TEST_PATCH_PORT" "$@" >/dev/null
 }
 
 # clang and libFuzzer: the fuzz targets of tests/fuzz (cmake/fuzz.cmake).

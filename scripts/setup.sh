@@ -22,6 +22,9 @@ if "$ROOT/scripts/probe32.sh"; then
         $SUDO dpkg --add-architecture i386
         NEED_UPDATE=1
     fi
+elif dpkg-query -W -f='${Status}' wine32:i386 2>/dev/null | grep -q "install ok installed"; then
+    echo "setup: removing wine32:i386, which this machine cannot run"
+    $SUDO env DEBIAN_FRONTEND=noninteractive apt-get remove -y -qq wine32:i386 >/dev/null
 fi
 
 missing=()

@@ -30,7 +30,9 @@ def attributes(folder, name):
 
 
 def test_typical_road_patches_step_by_step_and_starts_the_game(launcher, server):
-    a_zip = make_zip({"data/maps/field.map": b"F" * 300000, "data/sound/bgm.ogg": os.urandom(200000)})
+    # About four seconds of a.zip at the slow rate, so that screenshots land inside the file even
+    # on a loaded machine.
+    a_zip = make_zip({"data/maps/field.map": b"F" * 300000, "data/sound/bgm.ogg": os.urandom(600000)})
     b_zip = make_zip({"readonly.dat": b"new content"})
     c_zip = make_zip({"data/quests/q2.qst": b"Q2" * 1000}, directories=True)
     notice = b"Welcome to season 2\r\n"

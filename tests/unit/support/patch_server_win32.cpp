@@ -117,6 +117,15 @@ long LogMark() {
 }
 
 std::vector<std::string> RequestsSince(long mark) {
+    // The server logs a request after its answer is sent, so the client can be a moment ahead
+    // of the log: wait until the log has stopped growing (at most two seconds).
+    long size = LogMark();
+    for (int waited = 0, still = 0; waited < 2000 && still < 150; waited += 50) {
+        Sleep(50);
+        long now = LogMark();
+        still = now == size ? still + 50 : 0;
+        size = now;
+    }
     std::vector<std::string> lines;
     std::ifstream in(StateDir() + "\\requests.log", std::ios::binary);
     in.seekg(mark);
