@@ -78,7 +78,7 @@ int ParsePatchInfoFile(const char* path) {
 
     Section section = Section::None;
     int stepIndex = 0;
-    char line[1023];
+    char line[kMaxLineLength + 1];
     bool cut = false;
     while (ReadLine(line, sizeof line, file, &cut)) {
         char first[sizeof line];

@@ -40,7 +40,7 @@ void CheckStep(const PatchStep& step) {
 }
 
 // The parser reads a line in pieces of this many characters.
-constexpr std::size_t kOneRead = 1022;
+constexpr std::size_t kOneRead = kMaxLineLength;
 
 // For the leading number of every line of the file (lines end at '\n' whatever their
 // length): the length of its longest line, newline not counted.
