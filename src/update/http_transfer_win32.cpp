@@ -80,56 +80,87 @@ bool QueryNumber(HINTERNET request, DWORD query, DWORD* value) {
     return HttpQueryInfoA(request, query | HTTP_QUERY_FLAG_NUMBER, value, &size, nullptr) != 0;
 }
 
-// The transfer loop shared by the plain transfer and the complete-copy fetch. With strict
-// set, only a 200 or 206 answer whose body arrived whole (as long as announced, no failing read)
-// counts, and any other status leaves the local file untouched.
-int32_t Transfer(const char* url, const char* host, const char* path, int secure, const char* localPath,
-                 const char* userAgent, uint32_t timeoutMs, TransferProgressCallback callback, bool strict) {
-    int32_t expected = 0;
-    ProbeContentLength(host, path, secure, userAgent, timeoutMs, &expected);
+// What is known of the GET's body before it is read.
+struct Answer {
+    InternetHandle session;
+    InternetHandle body;
+    bool strict;
+    int32_t expected;   // what the progress callback is told; 0 while unknown
+    int64_t announced;  // the GET's own Content-Length, or -1
+    int32_t probed;     // the HEAD's length (0 when unknown); it may be stale, so it never refuses
+};
 
-    InternetHandle session = OpenSession(userAgent);
-    if (!session) return kTransferNoSession;
-    InternetHandle body(InternetOpenUrlA(session.Get(), url, nullptr, 0, RequestFlags(secure), 0));
-    if (!body) return kTransferOpenFailed;
-    bool announced = false;
-    if (strict) {
-        DWORD status = 0;
-        // The same answers the patch downloads accept; a 204 would only empty the copy.
-        if (!QueryNumber(body.Get(), HTTP_QUERY_STATUS_CODE, &status) || (status != 200 && status != 206))
-            return kTransferBadStatus;
-        DWORD length = 0;
-        if (QueryNumber(body.Get(), HTTP_QUERY_CONTENT_LENGTH, &length)) {
-            expected = Saturated(length);
-            announced = true;
-        }
+// A strict fetch takes a body with a length of its own only at exactly that length. Without
+// one the body ends when the server closes, which a cut looks like too (WinInet does not even
+// fail a chunked body whose last chunk never came): it is taken when it ends with a line end
+// (every published line does) or has exactly the probed length.
+bool ReceivedWhole(const Answer& answer, int64_t received, char last) {
+    if (!answer.strict) return true;
+    if (answer.announced >= 0) return received == answer.announced;
+    return last == '\n' || (answer.probed > 0 && received == answer.probed);
+}
+
+// Opens the GET of url. With strict set, only a 200 or 206 answer is taken.
+int32_t OpenAnswer(const char* url, int secure, const char* userAgent, Answer* answer) {
+    answer->session = OpenSession(userAgent);
+    if (!answer->session) return kTransferNoSession;
+    answer->body.Reset(InternetOpenUrlA(answer->session.Get(), url, nullptr, 0, RequestFlags(secure), 0));
+    if (!answer->body) return kTransferOpenFailed;
+    if (!answer->strict) return kTransferDone;
+    DWORD status = 0;
+    // The same answers the patch downloads accept; a 204 would only empty the copy.
+    if (!QueryNumber(answer->body.Get(), HTTP_QUERY_STATUS_CODE, &status) || (status != 200 && status != 206))
+        return kTransferBadStatus;
+    DWORD length = 0;
+    if (QueryNumber(answer->body.Get(), HTTP_QUERY_CONTENT_LENGTH, &length)) {
+        answer->announced = length;
+        answer->expected = Saturated(length);
     }
-    FileHandle file(CreateFileA(localPath, GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
-    if (!file) return kTransferFileFailed;
+    return kTransferDone;
+}
 
+// Reads the body into file in pieces, telling callback before each piece is written.
+int32_t Receive(Answer& answer, HANDLE file, TransferProgressCallback callback) {
     char piece[kTransferPieceSize];
     int64_t received = 0;
+    char last = '\0';
     for (;;) {
         DWORD got = 0;
-        if (!InternetReadFile(body.Get(), piece, sizeof piece, &got)) {
-            if (strict) return kTransferReadFailed;
-            return expected > 0 && expected != received ? kTransferReadFailed : kTransferDone;
+        if (!InternetReadFile(answer.body.Get(), piece, sizeof piece, &got)) {
+            if (answer.strict) return kTransferReadFailed;
+            return answer.expected > 0 && answer.expected != received ? kTransferReadFailed : kTransferDone;
         }
         received += got;
         if (got == 0) {
-            if (strict && (announced || expected > 0) && received != expected) return kTransferReadFailed;
-            expected = Saturated(received);
+            if (!ReceivedWhole(answer, received, last)) return kTransferReadFailed;
+            answer.expected = Saturated(received);
+        } else {
+            last = piece[got - 1];
         }
-        if (callback && callback(Saturated(received), expected) != 0) return kTransferStopped;
+        if (callback && callback(Saturated(received), answer.expected) != 0) return kTransferStopped;
         if (got == 0) return kTransferDone;
         DWORD written = 0;
-        if (!WriteFile(file.Get(), piece, got, &written, nullptr) || written != got) {
-            // A cut file would later be parsed as if it were whole; better none at all.
-            file.Reset();
-            DeleteFileA(localPath);
-            return kTransferWriteFailed;
-        }
+        if (!WriteFile(file, piece, got, &written, nullptr) || written != got) return kTransferWriteFailed;
     }
+}
+
+// The transfer shared by the plain transfer and the complete-copy fetch.
+int32_t Transfer(const char* url, const char* host, const char* path, int secure, const char* localPath,
+                 const char* userAgent, uint32_t timeoutMs, TransferProgressCallback callback, bool strict) {
+    Answer answer = {InternetHandle(), InternetHandle(), strict, 0, -1, 0};
+    ProbeContentLength(host, path, secure, userAgent, timeoutMs, &answer.expected);
+    answer.probed = answer.expected;
+    const int32_t opened = OpenAnswer(url, secure, userAgent, &answer);
+    if (opened != kTransferDone) return opened;
+    FileHandle file(CreateFileA(localPath, GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
+    if (!file) return kTransferFileFailed;
+    const int32_t result = Receive(answer, file.Get(), callback);
+    if (result == kTransferWriteFailed) {
+        // A cut file would later be parsed as if it were whole; better none at all.
+        file.Reset();
+        DeleteFileA(localPath);
+    }
+    return result;
 }
 
 }  // namespace
