@@ -135,6 +135,20 @@ void PlaceWindow() {
     }
 }
 
+bool StartDownloadWorker() {
+    unsigned threadId = 0;
+    const uintptr_t thread = _beginthreadex(nullptr, 0, DownloadWorker, nullptr, 0, &threadId);
+    const DWORD error = thread ? 0 : GetLastError();
+    ReportWorkerStart(thread, error);
+    return thread != 0;
+}
+
+void ReportWorkerStart(uintptr_t thread, unsigned long error) {
+    if (thread) return;
+    StatusText.Format("Downloading failed - thread (%d)", static_cast<int>(error));
+    SetStartButtonState(kButtonDisabled);
+}
+
 int RunLauncher(HINSTANCE instance, const char* commandLine) {
     ParsePatchInfo();
 
@@ -207,12 +221,9 @@ int RunLauncher(HINSTANCE instance, const char* commandLine) {
     case UpdateRoad::Ready:
         ShowReady();
         break;
-    case UpdateRoad::Patch: {
-        unsigned threadId = 0;
-        // Never joined or closed: returning from the entry point ends it with the process.
-        _beginthreadex(nullptr, 0, DownloadWorker, nullptr, 0, &threadId);
+    case UpdateRoad::Patch:
+        StartDownloadWorker();
         break;
-    }
     }
 
     SetTimer(MainWindow, kTickTimer, kTickMilliseconds, nullptr);
