@@ -8,9 +8,9 @@
 
 #include "common/bounded_text.h"
 #include "common/message_box.h"
+#include "common/process_state.h"
 #include "launch/launch_errors.h"
 #include "settings/launcher_settings.h"
-#include "shell/process_state.h"
 
 // The game is started with this record; its size is the architecture's, never a fixed 60.
 static_assert(sizeof(SHELLEXECUTEINFOA) == (sizeof(void*) == 8 ? 112 : 60), "SHELLEXECUTEINFOA: 60 bytes on i686, 112 on x86_64");

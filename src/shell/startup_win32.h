@@ -5,6 +5,10 @@
 
 #include <cstdint>
 
+constexpr const char* kWindowClassName = "MainClass";
+// The window's title, which also keeps a second launcher from starting.
+constexpr const char* kWindowTitle = "QOR Launcher";
+
 // Runs the whole launcher; returns the process exit code.
 int RunLauncher(HINSTANCE instance, const char* commandLine);
 

@@ -3,9 +3,9 @@
 #include <shellapi.h>
 
 #include "common/display_state.h"
+#include "common/process_state.h"
 #include "launch/game_launch_win32.h"
 #include "settings/layout_values.h"
-#include "shell/process_state.h"
 #include "shell/startup_win32.h"
 #include "skin/layout.h"
 #include "skin/skin_win32.h"

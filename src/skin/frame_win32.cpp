@@ -6,10 +6,10 @@
 
 #include "common/bounded_text.h"
 #include "common/display_state.h"
+#include "common/process_state.h"
 #include "common/win32_handle.h"
 #include "settings/launcher_settings.h"
 #include "settings/layout_values.h"
-#include "shell/process_state.h"
 #include "skin/frame_regions.h"
 #include "skin/pixels.h"
 #include "skin/skin_win32.h"

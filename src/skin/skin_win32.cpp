@@ -4,9 +4,9 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "common/process_state.h"
 #include "common/win32_handle.h"
 #include "settings/layout_values.h"
-#include "shell/process_state.h"
 #include "skin/layout.h"
 #include "skin/pixels.h"
 

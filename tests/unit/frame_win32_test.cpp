@@ -9,8 +9,8 @@
 #include <vector>
 
 #include "common/display_state.h"
+#include "common/process_state.h"
 #include "settings/layout_values.h"
-#include "shell/process_state.h"
 #include "shell/startup_win32.h"
 #include "skin/skin_win32.h"
 
