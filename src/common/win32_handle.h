@@ -24,6 +24,12 @@ public:
     }
 
     Handle Get() const { return handle_; }
+    // For a call that fills a handle through an out-parameter: the handle held so far is
+    // closed first, and whatever the call stores there is owned from then on.
+    Handle* Put() {
+        Reset();
+        return &handle_;
+    }
     explicit operator bool() const { return handle_ != Traits::Empty(); }
     Handle Release() {
         Handle h = handle_;

@@ -12,6 +12,7 @@
 #include "common/display_state.h"
 #include "common/message_box.h"
 #include "common/process_state.h"
+#include "common/win32_handle.h"
 #include "download/download_worker.h"
 #include "download/file_downloader.h"
 #include "launch/game_launch_win32.h"
@@ -96,8 +97,6 @@ int StartUpdater(bool launcherUpdate) {
     char command[256];
     const char* required = launcherUpdate ? RequiredLauncherVersion : RequiredInstallerVersion;
     uint32_t number = launcherUpdate ? GetCurrentProcessId() : 0;
-    PROCESS_INFORMATION process;
-    std::memset(&process, 0, sizeof process);
     if (!FormatUpdaterCommand(command, sizeof command, launcherUpdate, number, required,
                               LauncherSettings.PatchBaseUrl)) {
         ShowErrorCode(ERROR_BUFFER_OVERFLOW);
@@ -105,12 +104,17 @@ int StartUpdater(bool launcherUpdate) {
         STARTUPINFOA startup;
         std::memset(&startup, 0, sizeof startup);
         startup.cb = sizeof startup;  // 68 bytes on i686, 104 on x86_64
-        if (!CreateProcessA(nullptr, command, nullptr, nullptr, FALSE, CREATE_NO_WINDOW, nullptr, nullptr, &startup,
-                            &process))
+        PROCESS_INFORMATION process;
+        std::memset(&process, 0, sizeof process);
+        if (CreateProcessA(nullptr, command, nullptr, nullptr, FALSE, CREATE_NO_WINDOW, nullptr, nullptr, &startup,
+                           &process)) {
+            // The launcher neither waits for the updater nor learns its result.
+            KernelHandle thread(process.hThread);
+            KernelHandle updater(process.hProcess);
+        } else {
             ShowErrorCode(GetLastError());
+        }
     }
-    if (process.hThread) CloseHandle(process.hThread);
-    if (process.hProcess) CloseHandle(process.hProcess);
     ReleaseEverything();
     return 0;
 }

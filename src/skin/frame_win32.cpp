@@ -247,28 +247,21 @@ void PresentFrame() {
     if (layered && Presented.valid && Presented.generation == DrawnGeneration &&
         std::memcmp(&Presented.placement, &LayeredPlacement, sizeof LayeredPlacement) == 0)
         return;
-    HDC screen = GetDC(nullptr);
+    WindowDc screen(nullptr);
     if (!screen) return;
     HDC memory = BackBufferDc();
-    if (!memory) {
-        ReleaseDC(nullptr, screen);
-        return;
-    }
-    if (OsMajorVersion >= 5) {
+    if (!memory) return;
+    if (layered) {
         POINT destination = {LayeredPlacement.x, LayeredPlacement.y};
         SIZE size = {LayeredPlacement.width, LayeredPlacement.height};
         POINT source = {0, 0};
         BLENDFUNCTION blend = {AC_SRC_OVER, 0, 255, AC_SRC_ALPHA};
-        if (UpdateLayeredWindow(MainWindow, screen, &destination, &size, memory, &source, 0, &blend, ULW_ALPHA))
+        if (UpdateLayeredWindow(MainWindow, screen.Get(), &destination, &size, memory, &source, 0, &blend,
+                                ULW_ALPHA))
             Presented = {true, DrawnGeneration, LayeredPlacement};
-    } else {
-        HDC window = GetDC(MainWindow);
-        if (window) {
-            BitBlt(window, 0, 0, WindowSize.width, WindowSize.height, memory, 0, 0, SRCCOPY);
-            ReleaseDC(MainWindow, window);
-        }
+    } else if (WindowDc window(MainWindow); window) {
+        BitBlt(window.Get(), 0, 0, WindowSize.width, WindowSize.height, memory, 0, 0, SRCCOPY);
     }
-    ReleaseDC(nullptr, screen);
 }
 
 void ReleaseFrameResources() {

@@ -49,7 +49,7 @@ void PresentFrame();
 // or a display change the system may no longer show it.
 void PresentFrameAgain();
 
-// Releases the pictures and the mask at process end.
+// Releases the pictures, the back buffer, the font and the mask at process end.
 void ReleaseSkin();
 
 // The memory DC that holds BackBuffer selected (made on first use); composition draws into

@@ -3,6 +3,7 @@
 
 #include <cstdlib>
 
+#include "common/win32_handle.h"
 #include "update/patch_info.h"
 #include "update/versions.h"
 #include "update/versions_win32.h"
@@ -34,16 +35,16 @@ VersionQuad ReadLauncherVersion() {
 }
 
 int IsInstallerUpdateNeeded() {
-    HKEY key = nullptr;
-    if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, kInstallerRegistryKey, 0, KEY_ALL_ACCESS, &key) != ERROR_SUCCESS)
+    RegistryKey key;
+    if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, kInstallerRegistryKey, 0, KEY_ALL_ACCESS, key.Put()) != ERROR_SUCCESS)
         return 0;
     // One byte more than the value may use keeps the text terminated whatever the value holds.
     char value[257] = {0};
     DWORD size = 256;
-    LONG status = RegQueryValueExA(key, "InstallerVersion", nullptr, nullptr,
-                                   reinterpret_cast<BYTE*>(value), &size);
-    RegCloseKey(key);
-    if (status != ERROR_SUCCESS) return 0;
+    if (RegQueryValueExA(key.Get(), "InstallerVersion", nullptr, nullptr, reinterpret_cast<BYTE*>(value), &size) !=
+        ERROR_SUCCESS)
+        return 0;
+    key.Reset();
     VersionQuad installed = ReadVersionText(value);
     VersionQuad required = ReadVersionText(RequiredInstallerVersion);
     return CompareVersions(installed, required) == -1 ? 1 : 0;

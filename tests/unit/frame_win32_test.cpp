@@ -255,3 +255,36 @@ TEST_F(Presentation, APaintRequestOrADisplayChangeShowsTheFrameAgain) {
         }
     }
 }
+
+TEST(SkinRelease, DeletesEveryPictureTheBackBufferAndTheFont) {
+    // A second skin of its own, so the one the frame tests draw with stays.
+    const HBITMAP keptBackground = BackgroundImage, keptMask = MaskImage, keptBuffer = BackBuffer;
+    HBITMAP keptImages[kSkinImageSlots];
+    std::memcpy(keptImages, SkinImages, sizeof keptImages);
+    const HFONT keptFont = SkinFont;
+    uint8_t* const keptMaskBytes = AlphaMask;
+    uint8_t* const keptPixels = BackBufferPixels;
+
+    LoadSkinImages(GetModuleHandleA(nullptr));
+    SkinFont = CreateSkinFont();
+    BackBuffer = CreateBackBuffer(64, 32, &BackBufferPixels);
+    AlphaMask = static_cast<uint8_t*>(std::malloc(64 * 32));
+    std::vector<HGDIOBJ> objects = {BackgroundImage, MaskImage, BackBuffer, SkinFont};
+    objects.insert(objects.end(), SkinImages, SkinImages + 14);
+    for (HGDIOBJ object : objects) ASSERT_NE(0u, GetObjectType(object));
+    ASSERT_NE(nullptr, BackBufferDc());  // the buffer selected in its DC, as after a frame
+
+    ReleaseSkin();
+    for (HGDIOBJ object : objects) EXPECT_EQ(0u, GetObjectType(object)) << object;
+    EXPECT_EQ(nullptr, BackgroundImage);
+    EXPECT_EQ(nullptr, BackBuffer);
+    EXPECT_EQ(nullptr, AlphaMask);
+
+    BackgroundImage = keptBackground;
+    MaskImage = keptMask;
+    BackBuffer = keptBuffer;
+    std::memcpy(SkinImages, keptImages, sizeof keptImages);
+    SkinFont = keptFont;
+    AlphaMask = keptMaskBytes;
+    BackBufferPixels = keptPixels;
+}
