@@ -126,6 +126,103 @@ void ShowReady() {
     ProgressTotal = 100;
 }
 
+// What start-up reads before it has a window: the previous patch information (before the
+// working directory is the launcher's folder), the arguments, the system and own versions.
+void ReadProcessValues(const char* commandLine) {
+    ParsePatchInfo();
+    std::memset(DownloadBuffer, 0, sizeof DownloadBuffer);
+    std::memset(LauncherCommandLine, 0, sizeof LauncherCommandLine);
+    if (commandLine && commandLine[0]) CopyText(LauncherCommandLine, commandLine);
+    OsMajorVersion = ReadOsMajorVersion();
+    PrepareLaunchExecuteInfo(OsMajorVersion);
+    LauncherVersion = ReadLauncherVersion();
+}
+
+// The window and its skin, the settings and the installed client version.
+void OpenWindowAndSkin(HINSTANCE instance) {
+    CreateMainWindow(instance);
+    LoadSkinImages(instance);
+    ApplySettings();
+    if (!ReadVersionRecord()) {
+        CurrentVersion = 1;
+        WriteVersionRecord();
+    }
+    SkinFont = CreateSkinFont();
+    CompleteElementRects();
+    SIZE size = BitmapSize(BackgroundImage);
+    WindowSize = {size.cx, size.cy};
+}
+
+// Centres the window, makes its back buffer and opacity mask, and shows the first frame
+// before the blocking fetch, so the player sees the launcher while the network is asked.
+void ShowFirstFrame() {
+    Origin origin = CentreOrigin(GetSystemMetrics(SM_CXFULLSCREEN), GetSystemMetrics(SM_CYFULLSCREEN),
+                                 GetSystemMetrics(SM_CYCAPTION), WindowSize.width, WindowSize.height);
+    WindowOrigin = {origin.x, origin.y};
+    BackBuffer = CreateBackBuffer(WindowSize.width, WindowSize.height, &BackBufferPixels);
+    AlphaMask = static_cast<uint8_t*>(
+        std::malloc(static_cast<std::size_t>(WindowSize.width) * static_cast<std::size_t>(WindowSize.height) + 1));
+    ShowWindow(MainWindow, SW_SHOW);
+    BuildAlphaMask();
+    SetWindowPos(MainWindow, HWND_TOP, WindowOrigin.x, WindowOrigin.y, WindowSize.width, WindowSize.height, 0);
+    PlaceWindow();
+    ComposeFrame();
+    PresentFrame();
+}
+
+// Fetches the patch information; on failure the decision works on the copy parsed before.
+void CheckVersions() {
+    StatusText.Set(LauncherSettings.MsgCheckingVersion);
+    if (FILE* previous = std::fopen("update.dat", "r")) {
+        std::fclose(previous);
+    } else {
+        WriteVersionRecord();
+    }
+    if (!FetchPatchInfo()) {
+        StatusText.Set(LauncherSettings.MsgServerUnreachable);
+        SetStartButtonState(kButtonDisabled);
+    }
+    DeleteFileA(".\\QOR_Installer.exe");
+}
+
+// Takes the road the update decision names. True, with the exit code, when the launcher ends
+// here (the updater has the update); false when it goes on into the message loop.
+bool TakeRoad(int* exitCode) {
+    switch (DecideStartupRoad()) {
+    case UpdateRoad::InstallerUpdate:
+        *exitCode = StartUpdater(false);
+        return true;
+    case UpdateRoad::LauncherUpdate:
+        *exitCode = StartUpdater(true);
+        return true;
+    case UpdateRoad::ReinstallClient:
+        StatusText.Set(LauncherSettings.MsgReinstallClient);
+        SetStartButtonState(kButtonDisabled);
+        return false;
+    case UpdateRoad::Ready:
+        ShowReady();
+        return false;
+    case UpdateRoad::Patch:
+        StartDownloadWorker();
+        return false;
+    }
+    return false;
+}
+
+// The timer drives everything from here on; returns the quit message's exit code.
+int RunMessageLoop() {
+    SetTimer(MainWindow, kTickTimer, kTickMilliseconds, nullptr);
+    PlaceWindow();
+    LaunchReady = 1;
+    MSG message;
+    while (GetMessageA(&message, nullptr, 0, 0)) {
+        TranslateMessage(&message);
+        DispatchMessageA(&message);
+    }
+    ReleaseEverything();
+    return static_cast<int>(message.wParam);
+}
+
 }  // namespace
 
 void PlaceWindow() {
@@ -154,91 +251,21 @@ void ReportWorkerStart(uintptr_t thread, unsigned long error) {
 }
 
 int RunLauncher(HINSTANCE instance, const char* commandLine) {
-    ParsePatchInfo();
-
-    std::memset(DownloadBuffer, 0, sizeof DownloadBuffer);
-    std::memset(LauncherCommandLine, 0, sizeof LauncherCommandLine);
-    if (commandLine && commandLine[0]) CopyText(LauncherCommandLine, commandLine);
-
-    OsMajorVersion = ReadOsMajorVersion();
-    PrepareLaunchExecuteInfo(OsMajorVersion);
-    LauncherVersion = ReadLauncherVersion();
-
+    ReadProcessValues(commandLine);
     if (!TakeExeDirectory()) {
         ShowErrorCode(ERROR_FILENAME_EXCED_RANGE);
         return 0;
     }
-
     AppInstance = instance;
     if (!RegisterMainClass(instance)) return static_cast<int>(RegisterMainClass(instance));
-
     if (HWND other = FindWindowA(nullptr, kWindowTitle)) {
         SetFocus(other);
         return 1;
     }
-
-    CreateMainWindow(instance);
-    LoadSkinImages(instance);
-    ApplySettings();
-    if (!ReadVersionRecord()) {
-        CurrentVersion = 1;
-        WriteVersionRecord();
-    }
-    SkinFont = CreateSkinFont();
-    CompleteElementRects();
-    SIZE size = BitmapSize(BackgroundImage);
-    WindowSize = {size.cx, size.cy};
-    Origin origin = CentreOrigin(GetSystemMetrics(SM_CXFULLSCREEN), GetSystemMetrics(SM_CYFULLSCREEN),
-                                 GetSystemMetrics(SM_CYCAPTION), WindowSize.width, WindowSize.height);
-    WindowOrigin = {origin.x, origin.y};
-    BackBuffer = CreateBackBuffer(WindowSize.width, WindowSize.height, &BackBufferPixels);
-    AlphaMask = static_cast<uint8_t*>(
-        std::malloc(static_cast<std::size_t>(WindowSize.width) * static_cast<std::size_t>(WindowSize.height) + 1));
-    ShowWindow(MainWindow, SW_SHOW);
-    BuildAlphaMask();
-    SetWindowPos(MainWindow, HWND_TOP, WindowOrigin.x, WindowOrigin.y, WindowSize.width, WindowSize.height, 0);
-    PlaceWindow();
-    ComposeFrame();
-    PresentFrame();
-
-    StatusText.Set(LauncherSettings.MsgCheckingVersion);
-    if (FILE* previous = std::fopen("update.dat", "r")) {
-        std::fclose(previous);
-    } else {
-        WriteVersionRecord();
-    }
-    if (!FetchPatchInfo()) {
-        StatusText.Set(LauncherSettings.MsgServerUnreachable);
-        SetStartButtonState(kButtonDisabled);
-    }
-    DeleteFileA(".\\QOR_Installer.exe");
-
-    switch (DecideStartupRoad()) {
-    case UpdateRoad::InstallerUpdate:
-        return StartUpdater(false);
-    case UpdateRoad::LauncherUpdate:
-        return StartUpdater(true);
-    case UpdateRoad::ReinstallClient:
-        StatusText.Set(LauncherSettings.MsgReinstallClient);
-        SetStartButtonState(kButtonDisabled);
-        break;
-    case UpdateRoad::Ready:
-        ShowReady();
-        break;
-    case UpdateRoad::Patch:
-        StartDownloadWorker();
-        break;
-    }
-
-    SetTimer(MainWindow, kTickTimer, kTickMilliseconds, nullptr);
-    PlaceWindow();
-    LaunchReady = 1;
-
-    MSG message;
-    while (GetMessageA(&message, nullptr, 0, 0)) {
-        TranslateMessage(&message);
-        DispatchMessageA(&message);
-    }
-    ReleaseEverything();
-    return static_cast<int>(message.wParam);
+    OpenWindowAndSkin(instance);
+    ShowFirstFrame();
+    CheckVersions();
+    int exitCode = 0;
+    if (TakeRoad(&exitCode)) return exitCode;
+    return RunMessageLoop();
 }
