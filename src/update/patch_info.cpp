@@ -69,7 +69,8 @@ bool IsHeader(const char* firstToken, Section* section) {
     static const struct {
         const char* name;
         Section section;
-    } kHeaders[] = {{"[INSTALLER]", Section::Installer}, {"[LAUNCHER]", Section::Launcher}, {"[PLAYER]", Section::Player}};
+    } kHeaders[] = {
+        {"[INSTALLER]", Section::Installer}, {"[LAUNCHER]", Section::Launcher}, {"[PLAYER]", Section::Player}};
     for (const auto& header : kHeaders) {
         if (std::strcmp(firstToken, header.name) == 0) {
             *section = header.section;
