@@ -10,6 +10,7 @@
 
 #include "common/bounded_text.h"
 #include "common/display_state.h"
+#include "common/failure_trace.h"
 #include "common/message_box.h"
 #include "common/process_state.h"
 #include "common/win32_handle.h"
@@ -58,13 +59,17 @@ int ReadOsMajorVersion() {
 bool TakeExeDirectory() {
     char path[1024] = {0};
     DWORD length = GetModuleFileNameA(nullptr, path, sizeof path);
-    if (length == 0 || length >= sizeof path) return false;
+    if (length == 0 || length >= sizeof path) {
+        TraceFailure("module path", nullptr, length ? ERROR_FILENAME_EXCED_RANGE : GetLastError());
+        return false;
+    }
     CutAtLastBackslash(path);
     if (!CopyText(ExeDirectory, path)) {
+        TraceFailure("launcher folder", path, ERROR_FILENAME_EXCED_RANGE);
         ExeDirectory[0] = '\0';
         return false;
     }
-    SetCurrentDirectoryA(ExeDirectory);
+    if (!SetCurrentDirectoryA(ExeDirectory)) TraceFailure("working directory", ExeDirectory, GetLastError());
     return true;
 }
 
@@ -76,7 +81,9 @@ ATOM RegisterMainClass(HINSTANCE instance) {
     windowClass.hCursor = LoadCursorA(nullptr, MAKEINTRESOURCEA(32512));  // IDC_ARROW
     windowClass.hbrBackground = static_cast<HBRUSH>(GetStockObject(NULL_BRUSH));
     windowClass.lpszClassName = kWindowClassName;
-    return RegisterClassA(&windowClass);
+    const ATOM registered = RegisterClassA(&windowClass);
+    if (!registered) TraceFailure("window class", kWindowClassName, GetLastError());
+    return registered;
 }
 
 void CreateMainWindow(HINSTANCE instance) {
@@ -84,8 +91,10 @@ void CreateMainWindow(HINSTANCE instance) {
     DWORD style = OsMajorVersion >= 5 ? WS_POPUP : WS_POPUP | WS_VISIBLE;
     MainWindow = CreateWindowExA(exStyle, kWindowClassName, "", style, CW_USEDEFAULT, CW_USEDEFAULT, 0, 0, nullptr,
                                  nullptr, instance, nullptr);
+    if (!MainWindow) TraceFailure("main window", kWindowClassName, GetLastError());
     SetWindowTextA(MainWindow, kWindowTitle);
     HICON icon = static_cast<HICON>(LoadImageA(instance, MAKEINTRESOURCEA(218), IMAGE_ICON, 64, 64, LR_DEFAULTCOLOR));
+    if (!icon) TraceFailure("icon", "218", GetLastError());
     SendMessageA(MainWindow, WM_SETICON, ICON_SMALL, reinterpret_cast<LPARAM>(icon));
     SendMessageA(MainWindow, WM_SETICON, ICON_BIG, reinterpret_cast<LPARAM>(icon));
 }
@@ -112,7 +121,9 @@ int StartUpdater(bool launcherUpdate) {
             KernelHandle thread(process.hThread);
             KernelHandle updater(process.hProcess);
         } else {
-            ShowErrorCode(GetLastError());
+            const DWORD error = GetLastError();
+            TraceFailure("updater start", command, error);
+            ShowErrorCode(error);
         }
     }
     ReleaseEverything();
@@ -182,7 +193,10 @@ void CheckVersions() {
         StatusText.Set(LauncherSettings.MsgServerUnreachable);
         SetStartButtonState(kButtonDisabled);
     }
-    DeleteFileA(".\\QOR_Installer.exe");
+    if (!DeleteFileA(".\\QOR_Installer.exe")) {
+        const DWORD error = GetLastError();
+        if (error != ERROR_FILE_NOT_FOUND) TraceFailure("delete", ".\\QOR_Installer.exe", error);
+    }
 }
 
 // Takes the road the update decision names. True, with the exit code, when the launcher ends
@@ -211,7 +225,8 @@ bool TakeRoad(int* exitCode) {
 
 // The timer drives everything from here on; returns the quit message's exit code.
 int RunMessageLoop() {
-    SetTimer(MainWindow, kTickTimer, kTickMilliseconds, nullptr);
+    if (!SetTimer(MainWindow, kTickTimer, kTickMilliseconds, nullptr))
+        TraceFailure("tick timer", nullptr, GetLastError());
     PlaceWindow();
     LaunchReady = 1;
     MSG message;
@@ -246,6 +261,7 @@ bool StartDownloadWorker() {
 
 void ReportWorkerStart(uintptr_t thread, unsigned long error) {
     if (thread) return;
+    TraceFailure("thread start", "DownloadWorker", error);
     StatusText.Format("Downloading failed - thread (%d)", static_cast<int>(error));
     SetStartButtonState(kButtonDisabled);
 }

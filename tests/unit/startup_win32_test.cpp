@@ -9,6 +9,7 @@
 #include "settings/launcher_settings.h"
 #include "settings/version_record.h"
 #include "shell/startup_win32.h"
+#include "support/debug_output_win32.h"
 #include "support/temp_folder.h"
 #include "update/patch_info.h"
 
@@ -34,9 +35,11 @@ protected:
 }  // namespace
 
 TEST_F(WorkerStart, AThreadThatCannotStartIsShownAndTheStartButtonStaysDisabled) {
+    DebugOutput debugger;
     ReportWorkerStart(0, ERROR_NOT_ENOUGH_MEMORY);
     EXPECT_EQ("Downloading failed - thread (8)", Status());
     EXPECT_EQ(kButtonDisabled, ButtonStates[kStartButton].load());
+    EXPECT_TRUE(debugger.Saw({"launcher: thread start failed (DownloadWorker): error 8\n"}));
 }
 
 TEST_F(WorkerStart, AStartedWorkerRunsToTheReadyState) {
