@@ -65,11 +65,6 @@ struct RegistryKeyTraits {
     static Handle Empty() { return nullptr; }
     static void Close(Handle h) { RegCloseKey(h); }
 };
-struct GdiObjectTraits {
-    using Handle = HGDIOBJ;
-    static Handle Empty() { return nullptr; }
-    static void Close(Handle h) { DeleteObject(h); }
-};
 struct MemoryDcTraits {
     using Handle = HDC;
     static Handle Empty() { return nullptr; }
@@ -85,7 +80,6 @@ using InternetHandle = UniqueHandle<InternetHandleTraits>;
 using FileHandle = UniqueHandle<FileHandleTraits>;
 using KernelHandle = UniqueHandle<KernelHandleTraits>;
 using RegistryKey = UniqueHandle<RegistryKeyTraits>;
-using GdiObject = UniqueHandle<GdiObjectTraits>;
 using MemoryDc = UniqueHandle<MemoryDcTraits>;
 using StdioFile = UniqueHandle<StdioFileTraits>;
 
