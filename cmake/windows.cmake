@@ -48,6 +48,8 @@ set_tests_properties(pe_check PROPERTIES TIMEOUT 60)
 add_executable(unit_tests ${UNIT_PORTABLE_TESTS} ${UNIT_WIN32_TESTS} ${UNIT_SUPPORT_SOURCES}
                           ${LAUNCHER_RESOURCE_FILES})
 target_include_directories(unit_tests PRIVATE "${CMAKE_SOURCE_DIR}/tests/unit")
+# The version the build gives the launcher, for the test of its version resource.
+target_compile_definitions(unit_tests PRIVATE TEST_LAUNCHER_FILE_VERSION="${LAUNCHER_FILE_VERSION}")
 target_link_libraries(unit_tests PRIVATE launcher_core gtest gtest_main)
 add_dependencies(unit_tests skin)
 
