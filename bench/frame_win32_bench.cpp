@@ -11,8 +11,8 @@
 #include "bench_stats.h"
 
 #include "common/display_state.h"
+#include "common/process_state.h"
 #include "settings/layout_values.h"
-#include "shell/process_state.h"
 #include "shell/startup_win32.h"
 #include "skin/skin_win32.h"
 

@@ -27,7 +27,7 @@ def main():
     folder = ROOT / "build" / "bench" / "idle"
     subprocess.run(["rm", "-rf", str(folder)])
     run = harness.Launcher(folder)
-    info = "[INSTALLER]\n1.0.0.0\n[LAUNCHER]\n1.1.1.24\n[PLAYER]\n10203\n"
+    info = f"[INSTALLER]\n1.0.0.0\n[LAUNCHER]\n{harness.LAUNCHER_VERSION}\n[PLAYER]\n10203\n"
     (folder / "update.dat").write_text(info)
     run.write_config(10203)
     run.start(timeout=120)

@@ -96,7 +96,7 @@ def peak_memory(name, size_label):
     folder = WORK / f"memory-{size_label}"
     shutil.rmtree(folder, ignore_errors=True)
     (FILES / "LauncherPatchInfo.txt").write_text(
-        f"[INSTALLER]\n1.0.0.0\n[LAUNCHER]\n1.1.1.24\n[PLAYER]\n10003 {name}\n")
+        f"[INSTALLER]\n1.0.0.0\n[LAUNCHER]\n{harness.LAUNCHER_VERSION}\n[PLAYER]\n10003 {name}\n")
     run = harness.Launcher(folder)
     run.write_config(10002)
     run.start(timeout=600)

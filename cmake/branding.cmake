@@ -30,6 +30,23 @@ if(LAUNCHER_PATCH_BASE_URL MATCHES "/$")
   message(FATAL_ERROR "LAUNCHER_PATCH_BASE_URL must not end with a slash")
 endif()
 
+# An installer or launcher update hands the updater the command line
+# "Updater Launcher <process id> <version> <PatchBaseUrl>" in a 256-byte buffer, so 255 bytes
+# at most. With the longest process id ("%d" of a Windows process id: 10 digits) and the
+# longest version the patch information can name, an address that leaves no room for them
+# gives a launcher that could never hand over. (The installer's command line is shorter.)
+file(STRINGS "${CMAKE_SOURCE_DIR}/src/update/patch_limits.h" version_limit REGEX "kMaxVersionTextLength = [0-9]+")
+string(REGEX MATCH "[0-9]+" version_limit "${version_limit}")
+string(LENGTH "Updater Launcher " command_words)
+math(EXPR LAUNCHER_MAX_PATCH_BASE_URL "255 - ${command_words} - 10 - 1 - ${version_limit} - 1")
+string(LENGTH "${LAUNCHER_PATCH_BASE_URL}" length)
+if(length GREATER LAUNCHER_MAX_PATCH_BASE_URL)
+  message(FATAL_ERROR "LAUNCHER_PATCH_BASE_URL is ${length} bytes; the updater's command line "
+                      "\"Updater Launcher <process id> <version> <address>\" must fit in 255 bytes with a 10-digit "
+                      "process id and a ${version_limit}-character version, which leaves at most "
+                      "${LAUNCHER_MAX_PATCH_BASE_URL} bytes for the address")
+endif()
+
 # Optional message overrides: lines NAME=text, \n written as backslash-n.
 set(LAUNCHER_MESSAGE_OVERRIDES "")
 if(LAUNCHER_MESSAGES_FILE)

@@ -3,12 +3,15 @@ add_subdirectory(${GTEST_DIR} "${CMAKE_BINARY_DIR}/googletest" EXCLUDE_FROM_ALL)
 
 set(SANITIZE -fsanitize=address,undefined -fno-omit-frame-pointer -fno-sanitize-recover=all)
 
-add_library(launcher_portable STATIC ${LAUNCHER_PORTABLE_SOURCES} ${LAUNCHER_POSIX_SOURCES})
-target_include_directories(launcher_portable PUBLIC "${CMAKE_SOURCE_DIR}/src" "${CMAKE_BINARY_DIR}/generated")
-target_compile_options(launcher_portable PUBLIC ${LAUNCHER_WARNINGS} ${LAUNCHER_CHARSET} ${SANITIZE})
-target_link_options(launcher_portable PUBLIC ${SANITIZE})
 find_package(Threads REQUIRED)
-target_link_libraries(launcher_portable PUBLIC Threads::Threads)
+add_library(launcher_portable_flags INTERFACE)
+target_compile_options(launcher_portable_flags INTERFACE ${LAUNCHER_WARNINGS} ${LAUNCHER_CHARSET} ${SANITIZE})
+target_link_options(launcher_portable_flags INTERFACE ${SANITIZE})
+target_link_libraries(launcher_portable_flags INTERFACE Threads::Threads)
+
+# launcher_portable_<folder> per folder of src/ (cmake/layers.cmake); launcher_portable links them all.
+include(cmake/layers.cmake)
+launcher_add_layers(launcher_portable launcher_portable_flags ${LAUNCHER_PORTABLE_SOURCES} ${LAUNCHER_POSIX_SOURCES})
 
 add_executable(unit_tests_native ${UNIT_PORTABLE_TESTS} ${UNIT_SUPPORT_PORTABLE})
 target_include_directories(unit_tests_native PRIVATE "${CMAKE_SOURCE_DIR}/tests/unit")

@@ -12,18 +12,29 @@ add_subdirectory(${GTEST_DIR} "${CMAKE_BINARY_DIR}/googletest" EXCLUDE_FROM_ALL)
 
 set(LAUNCHER_WIN32_LIBS wininet winmm version gdi32 user32 shell32 advapi32 comctl32 crypt32)
 
-add_library(launcher_core STATIC ${LAUNCHER_PORTABLE_SOURCES} ${LAUNCHER_WIN32_SOURCES})
-target_include_directories(launcher_core PUBLIC "${CMAKE_SOURCE_DIR}/src" "${CMAKE_BINARY_DIR}/generated")
-target_compile_options(launcher_core PUBLIC ${LAUNCHER_WARNINGS} ${LAUNCHER_CHARSET})
-target_compile_definitions(launcher_core PUBLIC WIN32_LEAN_AND_MEAN NOMINMAX _WIN32_WINNT=0x0601 WINVER=0x0601)
-target_link_libraries(launcher_core PUBLIC minizip ${LAUNCHER_WIN32_LIBS})
-target_link_options(launcher_core PUBLIC -static -static-libgcc -static-libstdc++)
+# What every piece of the product and its tests is built with.
+add_library(launcher_flags INTERFACE)
+target_compile_options(launcher_flags INTERFACE ${LAUNCHER_WARNINGS} ${LAUNCHER_CHARSET})
+target_compile_definitions(launcher_flags INTERFACE WIN32_LEAN_AND_MEAN NOMINMAX _WIN32_WINNT=0x0601 WINVER=0x0601)
+target_link_libraries(launcher_flags INTERFACE ${LAUNCHER_WIN32_LIBS})
+target_link_options(launcher_flags INTERFACE -static -static-libgcc -static-libstdc++)
+
+# launcher_core_<folder> per folder of src/ (cmake/layers.cmake); launcher_core links them all.
+include(cmake/layers.cmake)
+launcher_add_layers(launcher_core launcher_flags ${LAUNCHER_PORTABLE_SOURCES} ${LAUNCHER_WIN32_SOURCES})
+target_link_libraries(launcher_core_download PUBLIC minizip)
+
+# The product's message box; the unit tests link a recorder in its place.
+add_library(launcher_message_box OBJECT "${CMAKE_SOURCE_DIR}/src/common/message_box_win32.cpp")
+target_include_directories(launcher_message_box PRIVATE "${CMAKE_BINARY_DIR}/layer-views/launcher_core/common")
+target_link_libraries(launcher_message_box PUBLIC launcher_flags)
 
 include(cmake/resources.cmake)
 
-add_executable(launcher WIN32 ${LAUNCHER_ENTRY_SOURCES} ${LAUNCHER_RESOURCE_FILES} ${LAUNCHER_MANIFEST_FILE})
+add_executable(launcher WIN32 "${CMAKE_SOURCE_DIR}/src/shell/main_win32.cpp" ${LAUNCHER_RESOURCE_FILES}
+                           ${LAUNCHER_MANIFEST_FILE})
 add_dependencies(launcher skin)
-target_link_libraries(launcher PRIVATE launcher_core)
+target_link_libraries(launcher PRIVATE launcher_core launcher_message_box)
 set_target_properties(launcher PROPERTIES OUTPUT_NAME launcher)
 
 # What we ship, checked without running it: PE type, GUI subsystem, version, manifest, skin
@@ -37,6 +48,8 @@ set_tests_properties(pe_check PROPERTIES TIMEOUT 60)
 add_executable(unit_tests ${UNIT_PORTABLE_TESTS} ${UNIT_WIN32_TESTS} ${UNIT_SUPPORT_SOURCES}
                           ${LAUNCHER_RESOURCE_FILES})
 target_include_directories(unit_tests PRIVATE "${CMAKE_SOURCE_DIR}/tests/unit")
+# The version the build gives the launcher, for the test of its version resource.
+target_compile_definitions(unit_tests PRIVATE TEST_LAUNCHER_FILE_VERSION="${LAUNCHER_FILE_VERSION}")
 target_link_libraries(unit_tests PRIVATE launcher_core gtest gtest_main)
 add_dependencies(unit_tests skin)
 
@@ -71,17 +84,15 @@ endforeach()
 
 # Renders the frame of a display state with the product's own code: the oracle of the pixels
 # that end-to-end tests read off the screen.
-add_executable(render_frame "${CMAKE_SOURCE_DIR}/tests/support/render_frame_win32.cpp" ${LAUNCHER_RESOURCE_FILES}
-                            "${CMAKE_SOURCE_DIR}/src/common/message_box_win32.cpp")
-target_link_libraries(render_frame PRIVATE launcher_core)
+add_executable(render_frame "${CMAKE_SOURCE_DIR}/tests/support/render_frame_win32.cpp" ${LAUNCHER_RESOURCE_FILES})
+target_link_libraries(render_frame PRIVATE launcher_core launcher_message_box)
 add_dependencies(render_frame skin)
 
 file(GLOB BENCH_SOURCES CONFIGURE_DEPENDS "${CMAKE_SOURCE_DIR}/bench/*_win32_bench.cpp")
 foreach(source IN LISTS BENCH_SOURCES)
   get_filename_component(name "${source}" NAME_WE)
-  add_executable(${name} EXCLUDE_FROM_ALL ${source} ${LAUNCHER_RESOURCE_FILES}
-                         "${CMAKE_SOURCE_DIR}/src/common/message_box_win32.cpp")
-  target_link_libraries(${name} PRIVATE launcher_core)
+  add_executable(${name} EXCLUDE_FROM_ALL ${source} ${LAUNCHER_RESOURCE_FILES})
+  target_link_libraries(${name} PRIVATE launcher_core launcher_message_box)
   add_dependencies(${name} skin)
 endforeach()
 

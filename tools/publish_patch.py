@@ -16,12 +16,17 @@ they are listed as a warning and stay on players' machines.
 import argparse
 import hashlib
 import os
+import re
 import sys
 import zipfile
 from pathlib import Path
 
+# What the launcher's parser keeps whole (src/update/patch_limits.h): a longer line, name or
+# version would be cut there and its step refused.
 MAX_NAMES_PER_LINE = 16
 MAX_NAME_LENGTH = 63
+MAX_LINE_LENGTH = 1022
+MAX_VERSION_LENGTH = 31
 MAX_ENTRY_NAME = 255
 # Byte counts are 32-bit signed in the launcher: every archive stays well below 2 GiB.
 ARCHIVE_LIMIT = 1536 * 1024 * 1024
@@ -84,6 +89,22 @@ def last_player_version(text):
             if value:
                 last = value
     return last
+
+
+def default_launcher_version():
+    """The launcher version the build makes by default (LAUNCHER_FILE_VERSION in CMakeLists.txt
+    beside this tool), or None when the tool runs outside the source tree."""
+    try:
+        text = (Path(__file__).resolve().parents[1] / "CMakeLists.txt").read_text(encoding="utf-8")
+    except OSError:
+        return None
+    found = re.search(r'set\(LAUNCHER_FILE_VERSION "([0-9.]+)" CACHE', text)
+    return found.group(1) if found else None
+
+
+def check_section_version(kind, text):
+    if not text or len(text) > MAX_VERSION_LENGTH or any(c.isspace() for c in text):
+        raise PublishError(f"{kind} version {text!r} must be one word of at most {MAX_VERSION_LENGTH} characters")
 
 
 def check_version(version, last):
@@ -160,17 +181,25 @@ def append_player_line(info_path, text, line, installer, launcher):
     os.replace(tmp, info_path)
 
 
-def publish(old, new, version, out, installer="1.0.0.0", launcher="1.1.1.24", prefix="patch_"):
+def publish(old, new, version, out, installer="1.0.0.0", launcher=None, prefix="patch_"):
     out = Path(out)
     (out / "Player").mkdir(parents=True, exist_ok=True)
     info_path = out / "LauncherPatchInfo.txt"
     text = read_patch_info(info_path)
     check_version(version, last_player_version(text) if text else None)
+    if text is None:
+        launcher = launcher or default_launcher_version()
+        if launcher is None:
+            raise PublishError("no launcher version known outside the source tree: give --launcher-version")
+        check_section_version("installer", installer)
+        check_section_version("launcher", launcher)
     changed, removed, files = changed_files(old, new)
     archives = plan_archives(version, changed, files, prefix)
+    line = " ".join([str(version)] + [a for a, _ in archives])
+    if len(line) > MAX_LINE_LENGTH:
+        raise PublishError(f"the patch line is {len(line)} characters; the launcher reads at most {MAX_LINE_LENGTH}")
     for archive, entries in archives:
         write_archive(out / "Player" / archive, entries, files)
-    line = " ".join([str(version)] + [a for a, _ in archives])
     append_player_line(info_path, text, line, installer, launcher)
     return line, changed, removed
 
@@ -182,7 +211,8 @@ def main(argv=None):
     parser.add_argument("--version", required=True, type=int, help="the new client version number")
     parser.add_argument("--out", required=True, help="patch folder: LauncherPatchInfo.txt and Player/")
     parser.add_argument("--installer-version", default="1.0.0.0", help="[INSTALLER] version of a new file")
-    parser.add_argument("--launcher-version", default="1.1.1.24", help="[LAUNCHER] version of a new file")
+    parser.add_argument("--launcher-version", default=default_launcher_version(),
+                        help="[LAUNCHER] version of a new file (default: the build's LAUNCHER_FILE_VERSION)")
     parser.add_argument("--prefix", default="patch_", help="archive name prefix (default patch_)")
     args = parser.parse_args(argv)
     try:

@@ -2,7 +2,7 @@
 #include <windows.h>
 
 #include "common/message_box.h"
-#include "shell/process_state.h"
+#include "common/process_state.h"
 
 int ShowMessageBox(BoxOwner owner, const char* text, const char* caption, unsigned style) {
     HWND window = owner == BoxOwner::MainWindow ? MainWindow : nullptr;

@@ -24,6 +24,12 @@ public:
     }
 
     Handle Get() const { return handle_; }
+    // For a call that fills a handle through an out-parameter: the handle held so far is
+    // closed first, and whatever the call stores there is owned from then on.
+    Handle* Put() {
+        Reset();
+        return &handle_;
+    }
     explicit operator bool() const { return handle_ != Traits::Empty(); }
     Handle Release() {
         Handle h = handle_;
@@ -59,11 +65,6 @@ struct RegistryKeyTraits {
     static Handle Empty() { return nullptr; }
     static void Close(Handle h) { RegCloseKey(h); }
 };
-struct GdiObjectTraits {
-    using Handle = HGDIOBJ;
-    static Handle Empty() { return nullptr; }
-    static void Close(Handle h) { DeleteObject(h); }
-};
 struct MemoryDcTraits {
     using Handle = HDC;
     static Handle Empty() { return nullptr; }
@@ -79,7 +80,6 @@ using InternetHandle = UniqueHandle<InternetHandleTraits>;
 using FileHandle = UniqueHandle<FileHandleTraits>;
 using KernelHandle = UniqueHandle<KernelHandleTraits>;
 using RegistryKey = UniqueHandle<RegistryKeyTraits>;
-using GdiObject = UniqueHandle<GdiObjectTraits>;
 using MemoryDc = UniqueHandle<MemoryDcTraits>;
 using StdioFile = UniqueHandle<StdioFileTraits>;
 

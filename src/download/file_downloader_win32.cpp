@@ -10,6 +10,7 @@
 #include "common/display_state.h"
 #include "common/file_replace.h"
 #include "common/message_box.h"
+#include "common/text_scan.h"
 #include "common/win32_handle.h"
 #include "download/progress.h"
 #include "download/safe_path.h"
@@ -95,7 +96,7 @@ int DownloadFile(const char* name, const char* subPath) {
         return FailAndDelete(partial, file, request, root);
     }
     query[kQuerySize - 1] = '\0';
-    int32_t status = ReadDecimal(query);
+    int32_t status = ReadLeadingDecimal(query);
     if (status != 200 && status != 206) {
         StatusText.Format("Downloading failed [%d] (%s)", static_cast<int>(status), name);
         return FailAndDelete(partial, file, request, root);
@@ -108,7 +109,7 @@ int DownloadFile(const char* name, const char* subPath) {
     }
     query[kQuerySize - 2] = '\0';
     query[kQuerySize - 1] = '\0';
-    int64_t expected = ReadDecimal(query);
+    int64_t expected = ReadLeadingDecimal(query);
 
     int64_t received = 0;
     bool writeFailed = false;

@@ -1,7 +1,5 @@
-// Progress percentages and decimal header values.
+// Progress percentages.
 #include "download/progress.h"
-
-#include "common/text_scan.h"
 
 int32_t TransferPercent(int64_t received, int64_t expected) {
     // An announced length of 0 or less gives an infinite or negative quotient (or NaN);
@@ -24,5 +22,3 @@ int32_t CompletedPercent(int32_t completed, int32_t total) {
     if (total <= 0) return 0;
     return static_cast<int32_t>(static_cast<int64_t>(completed) * 100 / total);
 }
-
-int32_t ReadDecimal(const char* text) { return ReadLeadingDecimal(text); }

@@ -1,4 +1,4 @@
-// The progress bars' arithmetic and the reading of the numbers a patch server sends as text.
+// The progress bars' arithmetic.
 #pragma once
 
 #include <cstdint>
@@ -10,7 +10,3 @@ int32_t TransferPercent(int64_t received, int64_t expected);
 
 // Lower bar: completed * 100 / total with integer division; 0 when total is not positive.
 int32_t CompletedPercent(int32_t completed, int32_t total);
-
-// Reads a decimal number the way "%d" does (leading blanks, an optional sign, digits), but
-// clamped to the 32-bit range instead of overflowing; 0 when the text holds no number.
-int32_t ReadDecimal(const char* text);

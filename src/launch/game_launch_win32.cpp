@@ -8,9 +8,10 @@
 
 #include "common/bounded_text.h"
 #include "common/message_box.h"
+#include "common/process_state.h"
+#include "common/win32_handle.h"
 #include "launch/launch_errors.h"
 #include "settings/launcher_settings.h"
-#include "shell/process_state.h"
 
 // The game is started with this record; its size is the architecture's, never a fixed 60.
 static_assert(sizeof(SHELLEXECUTEINFOA) == (sizeof(void*) == 8 ? 112 : 60), "SHELLEXECUTEINFOA: 60 bytes on i686, 112 on x86_64");
@@ -54,11 +55,11 @@ int StartGame(const char* arguments) {
     startup.cb = sizeof startup;
     PROCESS_INFORMATION process;
     std::memset(&process, 0, sizeof process);
-    if (CreateProcessA(path, commandLine, nullptr, nullptr, FALSE, CREATE_NEW_CONSOLE, nullptr, nullptr, &startup,
-                       &process)) {
-        CloseHandle(process.hThread);
-        CloseHandle(process.hProcess);
-        return 1;
-    }
-    return ReportFailure(GetLastError());
+    if (!CreateProcessA(path, commandLine, nullptr, nullptr, FALSE, CREATE_NEW_CONSOLE, nullptr, nullptr, &startup,
+                        &process))
+        return ReportFailure(GetLastError());
+    // The launcher neither waits for the game nor asks how it ended.
+    KernelHandle thread(process.hThread);
+    KernelHandle game(process.hProcess);
+    return 1;
 }

@@ -3,9 +3,9 @@
 #include <shellapi.h>
 
 #include "common/display_state.h"
+#include "common/process_state.h"
 #include "launch/game_launch_win32.h"
 #include "settings/layout_values.h"
-#include "shell/process_state.h"
 #include "shell/startup_win32.h"
 #include "skin/layout.h"
 #include "skin/skin_win32.h"
@@ -66,11 +66,18 @@ LRESULT OnRelease() {
     return 0;
 }
 
+// A paint request or a display change may come after the system dropped what the window
+// showed: the frame is shown again even when nothing changed.
+void ShowFrameAgain() {
+    PlaceWindow();
+    ComposeFrame();
+    PresentFrameAgain();
+}
+
 LRESULT OnPaint(HWND window) {
     PAINTSTRUCT paint;
     BeginPaint(window, &paint);
-    PlaceWindow();
-    if (ComposeFrame()) PresentFrame();
+    ShowFrameAgain();
     EndPaint(window, &paint);
     return 0;
 }
@@ -90,7 +97,7 @@ LRESULT CALLBACK MainWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM
         QuitRequested = 1;
         return 1;
     case WM_DISPLAYCHANGE:
-        PlaceWindow();
+        ShowFrameAgain();
         return 0;
     case WM_TIMER:
         return OnTick(window, false);

@@ -6,10 +6,10 @@
 
 #include "common/bounded_text.h"
 #include "common/display_state.h"
+#include "common/process_state.h"
 #include "common/win32_handle.h"
 #include "settings/launcher_settings.h"
 #include "settings/layout_values.h"
-#include "shell/process_state.h"
 #include "skin/frame_regions.h"
 #include "skin/pixels.h"
 #include "skin/skin_win32.h"
@@ -22,7 +22,9 @@ constexpr COLORREF kOutlineGrey = 0x00666666;
 constexpr COLORREF kOutlineBlack = 0x00000000;
 
 // The last-drawn record; its built-in values differ from the start-up state so the first
-// call always draws.
+// call always draws. RecordHeld is false while the record names no frame in the buffer
+// (nothing drawn yet, or the last drawing failed), so that the next call draws whatever it says.
+bool RecordHeld = false;
 int32_t DrawnButtonStates[kButtonCount] = {1, 1, 1, 1};
 int32_t DrawnProgressCurrent = 100;
 int32_t DrawnProgressTotal = 100;
@@ -154,9 +156,11 @@ void FindChangingParts(HDC dc) {
     Parts.spans = MergeIntoRowSpans(Parts.rects.data(), Parts.rects.size(), WindowSize.width, WindowSize.height);
 }
 
-void DrawFrame() {
+// Draws the record into the back buffer; false when it could not (no drawing context, no
+// pixels or no mask), and the buffer then holds no presentable frame.
+bool DrawFrame() {
     HDC target = BackBufferDc();
-    if (!target) return;
+    if (!target) return false;
     bool partial = Parts.ready;
     {
         if (!partial) {
@@ -187,7 +191,7 @@ void DrawFrame() {
         if (!Parts.ready) FindChangingParts(target);
         GdiFlush();
     }
-    if (!BackBufferPixels || !AlphaMask) return;
+    if (!BackBufferPixels || !AlphaMask) return false;
     if (partial) {
         ApplyOpacityToSpans(BackBufferPixels, AlphaMask, WindowSize.width, WindowSize.height, Parts.spans);
     } else {
@@ -195,30 +199,44 @@ void DrawFrame() {
         ApplyOpacity(BackBufferPixels, AlphaMask, pixels);
         Parts.ready = true;
     }
+    return true;
 }
 
-}  // namespace
-
-bool ComposeFrame() {
-    if (QuitRequested.load()) return false;
-    if (RecordMatchesShared()) return false;
-
+void TakeRecord() {
     for (int i = 0; i < kButtonCount; ++i) DrawnButtonStates[i] = ButtonStates[i].load();
     DrawnProgressCurrent = ProgressCurrent.load();
     DrawnProgressTotal = ProgressTotal.load();
     StatusText.CopyTo(DrawnStatusText, sizeof DrawnStatusText);
     // The start button's normal look is its pressed picture.
     if (DrawnButtonStates[kStartButton] == kButtonNormal) DrawnButtonStates[kStartButton] = kButtonPressed;
+}
 
+void KeepComposed() {
+    Composed.valid = true;
+    std::memcpy(Composed.buttons, DrawnButtonStates, sizeof Composed.buttons);
+    Composed.current = DrawnProgressCurrent;
+    Composed.total = DrawnProgressTotal;
+    std::memcpy(Composed.text, DrawnStatusText, sizeof Composed.text);
+}
+
+}  // namespace
+
+bool ComposeFrame() {
+    if (QuitRequested.load()) return false;
+    if (RecordHeld && RecordMatchesShared()) return false;
+
+    TakeRecord();
     if (!ComposedMatchesRecord()) {
-        DrawFrame();
+        if (!DrawFrame()) {
+            // Not counted as drawn, so the next call tries again, in the ready state too.
+            RecordHeld = false;
+            Composed.valid = false;
+            return false;
+        }
         ++DrawnGeneration;
-        Composed.valid = true;
-        std::memcpy(Composed.buttons, DrawnButtonStates, sizeof Composed.buttons);
-        Composed.current = DrawnProgressCurrent;
-        Composed.total = DrawnProgressTotal;
-        std::memcpy(Composed.text, DrawnStatusText, sizeof Composed.text);
+        KeepComposed();
     }
+    RecordHeld = true;
     return true;
 }
 
@@ -229,28 +247,21 @@ void PresentFrame() {
     if (layered && Presented.valid && Presented.generation == DrawnGeneration &&
         std::memcmp(&Presented.placement, &LayeredPlacement, sizeof LayeredPlacement) == 0)
         return;
-    HDC screen = GetDC(nullptr);
+    WindowDc screen(nullptr);
     if (!screen) return;
     HDC memory = BackBufferDc();
-    if (!memory) {
-        ReleaseDC(nullptr, screen);
-        return;
-    }
-    if (OsMajorVersion >= 5) {
+    if (!memory) return;
+    if (layered) {
         POINT destination = {LayeredPlacement.x, LayeredPlacement.y};
         SIZE size = {LayeredPlacement.width, LayeredPlacement.height};
         POINT source = {0, 0};
         BLENDFUNCTION blend = {AC_SRC_OVER, 0, 255, AC_SRC_ALPHA};
-        if (UpdateLayeredWindow(MainWindow, screen, &destination, &size, memory, &source, 0, &blend, ULW_ALPHA))
+        if (UpdateLayeredWindow(MainWindow, screen.Get(), &destination, &size, memory, &source, 0, &blend,
+                                ULW_ALPHA))
             Presented = {true, DrawnGeneration, LayeredPlacement};
-    } else {
-        HDC window = GetDC(MainWindow);
-        if (window) {
-            BitBlt(window, 0, 0, WindowSize.width, WindowSize.height, memory, 0, 0, SRCCOPY);
-            ReleaseDC(MainWindow, window);
-        }
+    } else if (WindowDc window(MainWindow); window) {
+        BitBlt(window.Get(), 0, 0, WindowSize.width, WindowSize.height, memory, 0, 0, SRCCOPY);
     }
-    ReleaseDC(nullptr, screen);
 }
 
 void ReleaseFrameResources() {
@@ -261,7 +272,13 @@ void ReleaseFrameResources() {
     }
 }
 
+void PresentFrameAgain() {
+    Presented.valid = false;
+    PresentFrame();
+}
+
 void ResetDrawnRecord() {
+    RecordHeld = false;
     for (int32_t& s : DrawnButtonStates) s = 1;
     DrawnProgressCurrent = 100;
     DrawnProgressTotal = 100;

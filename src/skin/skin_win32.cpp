@@ -4,9 +4,9 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "common/process_state.h"
 #include "common/win32_handle.h"
 #include "settings/layout_values.h"
-#include "shell/process_state.h"
 #include "skin/layout.h"
 #include "skin/pixels.h"
 
@@ -92,10 +92,10 @@ HBITMAP CreateBackBuffer(int32_t width, int32_t height, uint8_t** pixels) {
     info.header.biPlanes = 1;
     info.header.biBitCount = 32;
     info.header.biCompression = BI_RGB;
-    HDC screen = GetDC(nullptr);
+    WindowDc screen(nullptr);
     void* bits = nullptr;
-    HBITMAP section = CreateDIBSection(screen, reinterpret_cast<BITMAPINFO*>(&info), DIB_RGB_COLORS, &bits, nullptr, 0);
-    ReleaseDC(nullptr, screen);
+    HBITMAP section =
+        CreateDIBSection(screen.Get(), reinterpret_cast<BITMAPINFO*>(&info), DIB_RGB_COLORS, &bits, nullptr, 0);
     *pixels = static_cast<uint8_t*>(bits);
     return section;
 }
@@ -114,12 +114,24 @@ HFONT CreateSkinFont() {
                        CLIP_DEFAULT_PRECIS, DEFAULT_QUALITY, 0, FontFace);
 }
 
+namespace {
+
+template <typename Handle>
+void DeleteSkinObject(Handle& object) {
+    if (object) DeleteObject(object);
+    object = nullptr;
+}
+
+}  // namespace
+
 void ReleaseSkin() {
-    ReleaseFrameResources();
+    ReleaseFrameResources();  // deletes the DCs that hold the pictures and the buffer selected
     std::free(AlphaMask);
     AlphaMask = nullptr;
-    for (HBITMAP& image : SkinImages) {
-        if (image) DeleteObject(image);
-        image = nullptr;
-    }
+    for (HBITMAP& image : SkinImages) DeleteSkinObject(image);
+    DeleteSkinObject(BackgroundImage);
+    DeleteSkinObject(MaskImage);
+    DeleteSkinObject(BackBuffer);
+    BackBufferPixels = nullptr;
+    DeleteSkinObject(SkinFont);
 }

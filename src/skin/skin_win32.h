@@ -39,11 +39,17 @@ void BuildAlphaMask();
 HFONT CreateSkinFont();
 
 // Draws a frame into BackBuffer when the display state changed since the last one; true
-// when a new frame is ready. Window thread only.
+// when a new frame is ready. A frame that could not be drawn (no drawing context) returns
+// false and is drawn at the next call. Window thread only.
 bool ComposeFrame();
+// Shows BackBuffer in MainWindow; a layered window that already shows this frame at this
+// place is not handed it again.
 void PresentFrame();
+// Shows BackBuffer even when the window was handed this frame already: after a paint request
+// or a display change the system may no longer show it.
+void PresentFrameAgain();
 
-// Releases the pictures and the mask at process end.
+// Releases the pictures, the back buffer, the font and the mask at process end.
 void ReleaseSkin();
 
 // The memory DC that holds BackBuffer selected (made on first use); composition draws into

@@ -58,8 +58,11 @@ int32_t DownloadUrlToFileEx(const char* url, const char* localPath, int secure, 
 int32_t DownloadUrlToFile(const char* url, const char* localPath, int secure);
 
 // The patch information must never be replaced by an error page or a cut copy: GETs url like
-// DownloadUrlToFile, but only a 200 or 206 answer whose body arrived whole counts (a failing read,
-// or fewer bytes than the answer or the probe announced, gives kTransferReadFailed; another
-// status kTransferBadStatus). The body goes to localPath + ".new", which replaces localPath
-// in one step only then; on any failure localPath is left exactly as it was.
+// DownloadUrlToFile, but only a 200 or 206 answer whose body arrived whole counts; another
+// status gives kTransferBadStatus, a body that is not known to be whole kTransferReadFailed.
+// Whole means: as long as the GET's own Content-Length when it has one (the HEAD's length may
+// be stale and never decides then); without one (a body ended by the server's close, or sent
+// in chunks), ending with a line end or exactly as long as the HEAD said. A body with none
+// of these cannot be told from a cut one and is refused. The body goes to localPath + ".new", which replaces localPath in one step only
+// then; on any failure localPath is left exactly as it was.
 int32_t DownloadCompleteUrlToFile(const char* url, const char* localPath, int secure);

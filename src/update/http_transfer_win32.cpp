@@ -6,6 +6,7 @@
 #include <cstdlib>
 
 #include "common/bounded_text.h"
+#include "common/failure_trace.h"
 #include "common/file_replace.h"
 #include "common/win32_handle.h"
 #include "update/http_transfer.h"
@@ -24,7 +25,9 @@ DWORD RequestFlags(int secure) {
 }
 
 InternetHandle OpenSession(const char* userAgent) {
-    return InternetHandle(InternetOpenA(userAgent, INTERNET_OPEN_TYPE_PRECONFIG, nullptr, nullptr, 0));
+    InternetHandle session(InternetOpenA(userAgent, INTERNET_OPEN_TYPE_PRECONFIG, nullptr, nullptr, 0));
+    if (!session) TraceFailure("internet session", userAgent, GetLastError());
+    return session;
 }
 
 int32_t Saturated(int64_t count) { return count > INT32_MAX ? INT32_MAX : static_cast<int32_t>(count); }
@@ -42,16 +45,26 @@ int32_t ProbeContentLength(const char* host, const char* path, int secure, const
     char name[kHostNameSize];
     unsigned port = 0;
     const unsigned defaultPort = secure ? INTERNET_DEFAULT_HTTPS_PORT : INTERNET_DEFAULT_HTTP_PORT;
-    if (!SplitHostPort(host, defaultPort, name, sizeof name, &port)) return kProbeNoLength;
+    if (!SplitHostPort(host, defaultPort, name, sizeof name, &port)) {
+        TraceFailure("size probe: host", host, ERROR_INVALID_PARAMETER);
+        return kProbeNoLength;
+    }
     InternetHandle connection(InternetConnectA(session.Get(), name, static_cast<INTERNET_PORT>(port), nullptr,
                                                nullptr, INTERNET_SERVICE_HTTP, 0, 0));
-    if (!connection) return kProbeNoLength;
+    if (!connection) {
+        TraceFailure("size probe: connect", host, GetLastError());
+        return kProbeNoLength;
+    }
     InternetHandle request(HttpOpenRequestA(connection.Get(), "HEAD", path, nullptr, nullptr, nullptr,
                                             RequestFlags(secure), 0));
-    if (!request) return kProbeNoLength;
+    if (!request) {
+        TraceFailure("size probe: request", path, GetLastError());
+        return kProbeNoLength;
+    }
 
     if (!HttpSendRequestA(request.Get(), nullptr, 0, nullptr, 0)) {
         const DWORD error = GetLastError();
+        TraceFailure("size probe: send", path, error);
         if (error == ERROR_INTERNET_INVALID_CA && secure) {
             // Marked but not sent again: the GET refuses an unknown authority, so a length
             // from that server could never be used, and a resend would only reach it again.
@@ -80,56 +93,103 @@ bool QueryNumber(HINTERNET request, DWORD query, DWORD* value) {
     return HttpQueryInfoA(request, query | HTTP_QUERY_FLAG_NUMBER, value, &size, nullptr) != 0;
 }
 
-// The transfer loop shared by the plain transfer and the complete-copy fetch. With strict
-// set, only a 200 or 206 answer whose body arrived whole (as long as announced, no failing read)
-// counts, and any other status leaves the local file untouched.
-int32_t Transfer(const char* url, const char* host, const char* path, int secure, const char* localPath,
-                 const char* userAgent, uint32_t timeoutMs, TransferProgressCallback callback, bool strict) {
-    int32_t expected = 0;
-    ProbeContentLength(host, path, secure, userAgent, timeoutMs, &expected);
+// What is known of the GET's body before it is read.
+struct Answer {
+    InternetHandle session;
+    InternetHandle body;
+    bool strict;
+    int32_t expected;   // what the progress callback is told; 0 while unknown
+    int64_t announced;  // the GET's own Content-Length, or -1
+    int32_t probed;     // the HEAD's length (0 when unknown); it may be stale, so it never refuses
+};
 
-    InternetHandle session = OpenSession(userAgent);
-    if (!session) return kTransferNoSession;
-    InternetHandle body(InternetOpenUrlA(session.Get(), url, nullptr, 0, RequestFlags(secure), 0));
-    if (!body) return kTransferOpenFailed;
-    bool announced = false;
-    if (strict) {
-        DWORD status = 0;
-        // The same answers the patch downloads accept; a 204 would only empty the copy.
-        if (!QueryNumber(body.Get(), HTTP_QUERY_STATUS_CODE, &status) || (status != 200 && status != 206))
-            return kTransferBadStatus;
-        DWORD length = 0;
-        if (QueryNumber(body.Get(), HTTP_QUERY_CONTENT_LENGTH, &length)) {
-            expected = Saturated(length);
-            announced = true;
-        }
+// A strict fetch takes a body with a length of its own only at exactly that length. Without
+// one the body ends when the server closes, which a cut looks like too (WinInet does not even
+// fail a chunked body whose last chunk never came): it is taken when it ends with a line end
+// (every published line does) or has exactly the probed length.
+bool ReceivedWhole(const Answer& answer, int64_t received, char last) {
+    if (!answer.strict) return true;
+    if (answer.announced >= 0) return received == answer.announced;
+    return last == '\n' || (answer.probed > 0 && received == answer.probed);
+}
+
+// Opens the GET of url. With strict set, only a 200 or 206 answer is taken.
+int32_t OpenAnswer(const char* url, int secure, const char* userAgent, Answer* answer) {
+    answer->session = OpenSession(userAgent);
+    if (!answer->session) return kTransferNoSession;
+    answer->body.Reset(InternetOpenUrlA(answer->session.Get(), url, nullptr, 0, RequestFlags(secure), 0));
+    if (!answer->body) {
+        TraceFailure("open url", url, GetLastError());
+        return kTransferOpenFailed;
     }
-    FileHandle file(CreateFileA(localPath, GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
-    if (!file) return kTransferFileFailed;
+    if (!answer->strict) return kTransferDone;
+    DWORD status = 0;
+    if (!QueryNumber(answer->body.Get(), HTTP_QUERY_STATUS_CODE, &status)) {
+        TraceFailure("status query", url, GetLastError());
+        return kTransferBadStatus;
+    }
+    // The same answers the patch downloads accept; a 204 would only empty the copy.
+    if (status != 200 && status != 206) {
+        TraceFailure("answer status", url, status);
+        return kTransferBadStatus;
+    }
+    DWORD length = 0;
+    if (QueryNumber(answer->body.Get(), HTTP_QUERY_CONTENT_LENGTH, &length)) {
+        answer->announced = length;
+        answer->expected = Saturated(length);
+    }
+    return kTransferDone;
+}
 
+// Reads the body into file (named name) in pieces, telling callback before each piece is written.
+int32_t Receive(Answer& answer, HANDLE file, const char* name, TransferProgressCallback callback) {
     char piece[kTransferPieceSize];
     int64_t received = 0;
+    char last = '\0';
     for (;;) {
         DWORD got = 0;
-        if (!InternetReadFile(body.Get(), piece, sizeof piece, &got)) {
-            if (strict) return kTransferReadFailed;
-            return expected > 0 && expected != received ? kTransferReadFailed : kTransferDone;
+        if (!InternetReadFile(answer.body.Get(), piece, sizeof piece, &got)) {
+            TraceFailure("read", name, GetLastError());
+            if (answer.strict) return kTransferReadFailed;
+            return answer.expected > 0 && answer.expected != received ? kTransferReadFailed : kTransferDone;
         }
         received += got;
         if (got == 0) {
-            if (strict && (announced || expected > 0) && received != expected) return kTransferReadFailed;
-            expected = Saturated(received);
+            if (!ReceivedWhole(answer, received, last)) return kTransferReadFailed;
+            answer.expected = Saturated(received);
+        } else {
+            last = piece[got - 1];
         }
-        if (callback && callback(Saturated(received), expected) != 0) return kTransferStopped;
+        if (callback && callback(Saturated(received), answer.expected) != 0) return kTransferStopped;
         if (got == 0) return kTransferDone;
         DWORD written = 0;
-        if (!WriteFile(file.Get(), piece, got, &written, nullptr) || written != got) {
-            // A cut file would later be parsed as if it were whole; better none at all.
-            file.Reset();
-            DeleteFileA(localPath);
+        if (!WriteFile(file, piece, got, &written, nullptr) || written != got) {
+            TraceFailure("write", name, GetLastError());
             return kTransferWriteFailed;
         }
     }
+}
+
+// The transfer shared by the plain transfer and the complete-copy fetch.
+int32_t Transfer(const char* url, const char* host, const char* path, int secure, const char* localPath,
+                 const char* userAgent, uint32_t timeoutMs, TransferProgressCallback callback, bool strict) {
+    Answer answer = {InternetHandle(), InternetHandle(), strict, 0, -1, 0};
+    ProbeContentLength(host, path, secure, userAgent, timeoutMs, &answer.expected);
+    answer.probed = answer.expected;
+    const int32_t opened = OpenAnswer(url, secure, userAgent, &answer);
+    if (opened != kTransferDone) return opened;
+    FileHandle file(CreateFileA(localPath, GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
+    if (!file) {
+        TraceFailure("create file", localPath, GetLastError());
+        return kTransferFileFailed;
+    }
+    const int32_t result = Receive(answer, file.Get(), localPath, callback);
+    if (result == kTransferWriteFailed) {
+        // A cut file would later be parsed as if it were whole; better none at all.
+        file.Reset();
+        DeleteFileA(localPath);
+    }
+    return result;
 }
 
 }  // namespace
@@ -152,7 +212,10 @@ int32_t DownloadCompleteUrlToFile(const char* url, const char* localPath, int se
     int32_t result = Transfer(url, host, path, secure, partial, kDefaultUserAgent, kDefaultReceiveTimeoutMs,
                               nullptr, true);
     std::free(host);
-    if (result == kTransferDone && !ReplaceFileWith(partial, localPath)) result = kTransferFileFailed;
+    if (result == kTransferDone && !ReplaceFileWith(partial, localPath)) {
+        TraceFailure("replace file", localPath, GetLastError());
+        result = kTransferFileFailed;
+    }
     if (result != kTransferDone) DeleteFileA(partial);
     return result;
 }

@@ -40,23 +40,64 @@ uint8_t StoreStep(const char* line, PatchStep* step) {
     return flaws;
 }
 
-// Reads one line of the file into line (size bytes), cut to what fits; the rest of a longer
-// line is skipped, so it is never taken for a line of its own. *cut tells that something was
-// lost. fgets writes the buffer's last byte only when it fills the buffer, which tells a full
-// read from a short line even when the line holds a NUL.
-bool ReadLine(char* line, int size, std::FILE* file, bool* cut) {
+// Reads the next piece of the file into line (size bytes): a whole line, or as much of a
+// longer one as fits. *more tells that the line goes on after the piece. fgets writes the
+// buffer's last byte only when it fills the buffer, which tells a full read from a short
+// line even when the line holds a NUL.
+bool ReadPiece(char* line, int size, std::FILE* file, bool* more) {
     line[size - 1] = '\x01';
     if (!std::fgets(line, size, file)) return false;
-    *cut = false;
+    *more = false;
     if (line[size - 1] == '\0' && line[size - 2] != '\n') {
         int next = std::fgetc(file);
         // Only the newline left, or the end of the file: the line is whole.
         if (next != EOF && next != '\n') {
-            *cut = true;
-            while (next != EOF && next != '\n') next = std::fgetc(file);
+            std::ungetc(next, file);
+            *more = true;
         }
     }
     return true;
+}
+
+void SkipRestOfLine(std::FILE* file) {
+    int next = std::fgetc(file);
+    while (next != EOF && next != '\n') next = std::fgetc(file);
+}
+
+// A header line opens its section; anything after its first token is ignored.
+bool IsHeader(const char* firstToken, Section* section) {
+    static const struct {
+        const char* name;
+        Section section;
+    } kHeaders[] = {
+        {"[INSTALLER]", Section::Installer}, {"[LAUNCHER]", Section::Launcher}, {"[PLAYER]", Section::Player}};
+    for (const auto& header : kHeaders) {
+        if (std::strcmp(firstToken, header.name) == 0) {
+            *section = header.section;
+            return true;
+        }
+    }
+    return false;
+}
+
+void StartPlayerList() {
+    std::memset(PatchList, 0, sizeof PatchList);
+    std::memset(PatchStepFlaws, 0, sizeof PatchStepFlaws);
+    PatchFileTotal = 0;
+}
+
+// One [PLAYER] line: a version above CurrentVersion takes the next slot. more tells that the
+// line went on past what was read.
+void ReadPlayerLine(const char* line, bool more, int* stepIndex) {
+    int32_t version = ReadLeadingDecimal(line);
+    if (version != 0) LatestVersion = version;
+    // A line without a version is no step, even below a negative CurrentVersion: version 0
+    // ends the list for the worker.
+    if (version == 0 || version <= CurrentVersion) return;
+    PatchStepFlaws[*stepIndex] = StoreStep(line, &PatchList[*stepIndex]);
+    if (more) PatchStepFlaws[*stepIndex] |= kStepLineCut;
+    PatchFileTotal += PatchList[*stepIndex].FileCount;
+    ++*stepIndex;
 }
 
 }  // namespace
@@ -78,56 +119,25 @@ int ParsePatchInfoFile(const char* path) {
 
     Section section = Section::None;
     int stepIndex = 0;
-    char line[1023];
-    bool cut = false;
-    while (ReadLine(line, sizeof line, file, &cut)) {
+    char line[kMaxLineLength + 1];
+    bool more = false;
+    while (ReadPiece(line, sizeof line, file, &more)) {
         char first[sizeof line];
         bool found = false;
         NextToken(line, first, sizeof first, &found);
-        if (std::strcmp(first, "[INSTALLER]") == 0) {
-            section = Section::Installer;
-            continue;
-        }
-        if (std::strcmp(first, "[LAUNCHER]") == 0) {
-            section = Section::Launcher;
-            continue;
-        }
-        if (std::strcmp(first, "[PLAYER]") == 0) {
-            section = Section::Player;
-            std::memset(PatchList, 0, sizeof PatchList);
-            std::memset(PatchStepFlaws, 0, sizeof PatchStepFlaws);
-            PatchFileTotal = 0;
-            stepIndex = 0;
-            continue;
-        }
-        if (section == Section::Player && stepIndex == kMaxPatchSteps) break;
-
-        switch (section) {
-        case Section::Installer:
-        case Section::Launcher: {
-            if (!found) break;
-            char* target = section == Section::Installer ? RequiredInstallerVersion : RequiredLauncherVersion;
-            bool dummy = false;
-            NextToken(line, target, kVersionTextSize, &dummy);
-            break;
-        }
-        case Section::Player: {
-            const char* end = nullptr;
-            int32_t version = ReadLeadingDecimal(line, &end);
-            if (version != 0) LatestVersion = version;
-            // A line without a version is no step, even below a negative CurrentVersion:
-            // version 0 ends the list for the worker.
-            if (version != 0 && version > CurrentVersion) {
-                PatchStepFlaws[stepIndex] = StoreStep(line, &PatchList[stepIndex]);
-                if (cut) PatchStepFlaws[stepIndex] |= kStepLineCut;
-                PatchFileTotal += PatchList[stepIndex].FileCount;
-                ++stepIndex;
+        if (IsHeader(first, &section)) {
+            if (section == Section::Player) {
+                StartPlayerList();
+                stepIndex = 0;
             }
-            break;
+        } else if (section == Section::Player) {
+            if (stepIndex == kMaxPatchSteps) break;
+            ReadPlayerLine(line, more, &stepIndex);
+        } else if (section != Section::None && found) {
+            char* target = section == Section::Installer ? RequiredInstallerVersion : RequiredLauncherVersion;
+            NextToken(line, target, kVersionTextSize);
         }
-        case Section::None:
-            break;
-        }
+        if (more && section == Section::Player) SkipRestOfLine(file);
     }
     std::fclose(file);
     return 1;

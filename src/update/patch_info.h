@@ -5,10 +5,11 @@
 
 #include <cstdint>
 
+#include "update/patch_limits.h"
+
 constexpr int kMaxPatchSteps = 100;
-constexpr int kMaxStepFiles = 16;
-constexpr int kStepFileNameSize = 64;
-constexpr int kVersionTextSize = 32;
+constexpr int kStepFileNameSize = kMaxFileNameLength + 1;
+constexpr int kVersionTextSize = kMaxVersionTextLength + 1;
 
 struct PatchStep {
     int32_t Version;    // 0 marks the end of the list
@@ -27,13 +28,16 @@ extern int32_t PatchFileTotal;
 // worker refuses it. One entry per PatchList record, cleared with it.
 constexpr uint8_t kStepExtraNames = 1;   // more names than FileNames holds
 constexpr uint8_t kStepNameCut = 2;      // a name longer than a FileNames entry holds
-constexpr uint8_t kStepLineCut = 4;      // the line was longer than one read (1022 characters);
+constexpr uint8_t kStepLineCut = 4;      // the line was longer than one read (kMaxLineLength);
                                          // its rest is skipped, never read as a line of its own
 extern uint8_t PatchStepFlaws[kMaxPatchSteps];
 
 // Parses "update.dat" from the working directory against CurrentVersion. Returns 1 when the
 // file was opened and read, 0 when it could not be opened (state untouched). Tokens longer
 // than their fields (31-byte versions, 63-byte names) are cut, never written past the field.
+// A line longer than kMaxLineLength is read in pieces, each a line of its own, except in
+// [PLAYER]: there the rest of the line is skipped, since a piece of a step's line read as
+// a step would fetch its "names" and record its "version".
 int ParsePatchInfo();
 
 // The same parse over any file name (the launcher always uses "update.dat").

@@ -10,7 +10,9 @@
 int FetchPatchInfo() {
     const DWORD tick = timeGetTime();
     char request[kPatchInfoRequestSize];
-    if (!BuildPatchInfoRequestUrl(LauncherSettings.PatchInfoUrl, tick, request, sizeof request)) return 0;
+    static_assert(kPatchInfoRequestSize >= sizeof LauncherSettings.PatchInfoUrl + sizeof "?tick=4294967295",
+                  "every built-in address with its tick fits the request");
+    BuildPatchInfoRequestUrl(LauncherSettings.PatchInfoUrl, tick, request, sizeof request);
     // Secure whatever the scheme: the patch information is only ever published over HTTPS.
     if (DownloadCompleteUrlToFile(request, kPatchInfoFileName, 1) != kTransferDone) {
         // The parse at start-up ran before the installed version was known, so its list still

@@ -22,6 +22,22 @@ TITLE = "QOR Launcher"
 INSTALLER_KEY = r"HKLM\SOFTWARE\Microsoft\Windows\CurrentVersion\App Paths\Brevanta.exe"
 
 
+def _built_launcher_version():
+    """The launcher version the build under test was made with (LAUNCHER_FILE_VERSION)."""
+    cache = BUILD / "CMakeCache.txt"
+    for line in cache.read_text(encoding="utf-8", errors="replace").splitlines() if cache.exists() else []:
+        if line.startswith("LAUNCHER_FILE_VERSION:"):
+            return line.partition("=")[2]
+    raise RuntimeError(f"no LAUNCHER_FILE_VERSION in {cache}")
+
+
+LAUNCHER_VERSION = _built_launcher_version()
+# A launcher version one above the built one: the patch information then asks for an update.
+NEWER_LAUNCHER_VERSION = ".".join(LAUNCHER_VERSION.split(".")[:3] + [str(int(LAUNCHER_VERSION.split(".")[3]) + 1)])
+# The sections a test's patch information starts with: no installer or launcher update is due.
+INFO_HEAD = f"[INSTALLER]\n1.0.0.3\n[LAUNCHER]\n{LAUNCHER_VERSION}\n[PLAYER]\n"
+
+
 def wine_env(extra=None):
     env = dict(os.environ)
     env.setdefault("WINEPREFIX", str(ROOT / "build" / "wineprefix"))

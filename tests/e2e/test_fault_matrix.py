@@ -17,7 +17,7 @@ import pytest
 import harness
 from harness import wait_until
 
-HEAD = "[INSTALLER]\n1.0.0.3\n[LAUNCHER]\n1.1.1.24\n[PLAYER]\n"
+HEAD = harness.INFO_HEAD
 READY = "게임을 시작할 준비가 되었습니다. [버전: {}]"
 UNREACHABLE = "정보를 서버로부터 가지고 올 수 없습니다."
 REINSTALL = "인스톨용 클라이언트를 다시 받아주세요."

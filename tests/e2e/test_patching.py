@@ -9,7 +9,7 @@ import zipfile
 import harness
 from harness import wait_until
 
-HEAD = "[INSTALLER]\n1.0.0.3\n[LAUNCHER]\n1.1.1.24\n[PLAYER]\n"
+HEAD = harness.INFO_HEAD
 READY = "게임을 시작할 준비가 되었습니다. [버전: {}]"
 
 

@@ -4,7 +4,7 @@ import time
 import harness
 from harness import wait_until
 
-INFO = "[INSTALLER]\n1.0.0.3\n[LAUNCHER]\n1.1.1.24\n[PLAYER]\n10203\n"
+INFO = harness.INFO_HEAD + "10203\n"
 
 
 def test_start_fetches_stores_and_parses_the_patch_information(launcher, server):

@@ -5,7 +5,7 @@ import time
 import harness
 from harness import BASE_URL, near, skin_pixel, wait_until
 
-READY_INFO = "[INSTALLER]\n1.0.0.3\n[LAUNCHER]\n1.1.1.24\n[PLAYER]\n10203\n"
+READY_INFO = harness.INFO_HEAD + "10203\n"
 
 
 def start_ready(launcher, server, *args):
@@ -34,7 +34,8 @@ def test_window_is_centred_and_shaped_by_the_mask(launcher, server):
     # The illustration is opaque: the background picture as it is.
     for wx, wy in [(300, 150), (100, 250), (500, 100)]:
         assert near(shot.getpixel((x + wx, y + wy)), skin_pixel(204, wx, wy)), (wx, wy)
-    # The version label is the executable's own file version and the channel: "l1.1.1.24 live".
+    # The version label is the executable's own file version and the channel: "l1.1.1.24 live"
+    # with the default LAUNCHER_FILE_VERSION.
     label = (10, 50, 300, 72)
     expected = harness.expected_frame("").crop(label).tobytes()
     actual = shot.crop((x + label[0], y + label[1], x + label[2], y + label[3])).tobytes()
@@ -99,7 +100,7 @@ def test_second_launcher_exits_with_one(launcher, server):
     assert first.running()
 
 
-def write_update_road(run, server, installer="1.0.0.3", launcher_version="1.1.1.24"):
+def write_update_road(run, server, installer="1.0.0.3", launcher_version=harness.LAUNCHER_VERSION):
     info = f"[INSTALLER]\n{installer}\n[LAUNCHER]\n{launcher_version}\n[PLAYER]\n10203\n"
     server.put("LauncherPatchInfo.txt", info)
     (run.folder / "update.dat").write_text(info)
@@ -124,12 +125,12 @@ def test_installer_road_starts_the_updater(launcher, server):
 def test_launcher_road_passes_the_process_id(launcher, server):
     run = launcher()
     run.add_stand_in("Updater.exe")
-    write_update_road(run, server, launcher_version="1.1.1.25")
+    write_update_road(run, server, launcher_version=harness.NEWER_LAUNCHER_VERSION)
     run.start()
     assert run.wait(60) == 0
     record = wait_until(lambda: run.started_record("Updater.exe"), timeout=10)
     words = record["commandline"].split()
-    assert words[:2] == ["Updater", "Launcher"] and words[3:] == ["1.1.1.25", BASE_URL]
+    assert words[:2] == ["Updater", "Launcher"] and words[3:] == [harness.NEWER_LAUNCHER_VERSION, BASE_URL]
     assert int(words[2]) > 0
 
 

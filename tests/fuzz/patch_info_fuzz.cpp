@@ -5,7 +5,9 @@
 // the first record of version 0, PatchFileTotal counting exactly the files of the list, flaws
 // only on steps in use (a cut line only where a line was longer than one read), and every
 // step the worker would apply (those before the first flawed one) taken from the start of a
-// line of the file, as is the newest version.
+// line of the file, as is the newest version. (Outside [PLAYER] a long line is read in pieces,
+// each a line of its own, so a header may open in the middle of a line; in [PLAYER] the rest
+// of a long line is skipped, which keeps every step at the start of a line.)
 #include <algorithm>
 #include <cstdint>
 #include <cstring>
@@ -40,7 +42,7 @@ void CheckStep(const PatchStep& step) {
 }
 
 // The parser reads a line in pieces of this many characters.
-constexpr std::size_t kOneRead = 1022;
+constexpr std::size_t kOneRead = kMaxLineLength;
 
 // For the leading number of every line of the file (lines end at '\n' whatever their
 // length): the length of its longest line, newline not counted.

@@ -51,7 +51,8 @@ CHUNK = 64 * 1024
 class Rule:
     """One PATTERN=KIND[:ARG][@COUNT] rule; COUNT limits how many requests it answers."""
 
-    KINDS = {"status", "nolength", "short", "reset", "slow", "delay", "long"}
+    KINDS = {"status", "nolength", "chunked", "short", "reset", "slow", "delay", "long"}
+    OPTIONAL_ARG = {"nolength", "chunked"}  # without N the whole body
 
     def __init__(self, text):
         self.text = text
@@ -67,9 +68,7 @@ class Rule:
         self.remaining = None
         if at:
             self.remaining = _number(text, count, int, 1)
-        if kind == "nolength":
-            if colon:
-                raise ValueError(f"fault rule {text!r}: nolength takes no argument")
+        if kind in self.OPTIONAL_ARG and not colon:
             self.arg = None
         elif not colon:
             raise ValueError(f"fault rule {text!r}: {kind} needs an argument")
@@ -396,11 +395,13 @@ class PatchHandler(BaseHTTPRequestHandler):
             if parsed:
                 start, length, code = parsed[0], parsed[1], 206
         kind = rule.kind if rule else None
-        if kind == "nolength":
+        if kind in ("nolength", "chunked"):
             self.close_connection = True
         self.send_response(code)
         self.send_header("Content-Type", "text/plain" if rel.endswith(b".txt") else "application/octet-stream")
-        if kind != "nolength":
+        if kind == "chunked":
+            self.send_header("Transfer-Encoding", "chunked")
+        elif kind != "nolength":
             self.send_header("Content-Length", str(length))
         if code == 206:
             self.send_header("Content-Range", f"bytes {start}-{start + length - 1}/{size}")
@@ -411,6 +412,11 @@ class PatchHandler(BaseHTTPRequestHandler):
         if head:
             return
         f.seek(start)
+        if kind == "chunked":
+            return self._copy_chunked(f, length if rule.arg is None else min(rule.arg, length), rule.arg is None)
+        if kind == "nolength" and rule.arg is not None:
+            self._copy(f, min(rule.arg, length))
+            raise Abort()
         if kind in ("short", "reset"):
             self._copy(f, min(rule.arg, length))
             if kind == "reset":
@@ -435,6 +441,18 @@ class PatchHandler(BaseHTTPRequestHandler):
             self.wfile.write(data)
             self.bytes_sent += len(data)
             count -= len(data)
+
+    def _copy_chunked(self, f, count, whole):
+        while count > 0:
+            data = f.read(min(CHUNK // 4, count))
+            if not data:
+                raise Abort()
+            self.wfile.write(b"%x\r\n%s\r\n" % (len(data), data))
+            self.bytes_sent += len(data)
+            count -= len(data)
+        if not whole:
+            raise Abort()  # no last chunk: the body ends without its terminator
+        self.wfile.write(b"0\r\n\r\n")
 
     def _copy_slowly(self, f, count, rate):
         piece = max(1, min(rate // 10, CHUNK))

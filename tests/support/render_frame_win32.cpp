@@ -10,8 +10,8 @@
 #include <string>
 
 #include "common/display_state.h"
+#include "common/process_state.h"
 #include "settings/layout_values.h"
-#include "shell/process_state.h"
 #include "skin/skin_win32.h"
 #include "update/versions_win32.h"
 

@@ -245,6 +245,21 @@ class TestFaults:
         assert (headers["content-length"], body, end) == (str(len(BLOB)), BLOB[:300], "reset")
         assert fetch(ctl.conn(), BASE + "/Player/escape.txt")[0].status == 404  # a fault opens no way out of root
 
+    def test_bodies_without_a_length_whole_and_cut(self, ctl):
+        set_faults(ctl, "Player/a.bin=nolength:700", "Player/c.bin=chunked", "Player/sub/*=chunked:300")
+        status, headers, body, end = raw(ctl, BASE + "/Player/a.bin")
+        assert ("content-length" not in headers, headers["connection"], body, end) == \
+            (True, "close", BLOB[:700], "close_notify")
+        assert fetch(ctl.conn(), BASE + "/Player/c.bin")[1] == BLOB  # decoded by a real client
+        status, headers, body, end = raw(ctl, BASE + "/Player/c.bin")
+        assert (headers["transfer-encoding"], "content-length" not in headers, body.endswith(b"\r\n0\r\n\r\n")) == \
+            ("chunked", True, True)
+        with pytest.raises(http.client.IncompleteRead):
+            fetch(ctl.conn(), BASE + "/Player/sub/dir/b.zip", headers={"User-Agent": "chunks-cut"})
+        status, headers, body, end = raw(ctl, BASE + "/Player/sub/dir/b.zip", b"User-Agent: chunks-cut\r\n")
+        assert (body.endswith(b"\r\n0\r\n\r\n"), end) == (False, "close_notify")
+        assert [e["bytes_sent"] for e in ctl.log("chunks-cut", 2)] == [300, 300]
+
     def test_slow_and_delay_take_time(self, ctl):
         set_faults(ctl, "Player/sub/*=slow:2000", "Player/a.bin=delay:0.5")
         began = time.monotonic()
@@ -277,7 +292,8 @@ class TestFaults:
         began = time.monotonic()
         status, headers, body, end = raw(server, BASE + "/Player/a.bin")
         assert 0.4 <= time.monotonic() - began < 2 and 300 <= len(body) <= 700 and end == "close_notify"
-        for bad in ("x", "a=bogus", "a=status:99", "a=delay:61", "a=short", "a=nolength:3", "a=short:1@0"):
+        for bad in ("x", "a=bogus", "a=status:99", "a=delay:61", "a=short", "a=nolength:x", "a=chunked:-1",
+                    "a=short:1@0"):
             done = run_tool("--root", HERE, "--fault", bad, timeout=10)
             assert done.returncode == 2 and "fault rule" in done.stderr, bad
 

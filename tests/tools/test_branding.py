@@ -36,6 +36,19 @@ def test_a_base_address_with_a_trailing_slash_is_refused(tmp_path):
     assert "must not end with a slash" in result.stderr
 
 
+def test_a_base_address_that_leaves_the_updater_no_room_is_refused(tmp_path):
+    # "Updater Launcher " (17), a 10-digit process id, a blank, a 31-character version and a
+    # blank leave 255 - 60 = 195 bytes of the command line for the address.
+    def address(length):
+        return "https://patch.mygame.example/" + "a" * (length - len("https://patch.mygame.example/"))
+    result = configure(tmp_path / "long", f"-DLAUNCHER_PATCH_BASE_URL={address(196)}")
+    message = " ".join(result.stderr.split())  # CMake wraps its messages
+    assert result.returncode != 0
+    assert "LAUNCHER_PATCH_BASE_URL is 196 bytes" in message and "at most 195 bytes for the address" in message
+    result = configure(tmp_path / "fits", f"-DLAUNCHER_PATCH_BASE_URL={address(195)}")
+    assert result.returncode == 0, result.stderr
+
+
 def test_a_wrong_skin_picture_stops_the_build_with_its_name(tmp_path):
     skin = tmp_path / "skin"
     subprocess.run(["/usr/bin/python3", str(ROOT / "resources/skin/generate_skin.py"), str(skin)], check=True,

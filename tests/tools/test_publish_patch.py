@@ -1,4 +1,6 @@
 """The patch publishing tool: archives of what changed, the patch line, refusals."""
+import importlib.util
+import re
 import subprocess
 import sys
 import zipfile
@@ -6,7 +8,20 @@ from pathlib import Path
 
 import pytest
 
-TOOL = Path(__file__).resolve().parents[2] / "tools" / "publish_patch.py"
+ROOT = Path(__file__).resolve().parents[2]
+TOOL = ROOT / "tools" / "publish_patch.py"
+
+
+def load_tool():
+    spec = importlib.util.spec_from_file_location("publish_patch", TOOL)
+    module = importlib.util.module_from_spec(spec)
+    spec.loader.exec_module(module)
+    return module
+
+
+def build_launcher_version():
+    text = (ROOT / "CMakeLists.txt").read_text(encoding="utf-8")
+    return re.search(r'set\(LAUNCHER_FILE_VERSION "([0-9.]+)" CACHE', text).group(1)
 
 
 def run(*args):
@@ -29,7 +44,7 @@ def test_first_patch_creates_the_file_and_packs_only_changes(tmp_path):
     result = run("--old", old, "--new", new, "--version", 10002, "--out", out)
     assert result.returncode == 0, result.stderr
     info = (out / "LauncherPatchInfo.txt").read_text()
-    assert info == "[INSTALLER]\n1.0.0.0\n[LAUNCHER]\n1.1.1.24\n[PLAYER]\n10002 patch_10002.zip\n"
+    assert info == f"[INSTALLER]\n1.0.0.0\n[LAUNCHER]\n{build_launcher_version()}\n[PLAYER]\n10002 patch_10002.zip\n"
     with zipfile.ZipFile(out / "Player" / "patch_10002.zip") as z:
         assert sorted(z.namelist()) == ["Brevanta.exe", "data/maps/new.map"]
         assert z.read("data/maps/new.map") == b"m" * 5000
@@ -78,3 +93,25 @@ def test_archive_names_the_launcher_cannot_use_are_refused(tmp_path, prefix):
     b = tree(tmp_path / "b", {"x": b"2"})
     result = run("--old", a, "--new", b, "--version", 10002, "--out", tmp_path / "p", "--prefix", prefix)
     assert result.returncode == 1
+
+
+def test_the_tool_keeps_the_limits_the_launcher_reads():
+    header = (ROOT / "src" / "update" / "patch_limits.h").read_text(encoding="utf-8")
+    limits = {name: int(value) for name, value in re.findall(r"constexpr int (k\w+) = (\d+);", header)}
+    tool = load_tool()
+    assert limits == {"kMaxStepFiles": tool.MAX_NAMES_PER_LINE, "kMaxFileNameLength": tool.MAX_NAME_LENGTH,
+                      "kMaxLineLength": tool.MAX_LINE_LENGTH, "kMaxVersionTextLength": tool.MAX_VERSION_LENGTH}
+
+
+def test_a_line_or_a_version_the_launcher_would_cut_is_refused(tmp_path, monkeypatch):
+    tool = load_tool()
+    monkeypatch.setattr(tool, "ARCHIVE_LIMIT", 1)  # one archive per file
+    new = tree(tmp_path / "new", {f"f{i:02}": b"x" for i in range(16)})
+    # 16 names of 62 and 63 characters after a ten-digit version: 1025 characters.
+    with pytest.raises(tool.PublishError, match="1025 characters"):
+        tool.publish(None, new, 1000000002, tmp_path / "p", launcher="1.0.0.0", prefix="p" * 46)
+    assert not any((tmp_path / "p" / "Player").iterdir())
+    result = run("--new", new, "--version", 10002, "--out", tmp_path / "q", "--launcher-version", "1." + "0" * 31)
+    assert result.returncode == 1 and "at most 31 characters" in result.stderr
+    assert not (tmp_path / "q" / "LauncherPatchInfo.txt").exists()
+    assert not any((tmp_path / "q" / "Player").iterdir())

@@ -9,8 +9,9 @@
 #include <vector>
 
 #include "common/display_state.h"
+#include "common/process_state.h"
 #include "settings/layout_values.h"
-#include "shell/process_state.h"
+#include "shell/startup_win32.h"
 #include "skin/skin_win32.h"
 
 namespace {
@@ -18,6 +19,9 @@ namespace {
 class Frame : public ::testing::Test {
 protected:
     static void SetUpTestSuite() {
+        static bool loaded = false;  // once for the suites built on this one too
+        if (loaded) return;
+        loaded = true;
         LoadSkinImages(GetModuleHandleA(nullptr));
         ApplySettings();
         CompleteElementRects();
@@ -149,4 +153,138 @@ TEST_F(Frame, PartialRedrawPresentsTheSamePixelsAsAWholeRedraw) {
         EXPECT_EQ(bytes, first) << s.text << ": first difference at x " << (first / 4) % WindowSize.width
                                 << ", y " << WindowSize.height - 1 - static_cast<int>(first / 4 / WindowSize.width);
     }
+}
+
+TEST_F(Frame, AFrameThatCouldNotBeDrawnIsDrawnAtTheNextCall) {
+    ASSERT_TRUE(ComposeFrame());  // the disabled start button
+    const HBITMAP buffer = BackBuffer;
+    for (bool ready : {true, false}) {
+        SCOPED_TRACE(ready ? "ready" : "hover");
+        if (ready) {
+            SetStartButtonState(kButtonNormal);
+        } else {
+            SetStartButtonState(kButtonDisabled);
+            ButtonStates[kExitButton] = kButtonHover;
+        }
+        ReleaseBackBufferDc();
+        BackBuffer = nullptr;  // no drawing context can be made for it
+        EXPECT_FALSE(ComposeFrame());
+        BackBuffer = buffer;
+        EXPECT_TRUE(ComposeFrame());
+        EXPECT_EQ(ImagePixel(SkinImages[ready ? 1 : 2], 57, 57), BufferPixel(20 + 57, 349 + 57));
+    }
+    EXPECT_EQ(ImagePixel(SkinImages[3], 47, 19), BufferPixel(335 + 47, 364 + 19));  // the exit button's hover
+}
+
+namespace {
+
+// The launcher's window as start-up makes it: layered, shown, at a known place on the screen.
+class Presentation : public Frame {
+protected:
+    void SetUp() override {
+        Frame::SetUp();
+        WNDCLASSA windowClass = {};
+        windowClass.lpfnWndProc = MainWindowProc;
+        windowClass.hInstance = GetModuleHandleA(nullptr);
+        windowClass.lpszClassName = "PresentationTest";
+        RegisterClassA(&windowClass);
+        MainWindow = CreateWindowExA(WS_EX_LAYERED, "PresentationTest", "", WS_POPUP, 0, 0, 0, 0, nullptr, nullptr,
+                                     windowClass.hInstance, nullptr);
+        ASSERT_NE(nullptr, MainWindow);
+        OsMajorVersion = 6;
+        WindowOrigin = {40, 30};
+        ShowWindow(MainWindow, SW_SHOW);
+        SetWindowPos(MainWindow, HWND_TOP, WindowOrigin.x, WindowOrigin.y, WindowSize.width, WindowSize.height, 0);
+        PlaceWindow();
+    }
+    void TearDown() override {
+        DestroyWindow(MainWindow);
+        MainWindow = nullptr;
+        OsMajorVersion = 4;
+    }
+    // What the screen shows at a point of the window.
+    static uint32_t ScreenPixel(int x, int y) {
+        HDC screen = GetDC(nullptr);
+        COLORREF c = GetPixel(screen, WindowOrigin.x + x, WindowOrigin.y + y);
+        ReleaseDC(nullptr, screen);
+        return (GetRValue(c) << 16) | (GetGValue(c) << 8) | GetBValue(c);
+    }
+    // What the system does when it drops a layered window's picture: the window shows another.
+    static void ReplaceWhatTheWindowShows() {
+        BITMAPINFO info = {};
+        info.bmiHeader.biSize = sizeof(BITMAPINFOHEADER);
+        info.bmiHeader.biWidth = WindowSize.width;
+        info.bmiHeader.biHeight = WindowSize.height;
+        info.bmiHeader.biPlanes = 1;
+        info.bmiHeader.biBitCount = 32;
+        void* bits = nullptr;
+        HBITMAP black = CreateDIBSection(nullptr, &info, DIB_RGB_COLORS, &bits, nullptr, 0);
+        std::memset(bits, 0, static_cast<size_t>(WindowSize.width) * WindowSize.height * 4);
+        for (size_t i = 3; i < static_cast<size_t>(WindowSize.width) * WindowSize.height * 4; i += 4)
+            static_cast<uint8_t*>(bits)[i] = 255;
+        HDC source = CreateCompatibleDC(nullptr);
+        HGDIOBJ previous = SelectObject(source, black);
+        HDC screen = GetDC(nullptr);
+        POINT at = {WindowOrigin.x, WindowOrigin.y};
+        SIZE size = {WindowSize.width, WindowSize.height};
+        POINT origin = {0, 0};
+        BLENDFUNCTION blend = {AC_SRC_OVER, 0, 255, AC_SRC_ALPHA};
+        UpdateLayeredWindow(MainWindow, screen, &at, &size, source, &origin, 0, &blend, ULW_ALPHA);
+        ReleaseDC(nullptr, screen);
+        SelectObject(source, previous);
+        DeleteDC(source);
+        DeleteObject(black);
+    }
+};
+
+}  // namespace
+
+TEST_F(Presentation, APaintRequestOrADisplayChangeShowsTheFrameAgain) {
+    for (int32_t start : {kButtonNormal, kButtonDisabled}) {
+        SetStartButtonState(start);
+        if (ComposeFrame()) PresentFrame();
+        const uint32_t frame = BufferPixel(20 + 57, 349 + 57);  // opaque inside the start button
+        ASSERT_NE(0u, frame);
+        ASSERT_EQ(frame, ScreenPixel(20 + 57, 349 + 57));
+        for (UINT message : {static_cast<UINT>(WM_PAINT), static_cast<UINT>(WM_DISPLAYCHANGE)}) {
+            SCOPED_TRACE(::testing::Message() << "start button " << start << ", message " << message);
+            ReplaceWhatTheWindowShows();
+            ASSERT_EQ(0u, ScreenPixel(20 + 57, 349 + 57));
+            SendMessageA(MainWindow, message, 0, 0);
+            EXPECT_EQ(frame, ScreenPixel(20 + 57, 349 + 57));
+        }
+    }
+}
+
+TEST(SkinRelease, DeletesEveryPictureTheBackBufferAndTheFont) {
+    // A second skin of its own, so the one the frame tests draw with stays.
+    const HBITMAP keptBackground = BackgroundImage, keptMask = MaskImage, keptBuffer = BackBuffer;
+    HBITMAP keptImages[kSkinImageSlots];
+    std::memcpy(keptImages, SkinImages, sizeof keptImages);
+    const HFONT keptFont = SkinFont;
+    uint8_t* const keptMaskBytes = AlphaMask;
+    uint8_t* const keptPixels = BackBufferPixels;
+
+    LoadSkinImages(GetModuleHandleA(nullptr));
+    SkinFont = CreateSkinFont();
+    BackBuffer = CreateBackBuffer(64, 32, &BackBufferPixels);
+    AlphaMask = static_cast<uint8_t*>(std::malloc(64 * 32));
+    std::vector<HGDIOBJ> objects = {BackgroundImage, MaskImage, BackBuffer, SkinFont};
+    objects.insert(objects.end(), SkinImages, SkinImages + 14);
+    for (HGDIOBJ object : objects) ASSERT_NE(0u, GetObjectType(object));
+    ASSERT_NE(nullptr, BackBufferDc());  // the buffer selected in its DC, as after a frame
+
+    ReleaseSkin();
+    for (HGDIOBJ object : objects) EXPECT_EQ(0u, GetObjectType(object)) << object;
+    EXPECT_EQ(nullptr, BackgroundImage);
+    EXPECT_EQ(nullptr, BackBuffer);
+    EXPECT_EQ(nullptr, AlphaMask);
+
+    BackgroundImage = keptBackground;
+    MaskImage = keptMask;
+    BackBuffer = keptBuffer;
+    std::memcpy(SkinImages, keptImages, sizeof keptImages);
+    SkinFont = keptFont;
+    AlphaMask = keptMaskBytes;
+    BackBufferPixels = keptPixels;
 }

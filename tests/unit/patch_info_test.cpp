@@ -169,6 +169,20 @@ TEST_F(PatchInfo, TheRestOfAVeryLongLineIsSkipped) {
     EXPECT_EQ(0, PatchStepFlaws[1]);
 }
 
+TEST_F(PatchInfo, OutsidePlayerALongLineIsReadInPiecesEachALineOfItsOwn) {
+    const std::string pad(kMaxLineLength, ' ');  // one whole read of blanks: a piece without a token
+    ASSERT_EQ(1, Parse("[INSTALLER]\n" + pad + "1.0.0.5\n[LAUNCHER]\n1.0.0.1" + pad + "1.0.0.2\n"));
+    EXPECT_STREQ("1.0.0.5", RequiredInstallerVersion);
+    EXPECT_STREQ("1.0.0.2", RequiredLauncherVersion);  // the later piece wins, as a later line would
+
+    // A header in a later piece opens its section; in [PLAYER] the rest of that line is skipped.
+    ASSERT_EQ(1, Parse("[INSTALLER]\n" + pad + "[PLAYER]" + pad + "10009 x\n10002 a.zip\n"));
+    EXPECT_EQ(10002, PatchList[0].Version);
+    EXPECT_EQ(0, PatchList[1].Version);
+    EXPECT_EQ(10002, LatestVersion);
+    EXPECT_STREQ("1.0.0.5", RequiredInstallerVersion);
+}
+
 TEST_F(PatchInfo, BelowANegativeInstalledVersionALineWithoutANumberIsNoStep) {
     // A version-0 record would end the list for the worker in the middle of it.
     CurrentVersion = -3;

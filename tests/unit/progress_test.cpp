@@ -42,17 +42,3 @@ TEST(CompletedPercent, IntegerDivisionTruncating) {
     EXPECT_EQ(0, CompletedPercent(5, 0));
     EXPECT_EQ(0, CompletedPercent(5, -1));
 }
-
-TEST(ReadDecimal, LikePercentDWithoutOverflow) {
-    struct Case {
-        const char* text;
-        int32_t value;
-    };
-    for (Case c : {Case{"200", 200}, Case{"206", 206}, Case{"  404", 404}, Case{"0", 0}, Case{"", 0},
-                   Case{"abc", 0}, Case{"12abc", 12}, Case{"\t\r\n 7", 7}, Case{"-5", -5}, Case{"+9", 9},
-                   Case{"2147483647", 2147483647}, Case{"2147483648", 2147483647},
-                   Case{"99999999999999999999", 2147483647}, Case{"-2147483648", INT32_MIN},
-                   Case{"-99999999999999", INT32_MIN}, Case{"- 5", 0}, Case{"1 2", 1}}) {
-        EXPECT_EQ(c.value, ReadDecimal(c.text)) << '"' << c.text << '"';
-    }
-}

@@ -152,18 +152,47 @@ TEST_F(RemotePatchInfo, CutCopyKeepsThePreviousOne) {
     folder.Write("update.dat", kInfo);
     ASSERT_EQ(1, ParsePatchInfo());
     PutServedFile(kServedName, std::string(kNewerInfo) + std::string(8000, '#') + "\n");
-    const std::size_t cut = std::strlen(kNewerInfo) - std::strlen("0003 patch3.zip\n");
-    // Without a length from the probe, the GET's own Content-Length still tells; and a
-    // connection reset is a failed read whatever was announced.
+    const std::string cut = std::to_string(std::strlen(kNewerInfo) - std::strlen("0003 patch3.zip\n"));
+    const std::string rule = std::string(kServedName) + "=";
+    const std::string noHeadLength = rule + "status:204@1";  // the HEAD answers without a length
+    // Without a length from the probe, the GET's own Content-Length still tells; a connection
+    // reset is a failed read whatever was announced; without any length, a body cut in the
+    // middle of a line is no whole copy either, sent in chunks (the last one never came) or not.
     for (const std::vector<std::string>& faults :
-         {std::vector<std::string>{std::string(kServedName) + "=status:204@1",
-                                   std::string(kServedName) + "=short:" + std::to_string(cut)},
-          std::vector<std::string>{std::string(kServedName) + "=short:" + std::to_string(cut)},
-          std::vector<std::string>{std::string(kServedName) + "=reset:" + std::to_string(cut)}}) {
+         {std::vector<std::string>{noHeadLength, rule + "short:" + cut}, {rule + "short:" + cut},
+          {rule + "reset:" + cut}, {noHeadLength, rule + "nolength:" + cut}, {rule + "nolength:" + cut},
+          {noHeadLength, rule + "chunked:" + cut}}) {
         SCOPED_TRACE(faults.back());
         ASSERT_TRUE(SetServerFaults(faults));
         EXPECT_EQ(0, FetchPatchInfo());
         ExpectTheKeptCopy();
+    }
+}
+
+TEST_F(RemotePatchInfo, AWholeCopyIsTakenWhateverTheHeadSaid) {
+    const std::string rule = std::string(kServedName) + "=";
+    const std::string staleHead = rule + "status:500@1";  // the HEAD's length is that of "error 500\n"
+    const std::string noHeadLength = rule + "status:204@1";
+    const std::string lastLine = "10004 patch4.zip";  // no line end after it
+    struct Case {
+        std::vector<std::string> faults;
+        std::string served;
+    } cases[] = {
+        {{staleHead}, kNewerInfo},                            // the GET's own length wins
+        {{staleHead, rule + "nolength"}, kNewerInfo},         // no length at all: ends with a line end
+        {{noHeadLength, rule + "nolength"}, kNewerInfo},
+        {{rule + "nolength"}, kNewerInfo + lastLine},         // exactly the probed length
+        {{noHeadLength, rule + "chunked"}, kNewerInfo},
+        {{rule + "chunked"}, kNewerInfo + lastLine},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.faults.back() + " " + std::to_string(c.served.size()));
+        folder.Write("update.dat", kInfo);
+        PutServedFile(kServedName, c.served);
+        ASSERT_TRUE(SetServerFaults(c.faults));
+        EXPECT_EQ(1, FetchPatchInfo());
+        EXPECT_EQ(c.served, folder.Read("update.dat"));
+        EXPECT_FALSE(fs::exists("update.dat.new"));
     }
 }
 

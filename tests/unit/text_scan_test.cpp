@@ -1,6 +1,7 @@
 // The shared scanners of numbers and tokens.
 #include <gtest/gtest.h>
 
+#include <cstdint>
 #include <string>
 
 #include "common/text_scan.h"
@@ -12,6 +13,18 @@ TEST(TextScan, LeadingDecimals) {
         const char* end = nullptr;
         EXPECT_EQ(c.value, ReadLeadingDecimal(c.text, &end)) << c.text;
         EXPECT_EQ(c.consumed, static_cast<std::size_t>(end - c.text)) << c.text;
+    }
+}
+
+TEST(TextScan, HeaderNumbersLikePercentDWithoutOverflow) {
+    struct Case {
+        const char* text;
+        int32_t value;
+    };
+    for (Case c : {Case{"200", 200}, Case{"206", 206}, Case{"  404", 404}, Case{"0", 0}, Case{"\t\r\n 7", 7},
+                   Case{"2147483647", 2147483647}, Case{"2147483648", 2147483647}, Case{"-2147483648", INT32_MIN},
+                   Case{"-99999999999999", INT32_MIN}, Case{"- 5", 0}, Case{"1 2", 1}}) {
+        EXPECT_EQ(c.value, ReadLeadingDecimal(c.text)) << '"' << c.text << '"';
     }
 }
 

@@ -27,11 +27,10 @@ void DeleteInstallerKey() {
 }  // namespace
 
 TEST(LauncherVersionResource, ReadsTheFixedFileVersion) {
-    VersionQuad v = ReadLauncherVersion();
-    EXPECT_EQ(1, v.field[0]);
-    EXPECT_EQ(1, v.field[1]);
-    EXPECT_EQ(1, v.field[2]);
-    EXPECT_EQ(24, v.field[3]);
+    const VersionQuad built = ReadVersionText(TEST_LAUNCHER_FILE_VERSION);
+    const VersionQuad v = ReadLauncherVersion();
+    for (int i = 0; i < 4; ++i) EXPECT_EQ(built.field[i], v.field[i]) << TEST_LAUNCHER_FILE_VERSION << " field " << i;
+    EXPECT_NE(0, built.field[0] + built.field[1] + built.field[2] + built.field[3]);
 }
 
 TEST(InstallerVersion, ComparedWithTheRequiredVersion) {

@@ -1,4 +1,5 @@
-// Process-wide values that start-up sets: module, window, system version, folder, arguments.
+// Process-wide values that start-up sets and the subsystems read: module, window, system
+// version, folder, arguments, window place and size.
 #pragma once
 
 #include <windows.h>
@@ -23,6 +24,3 @@ struct WindowExtent {
 };
 extern WindowPoint WindowOrigin;
 extern WindowExtent WindowSize;
-
-constexpr const char* kWindowClassName = "MainClass";
-constexpr const char* kWindowTitle = "QOR Launcher";

@@ -1,5 +1,5 @@
 // Storage of the process-wide values that start-up sets.
-#include "shell/process_state.h"
+#include "common/process_state.h"
 
 HINSTANCE AppInstance = nullptr;
 HWND MainWindow = nullptr;
