@@ -10,7 +10,7 @@ DEMO_PORT="${DEMO_PORT:-48444}"
 export WINEPREFIX="$DEMO_BUILD/wineprefix"
 
 "$ROOT/scripts/setup.sh"
-ARCH="$(runnable_arch)"
+ARCH="${DEMO_ARCH:-$(runnable_arch)}"
 if [ "$ARCH" = i686 ]; then
     echo "demo: running the i686 build, the one players get (this machine executes 32-bit code)"
 else
