@@ -10,7 +10,7 @@ endif()
 
 add_subdirectory(${GTEST_DIR} "${CMAKE_BINARY_DIR}/googletest" EXCLUDE_FROM_ALL)
 
-set(LAUNCHER_WIN32_LIBS wininet winmm version gdi32 user32 shell32 advapi32 comctl32 crypt32)
+set(LAUNCHER_WIN32_LIBS wininet winmm version gdi32 user32 shell32 advapi32 comctl32 crypt32 bcrypt)
 
 add_library(launcher_core STATIC ${LAUNCHER_PORTABLE_SOURCES} ${LAUNCHER_WIN32_SOURCES})
 target_include_directories(launcher_core PUBLIC "${CMAKE_SOURCE_DIR}/src" "${CMAKE_BINARY_DIR}/generated")
