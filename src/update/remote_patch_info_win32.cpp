@@ -6,8 +6,11 @@
 #include "update/http_transfer.h"
 #include "update/patch_info.h"
 #include "update/remote_patch_info.h"
+#include "update/signed_patch_info.h"
+#include "update/signing_key.h"
 
 int FetchPatchInfo() {
+    if (SigningKeyPresent) return FetchSignedPatchInfo(SigningPublicKey);
     const DWORD tick = timeGetTime();
     char request[kPatchInfoRequestSize];
     if (!BuildPatchInfoRequestUrl(LauncherSettings.PatchInfoUrl, tick, request, sizeof request)) return 0;

@@ -1,0 +1,42 @@
+// The patch-information fetch of a launcher with a signing key: the signed manifest beside
+// LauncherPatchInfo.txt, its checks, and the verified manifest every patch file is held to.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+
+#include "update/manifest.h"
+
+constexpr const char* kManifestServedName = "LauncherPatchInfo.manifest";
+constexpr const char* kSignatureServedName = "LauncherPatchInfo.manifest.sig";
+// The last verified manifest, kept beside "update.dat" for the next start's rollback check.
+constexpr const char* kKeptManifestFileName = "update.manifest";
+
+// The manifest whose signature verified last: fetched at this start, or kept from an earlier
+// one when this start's fetch failed or was refused; empty when there is none. Written on the
+// main thread before the download worker starts, only read afterwards.
+extern Manifest VerifiedManifest;
+
+// Whether every patch file must be listed in VerifiedManifest with its size and hash. It
+// starts as SigningKeyPresent; tests of a build without a key switch it on to reach the checks.
+extern int ManifestRequired;
+
+// The address of a file beside the patch information: patchInfoUrl up to its last "/", then
+// name, then "?tick=" and tick, the same query as the patch information's own fetch. Returns
+// 1, or 0 when it does not fit out (size bytes) or patchInfoUrl holds no "/".
+int BuildSideFileRequestUrl(const char* patchInfoUrl, const char* name, uint32_t tick, char* out,
+                            std::size_t size);
+
+// Fetches the manifest, its signature and the patch information with one tick; then verifies
+// the signature with publicKey (X || Y), refuses a sequence below the kept manifest's and an
+// expired manifest, and checks the patch information's size and hash against it. Only when
+// all holds are "update.dat" and "update.manifest" replaced, VerifiedManifest set, and the
+// result ParsePatchInfo's. Otherwise nothing is replaced, VerifiedManifest is the kept one,
+// the kept "update.dat" is parsed against the installed version (as after a failed fetch) and
+// the result is 0. Runs on the main thread during start-up.
+int FetchSignedPatchInfo(const uint8_t publicKey[kPublicKeySize]);
+
+// VerifiedManifest from "update.manifest" (parsed, not verified again: only a verified
+// manifest is ever written there); empty when it is missing or unreadable. Returns 1 when
+// one was read.
+int LoadKeptManifest();
