@@ -55,3 +55,27 @@ function(launcher_signing_key_header pem header)
 endfunction()
 
 launcher_signing_key_header("${LAUNCHER_SIGNING_PUBLIC_KEY}" "${CMAKE_BINARY_DIR}/generated/build_signing_key.h")
+
+# launcher_keyed.exe, for the end-to-end tests: the launcher branded with a key pair made once
+# for this build tree (test-signing/signing.key and .pub), so that one configuration tests both
+# roads. Only signing_key.cpp differs: its copy compiled against the test key is linked ahead
+# of launcher_core, whose own copy the linker then never takes from the library.
+function(launcher_add_keyed_test_launcher)
+  set(dir "${CMAKE_BINARY_DIR}/test-signing")
+  if(NOT EXISTS "${dir}/signing.pub")
+    file(MAKE_DIRECTORY "${dir}")
+    find_program(LAUNCHER_OPENSSL openssl REQUIRED)
+    execute_process(COMMAND "${LAUNCHER_OPENSSL}" ecparam -name prime256v1 -genkey -noout -out "${dir}/signing.key"
+                    COMMAND_ERROR_IS_FATAL ANY)
+    execute_process(COMMAND "${LAUNCHER_OPENSSL}" ec -in "${dir}/signing.key" -pubout -out "${dir}/signing.pub"
+                    OUTPUT_QUIET ERROR_QUIET COMMAND_ERROR_IS_FATAL ANY)
+  endif()
+  launcher_signing_key_header("${dir}/signing.pub" "${dir}/include/build_signing_key.h")
+  add_library(test_signing_key OBJECT "${CMAKE_SOURCE_DIR}/src/update/signing_key.cpp")
+  target_include_directories(test_signing_key PRIVATE "${dir}/include" "${CMAKE_SOURCE_DIR}/src")
+  target_compile_options(test_signing_key PRIVATE ${LAUNCHER_WARNINGS})
+  add_executable(launcher_keyed WIN32 ${LAUNCHER_ENTRY_SOURCES} ${LAUNCHER_RESOURCE_FILES} ${LAUNCHER_MANIFEST_FILE}
+                                $<TARGET_OBJECTS:test_signing_key>)
+  add_dependencies(launcher_keyed skin)
+  target_link_libraries(launcher_keyed PRIVATE launcher_core)
+endfunction()

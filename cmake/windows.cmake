@@ -25,6 +25,7 @@ add_executable(launcher WIN32 ${LAUNCHER_ENTRY_SOURCES} ${LAUNCHER_RESOURCE_FILE
 add_dependencies(launcher skin)
 target_link_libraries(launcher PRIVATE launcher_core)
 set_target_properties(launcher PROPERTIES OUTPUT_NAME launcher)
+launcher_add_keyed_test_launcher()
 
 # What we ship, checked without running it: PE type, GUI subsystem, version, manifest, skin
 # resources, and imports from system DLLs only.
