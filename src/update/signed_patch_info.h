@@ -11,6 +11,8 @@ constexpr const char* kManifestServedName = "LauncherPatchInfo.manifest";
 constexpr const char* kSignatureServedName = "LauncherPatchInfo.manifest.sig";
 // The last verified manifest, kept beside "update.dat" for the next start's rollback check.
 constexpr const char* kKeptManifestFileName = "update.manifest";
+// Where FetchVerifiedManifest leaves the text it fetched.
+constexpr const char* kFetchedManifestFileName = "update.manifest.part";
 
 // The manifest whose signature verified last: fetched at this start, or kept from an earlier
 // one when this start's fetch failed or was refused; empty when there is none. Written on the
@@ -35,6 +37,13 @@ int BuildSideFileRequestUrl(const char* patchInfoUrl, const char* name, uint32_t
 // the kept "update.dat" is parsed against the installed version (as after a failed fetch) and
 // the result is 0. Runs on the main thread during start-up.
 int FetchSignedPatchInfo(const uint8_t publicKey[kPublicKeySize]);
+
+// Fetches the manifest and its signature beside LauncherSettings.PatchInfoUrl with this tick,
+// verifies the signature with publicKey and parses the text into *out; then refuses it when its sequence is below VerifiedManifest's
+// (load the kept one first) or its expiry has passed. Returns 1 when all holds. The fetched
+// text is left in kFetchedManifestFileName (whatever the result) for the caller to keep or
+// delete; *out is meaningful only after 1. For anything that installs what the manifest lists.
+int FetchVerifiedManifest(const uint8_t publicKey[kPublicKeySize], uint32_t tick, Manifest* out);
 
 // VerifiedManifest from "update.manifest" (parsed, not verified again: only a verified
 // manifest is ever written there); empty when it is missing or unreadable. Returns 1 when

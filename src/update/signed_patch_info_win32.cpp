@@ -18,7 +18,7 @@
 
 namespace {
 
-constexpr const char* kFetchedManifest = "update.manifest.part";
+constexpr const char* kFetchedManifest = kFetchedManifestFileName;
 constexpr const char* kFetchedSignature = "update.manifest.sig.part";
 constexpr const char* kFetchedPatchInfo = "update.dat.part";
 
@@ -57,8 +57,9 @@ int64_t SecondsSince1970() {
 char ManifestText[kManifestMaxBytes];
 Manifest FetchedManifest;
 
-// Fetches and checks the manifest and its signature into FetchedManifest.
-int FetchManifest(const uint8_t* publicKey, uint32_t tick) {
+}  // namespace
+
+int FetchVerifiedManifest(const uint8_t publicKey[kPublicKeySize], uint32_t tick, Manifest* out) {
     char url[kPatchInfoRequestSize];
     if (!BuildSideFileRequestUrl(LauncherSettings.PatchInfoUrl, kManifestServedName, tick, url, sizeof url) ||
         !FetchCapped(url, kFetchedManifest, kManifestMaxBytes))
@@ -69,21 +70,24 @@ int FetchManifest(const uint8_t* publicKey, uint32_t tick) {
     std::size_t length = 0;
     uint8_t signature[kSignatureSize];
     std::size_t signatureLength = 0;
-    if (!ReadSmallFile(kFetchedSignature, reinterpret_cast<char*>(signature), sizeof signature, &signatureLength) ||
-        signatureLength != kSignatureSize)
-        return 0;
+    const int signatureRead =
+        ReadSmallFile(kFetchedSignature, reinterpret_cast<char*>(signature), sizeof signature, &signatureLength);
+    DeleteFileA(kFetchedSignature);
+    if (!signatureRead || signatureLength != kSignatureSize) return 0;
     if (!ReadSmallFile(kFetchedManifest, ManifestText, sizeof ManifestText, &length)) return 0;
     if (!VerifySignedText(publicKey, ManifestText, length, signature)) return 0;
-    if (!ParseManifest(ManifestText, length, &FetchedManifest)) return 0;
-    return CheckManifestFreshness(FetchedManifest, VerifiedManifest.Sequence, SecondsSince1970()) == kManifestFresh;
+    if (!ParseManifest(ManifestText, length, out)) return 0;
+    return CheckManifestFreshness(*out, VerifiedManifest.Sequence, SecondsSince1970()) == kManifestFresh ? 1 : 0;
 }
+
+namespace {
 
 // Everything fetched and checked: the patch information and the manifest take the kept
 // copies' places. The manifest goes second, so that a failure between the two leaves the
 // older one kept, which the next fetch still passes.
 int FetchAndCommit(const uint8_t* publicKey) {
     const uint32_t tick = timeGetTime();
-    if (!FetchManifest(publicKey, tick)) return 0;
+    if (!FetchVerifiedManifest(publicKey, tick, &FetchedManifest)) return 0;
     const ManifestEntry* listed = FindManifestEntry(FetchedManifest, kPatchInfoManifestPath);
     if (!listed) return 0;
     char url[kPatchInfoRequestSize];
