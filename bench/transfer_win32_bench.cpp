@@ -1,8 +1,11 @@
 // Prints, from alternating runs under the same Wine: DownloadFile against the plainest WinInet
-// download of the same URL (same flags, 32 KB reads), and ExtractArchive against the plainest
-// minizip loop over the same archive; min, median and max of each side and of their ratio.
-//   transfer_win32_bench FILE_NAME ARCHIVE_NAME [ROUNDS (at least 5)]
-// Both names are relative to PatchBaseUrl + "/Player/" on the server, which the build bakes in.
+// download of the same URL (same flags, 32 KB reads), DownloadFile checked against a verified
+// manifest (as in a launcher with a signing key) against DownloadFile unchecked, and
+// ExtractArchive against the plainest minizip loop over the same archive; min, median and max
+// of each side and of their ratio.
+//   transfer_win32_bench FILE_NAME ARCHIVE_NAME [ROUNDS (at least 5)] [PACED_FILE_NAME]
+// The names are relative to PatchBaseUrl + "/Player/" on the server, which the build bakes in;
+// PACED_FILE_NAME is a file the server sends at a limited rate, for the verification figures.
 #include <windows.h>
 #include <wininet.h>
 
@@ -19,6 +22,8 @@
 #include "iowin32.h"
 #include "settings/launcher_settings.h"
 #include "unzip.h"
+#include "update/signature_win32.h"
+#include "update/signed_patch_info.h"
 
 namespace {
 
@@ -89,11 +94,71 @@ long long PlainExtract(const char* archive) {
 
 double Speed(long long bytes, double seconds) { return seconds > 0 ? bytes / (1024.0 * 1024.0) / seconds : 0; }
 
+// Lists the file (fetched once with the plain loop) in VerifiedManifest as Player/name.
+bool ListInManifest(const std::string& url, const char* name) {
+    PlainDownload(url, "bench-listed.bin");
+    uint64_t size = 0;
+    uint8_t digest[kSha256Size];
+    const bool hashed = HashFile("bench-listed.bin", &size, digest) != 0;
+    DeleteFileA("bench-listed.bin");
+    if (!hashed) return false;
+    std::string text = std::string(kManifestFormatLine) + "\nsequence 1\nfile Player/" + name + " " +
+                       std::to_string(size) + " ";
+    char hex[3];
+    for (uint8_t byte : digest) {
+        std::snprintf(hex, sizeof hex, "%02x", byte);
+        text += hex;
+    }
+    text += "\n";
+    return ParseManifest(text.data(), text.size(), &VerifiedManifest) != 0;
+}
+
+// SHA-256 over 64 MiB in 32 KB pieces, as DownloadFile feeds it.
+double HashSpeed() {
+    static unsigned char piece[32768];
+    const double start = Now();
+    Sha256Stream stream;
+    for (int i = 0; i < 2048; ++i) stream.Update(piece, sizeof piece);
+    uint8_t digest[kSha256Size];
+    stream.Finish(digest);
+    return Speed(64LL * 1024 * 1024, Now() - start);
+}
+
+// How a launcher with a signing key downloads the file: DownloadFile with the file listed in
+// VerifiedManifest and ManifestRequired set, against DownloadFile without, alternately.
+// The bench's working directory is its own, so a name's folders are made and left there.
+bool CompareVerification(const char* name, int rounds, const char* label) {
+    const std::string url = std::string(LauncherSettings.PatchBaseUrl) + "/Player/" + name;
+    if (!ListInManifest(url, name)) {
+        std::printf("could not list %s in a manifest\n", name);
+        return false;
+    }
+    auto download = [name] {
+        const double start = Now();
+        const int done = DownloadFile(name, "/Player/");
+        const double seconds = Now() - start - kSettlePauseMs / 1000.0;
+        const long long bytes = done ? FileSize(name) : 0;
+        DeleteFileA(name);
+        return Speed(bytes, seconds);
+    };
+    auto verified = [&] {
+        ManifestRequired = 1;
+        const double speed = download();
+        ManifestRequired = 0;
+        return speed;
+    };
+    const std::string a = std::string("DownloadFile, ") + label + "verified (MB/s):";
+    const std::string b = std::string("DownloadFile, ") + label + "unverified (MB/s):";
+    const std::string ratio = std::string(label) + "verified / unverified:";
+    Alternate(rounds, a.c_str(), verified, b.c_str(), download, "", ratio.c_str());
+    return true;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
     if (argc < 3) {
-        std::fprintf(stderr, "usage: transfer_win32_bench FILE_NAME ARCHIVE_NAME [ROUNDS]\n");
+        std::fprintf(stderr, "usage: transfer_win32_bench FILE_NAME ARCHIVE_NAME [ROUNDS] [PACED_FILE_NAME]\n");
         return 2;
     }
     const int rounds = argc > 3 ? std::max(5, std::atoi(argv[3])) : 5;
@@ -119,6 +184,12 @@ int main(int argc, char** argv) {
     };
     Alternate(rounds, "DownloadFile (MB/s):", launcherDownload, "plain WinInet download (MB/s):", plainDownload, "",
               "DownloadFile / plain:");
+
+    // Hashing while downloading, on the same file in the same run: as fast as the loopback
+    // goes, and paced by the server as a player's line would be; and the hash alone.
+    std::printf("SHA-256 through BCrypt alone: %.1f MB/s\n", HashSpeed());
+    if (!CompareVerification(name, rounds, "")) return 1;
+    if (argc > 4 && !CompareVerification(argv[4], rounds, "paced, ")) return 1;
 
     // The archive: fetched once with the plain loop, then unpacked both ways in turn.
     std::string archiveUrl = std::string(LauncherSettings.PatchBaseUrl) + "/Player/" + argv[2];

@@ -27,6 +27,7 @@ set(FUZZ_LIBRARY_SOURCES
   src/settings/config_cipher.cpp
   src/settings/launcher_settings.cpp
   src/settings/version_record.cpp
+  src/update/manifest.cpp
   src/update/patch_info.cpp
   src/update/url_split.cpp
   src/update/url_split_posix.cpp

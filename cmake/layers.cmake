@@ -62,8 +62,11 @@ function(launcher_add_layers prefix flags)
       endforeach()
     endif()
   endforeach()
-  # The settings' built-in values come from the branding header generated at configure time.
-  if(TARGET ${prefix}_settings)
-    target_include_directories(${prefix}_settings PRIVATE "${CMAKE_BINARY_DIR}/generated")
-  endif()
+  # The settings' built-in values and the update check's signing key come from headers
+  # generated at configure time.
+  foreach(layer settings update)
+    if(TARGET ${prefix}_${layer})
+      target_include_directories(${prefix}_${layer} PRIVATE "${CMAKE_BINARY_DIR}/generated")
+    endif()
+  endforeach()
 endfunction()

@@ -10,7 +10,7 @@ endif()
 
 add_subdirectory(${GTEST_DIR} "${CMAKE_BINARY_DIR}/googletest" EXCLUDE_FROM_ALL)
 
-set(LAUNCHER_WIN32_LIBS wininet winmm version gdi32 user32 shell32 advapi32 comctl32 crypt32)
+set(LAUNCHER_WIN32_LIBS wininet winmm version gdi32 user32 shell32 advapi32 comctl32 crypt32 bcrypt)
 
 # What every piece of the product and its tests is built with.
 add_library(launcher_flags INTERFACE)
@@ -36,6 +36,7 @@ add_executable(launcher WIN32 "${CMAKE_SOURCE_DIR}/src/shell/main_win32.cpp" ${L
 add_dependencies(launcher skin)
 target_link_libraries(launcher PRIVATE launcher_core launcher_message_box)
 set_target_properties(launcher PROPERTIES OUTPUT_NAME launcher)
+launcher_add_keyed_test_launcher()
 
 # What we ship, checked without running it: PE type, GUI subsystem, version, manifest, skin
 # resources, and imports from system DLLs only.

@@ -12,6 +12,9 @@ The launcher applies patches only within one series (version / 10000) and in asc
 order, so a version that is not above the last published one, or that belongs to another
 series than it, is refused. Files removed from the client cannot be expressed in a patch;
 they are listed as a warning and stay on players' machines.
+
+With --sign-key the folder's signed manifest is rewritten after the patch is added (see
+patch_signing.py; the subcommands keygen, sign and verify are run through this tool too).
 """
 import argparse
 import hashlib
@@ -20,6 +23,8 @@ import re
 import sys
 import zipfile
 from pathlib import Path
+
+import patch_signing
 
 # What the launcher's parser keeps whole (src/update/patch_limits.h): a longer line, name or
 # version would be cut there and its step refused.
@@ -205,6 +210,9 @@ def publish(old, new, version, out, installer="1.0.0.0", launcher=None, prefix="
 
 
 def main(argv=None):
+    argv = sys.argv[1:] if argv is None else list(argv)
+    if argv and argv[0] in patch_signing.COMMANDS:
+        return patch_signing.main(argv)
     parser = argparse.ArgumentParser(description=__doc__.split("\n\n")[0])
     parser.add_argument("--old", help="folder of the previous client (omit for the first patch of a series)")
     parser.add_argument("--new", required=True, help="folder of the new client")
@@ -214,14 +222,30 @@ def main(argv=None):
     parser.add_argument("--launcher-version", default=default_launcher_version(),
                         help="[LAUNCHER] version of a new file (default: the build's LAUNCHER_FILE_VERSION)")
     parser.add_argument("--prefix", default="patch_", help="archive name prefix (default patch_)")
+    parser.add_argument("--sign-key", help="PEM private key: rewrite and sign the folder's manifest afterwards")
+    parser.add_argument("--expires", help="with --sign-key: launchers refuse the manifest after this (30d, 12h, "
+                                          "2027-01-31T12:00:00Z)")
     args = parser.parse_args(argv)
     try:
+        # A key that cannot sign is found before anything is published.
+        if args.sign_key:
+            patch_signing.check_options(args.sign_key, args.expires)
         line, changed, removed = publish(args.old, args.new, args.version, args.out, args.installer_version,
                                          args.launcher_version, args.prefix)
     except PublishError as error:
         print(f"publish_patch: {error}", file=sys.stderr)
         return 1
+    except patch_signing.SigningError as error:
+        print(f"publish_patch: {error}", file=sys.stderr)
+        return 1
     print(f"publish_patch: {len(changed)} changed file(s); appended \"{line}\"")
+    if args.sign_key:
+        try:
+            sequence, count = patch_signing.sign_folder(args.out, args.sign_key, args.expires)
+        except patch_signing.SigningError as error:
+            print(f"publish_patch: published, but not signed: {error}", file=sys.stderr)
+            return 1
+        print(f"publish_patch: signed {count} file(s), sequence {sequence}")
     for name in removed:
         print(f"publish_patch: warning: {name} was removed from the client; patches cannot delete files",
               file=sys.stderr)

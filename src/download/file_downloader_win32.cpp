@@ -12,6 +12,7 @@
 #include "common/message_box.h"
 #include "common/text_scan.h"
 #include "common/win32_handle.h"
+#include "download/download_check.h"
 #include "download/progress.h"
 #include "download/safe_path.h"
 #include "download/zip_extract.h"
@@ -65,6 +66,9 @@ int DownloadFile(const char* name, const char* subPath) {
     char url[kUrlSize];
     if (!FormatText(url, sizeof url, "%s%s%s", LauncherSettings.PatchBaseUrl, subPath, name))
         return Fail("Downloading failed - url_too_long (%s)", name);
+    // A launcher with a signing key fetches only what the operator signed.
+    DownloadCheck check(subPath, name);
+    if (!check.Listed()) return Fail("Downloading failed - verify (%s)", name);
 
     // The body goes to a file of its own and replaces the game's file only once it arrived
     // whole, so a failed download never destroys the file it was to replace.
@@ -113,6 +117,7 @@ int DownloadFile(const char* name, const char* subPath) {
 
     int64_t received = 0;
     bool writeFailed = false;
+    bool unverified = false;
     for (;;) {
         DWORD got = 0;
         // Its own result is not looked at: a broken transfer delivers 0 bytes and then fails
@@ -121,6 +126,10 @@ int DownloadFile(const char* name, const char* subPath) {
         if (got == 0) break;
         if (std::fwrite(DownloadBuffer, 1, got, file.Get()) != got) {
             writeFailed = true;
+            break;
+        }
+        if (!check.Feed(DownloadBuffer, got)) {
+            unverified = true;
             break;
         }
         received += got;
@@ -136,8 +145,16 @@ int DownloadFile(const char* name, const char* subPath) {
         StatusText.Format("Downloading failed - write (%s)", name);
         return FailAndDelete(partial, file, request, root);
     }
+    if (unverified) {
+        StatusText.Format("Downloading failed - verify (%s)", name);
+        return FailAndDelete(partial, file, request, root);
+    }
     if (received != expected) {
         StatusText.Format("Downloading failed - read (%s)", name);
+        return FailAndDelete(partial, file, request, root);
+    }
+    if (!check.Verified()) {
+        StatusText.Format("Downloading failed - verify (%s)", name);
         return FailAndDelete(partial, file, request, root);
     }
 

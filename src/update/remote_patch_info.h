@@ -19,5 +19,5 @@ int BuildPatchInfoRequestUrl(const char* base, uint32_t tick, char* out, std::si
 // be reached, answered with an error status, or the copy did not arrive whole or could not be
 // stored. "update.dat" is then left as it was, and the copy there (the last complete one) is
 // parsed again against the installed version, so that the pending steps are only those above
-// it.
+// it. A launcher with a signing key takes FetchSignedPatchInfo's road instead.
 int FetchPatchInfo();

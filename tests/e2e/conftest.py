@@ -40,8 +40,8 @@ def launcher(folder):
     harness.move_pointer(0, 0)
     runs = []
 
-    def make(subfolder=None):
-        run = harness.Launcher(folder / subfolder if subfolder else folder)
+    def make(subfolder=None, exe="launcher.exe"):
+        run = harness.Launcher(folder / subfolder if subfolder else folder, exe)
         runs.append(run)
         return run
     yield make

@@ -412,10 +412,12 @@ def probe_box(caption, dismiss=True, timeout_ms=15000):
 # ---- one launcher run in a folder of its own ------------------------------------------------
 
 class Launcher:
-    def __init__(self, folder):
+    def __init__(self, folder, exe="launcher.exe"):
+        """exe: the build's launcher.exe, or launcher_keyed.exe (branded with the build's test
+        signing key); either runs as launcher.exe in the folder."""
         self.folder = Path(folder)
         self.folder.mkdir(parents=True, exist_ok=True)
-        shutil.copy2(BUILD / "launcher.exe", self.folder / "launcher.exe")
+        shutil.copy2(BUILD / exe, self.folder / "launcher.exe")
         self.process = None
         self.exit_code = None
 

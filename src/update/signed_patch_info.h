@@ -1,0 +1,51 @@
+// The patch-information fetch of a launcher with a signing key: the signed manifest beside
+// LauncherPatchInfo.txt, its checks, and the verified manifest every patch file is held to.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+
+#include "update/manifest.h"
+
+constexpr const char* kManifestServedName = "LauncherPatchInfo.manifest";
+constexpr const char* kSignatureServedName = "LauncherPatchInfo.manifest.sig";
+// The last verified manifest, kept beside "update.dat" for the next start's rollback check.
+constexpr const char* kKeptManifestFileName = "update.manifest";
+// Where FetchVerifiedManifest leaves the text it fetched.
+constexpr const char* kFetchedManifestFileName = "update.manifest.part";
+
+// The manifest whose signature verified last: fetched at this start, or kept from an earlier
+// one when this start's fetch failed or was refused; empty when there is none. Written on the
+// main thread before the download worker starts, only read afterwards.
+extern Manifest VerifiedManifest;
+
+// Whether every patch file must be listed in VerifiedManifest with its size and hash. It
+// starts as SigningKeyPresent; tests of a build without a key switch it on to reach the checks.
+extern int ManifestRequired;
+
+// The address of a file beside the patch information: patchInfoUrl up to its last "/", then
+// name, then "?tick=" and tick, the same query as the patch information's own fetch. Returns
+// 1, or 0 when it does not fit out (size bytes) or patchInfoUrl holds no "/".
+int BuildSideFileRequestUrl(const char* patchInfoUrl, const char* name, uint32_t tick, char* out,
+                            std::size_t size);
+
+// Fetches the manifest, its signature and the patch information with one tick; then verifies
+// the signature with publicKey (X || Y), refuses a sequence below the kept manifest's and an
+// expired manifest, and checks the patch information's size and hash against it. Only when
+// all holds are "update.dat" and "update.manifest" replaced, VerifiedManifest set, and the
+// result ParsePatchInfo's. Otherwise nothing is replaced, VerifiedManifest is the kept one,
+// the kept "update.dat" is parsed against the installed version (as after a failed fetch) and
+// the result is 0. Runs on the main thread during start-up.
+int FetchSignedPatchInfo(const uint8_t publicKey[kPublicKeySize]);
+
+// Fetches the manifest and its signature beside LauncherSettings.PatchInfoUrl with this tick,
+// verifies the signature with publicKey and parses the text into *out; then refuses it when its sequence is below VerifiedManifest's
+// (load the kept one first) or its expiry has passed. Returns 1 when all holds. The fetched
+// text is left in kFetchedManifestFileName (whatever the result) for the caller to keep or
+// delete; *out is meaningful only after 1. For anything that installs what the manifest lists.
+int FetchVerifiedManifest(const uint8_t publicKey[kPublicKeySize], uint32_t tick, Manifest* out);
+
+// VerifiedManifest from "update.manifest" (parsed, not verified again: only a verified
+// manifest is ever written there); empty when it is missing or unreadable. Returns 1 when
+// one was read.
+int LoadKeptManifest();

@@ -1,0 +1,124 @@
+// The keyed patch-information fetch: manifest, signature and patch information with one tick,
+// every check before anything kept is replaced.
+#include "update/signed_patch_info.h"
+
+#include <windows.h>
+#include <mmsystem.h>
+
+#include <cstdio>
+#include <memory>
+
+#include "common/file_replace.h"
+#include "common/win32_handle.h"
+#include "settings/launcher_settings.h"
+#include "update/http_transfer.h"
+#include "update/patch_info.h"
+#include "update/remote_patch_info.h"
+#include "update/signature_win32.h"
+
+namespace {
+
+constexpr const char* kFetchedManifest = kFetchedManifestFileName;
+constexpr const char* kFetchedSignature = "update.manifest.sig.part";
+constexpr const char* kFetchedPatchInfo = "update.dat.part";
+
+// The most bytes the transfer under way may deliver: a server that sends more (or without
+// end) is cut off there instead of filling the disk. Only the main thread fetches the patch
+// information, before the worker exists.
+int64_t FetchLimit = 0;
+
+int32_t StopPastLimit(int32_t received, int32_t) { return received > FetchLimit ? 1 : 0; }
+
+int FetchCapped(const char* url, const char* localPath, int64_t limit) {
+    FetchLimit = limit;
+    return DownloadUrlToFileEx(url, localPath, 1, nullptr, 0, StopPastLimit) == kTransferDone ? 1 : 0;
+}
+
+// The whole file into text (at most limit bytes). Returns 1 with *length set.
+int ReadSmallFile(const char* path, char* text, std::size_t limit, std::size_t* length) {
+    StdioFile file(std::fopen(path, "rb"));
+    if (!file) return 0;
+    *length = std::fread(text, 1, limit, file.Get());
+    // One byte more than the limit would make it too long to be what it claims.
+    char extra = 0;
+    return std::ferror(file.Get()) == 0 && std::fread(&extra, 1, 1, file.Get()) == 0 ? 1 : 0;
+}
+
+int64_t SecondsSince1970() {
+    FILETIME now;
+    GetSystemTimeAsFileTime(&now);
+    const int64_t ticks = (static_cast<int64_t>(now.dwHighDateTime) << 32) | now.dwLowDateTime;
+    // FILETIME counts 100-ns intervals since 1601-01-01.
+    return (ticks - 116444736000000000LL) / 10000000LL;
+}
+
+// The manifest text as fetched, read back for the checks; process-wide like the download
+// buffer, since a megabyte does not belong on the main thread's stack.
+char ManifestText[kManifestMaxBytes];
+Manifest FetchedManifest;
+
+}  // namespace
+
+int FetchVerifiedManifest(const uint8_t publicKey[kPublicKeySize], uint32_t tick, Manifest* out) {
+    char url[kPatchInfoRequestSize];
+    if (!BuildSideFileRequestUrl(LauncherSettings.PatchInfoUrl, kManifestServedName, tick, url, sizeof url) ||
+        !FetchCapped(url, kFetchedManifest, kManifestMaxBytes))
+        return 0;
+    if (!BuildSideFileRequestUrl(LauncherSettings.PatchInfoUrl, kSignatureServedName, tick, url, sizeof url) ||
+        !FetchCapped(url, kFetchedSignature, kSignatureSize))
+        return 0;
+    std::size_t length = 0;
+    uint8_t signature[kSignatureSize];
+    std::size_t signatureLength = 0;
+    const int signatureRead =
+        ReadSmallFile(kFetchedSignature, reinterpret_cast<char*>(signature), sizeof signature, &signatureLength);
+    DeleteFileA(kFetchedSignature);
+    if (!signatureRead || signatureLength != kSignatureSize) return 0;
+    if (!ReadSmallFile(kFetchedManifest, ManifestText, sizeof ManifestText, &length)) return 0;
+    if (!VerifySignedText(publicKey, ManifestText, length, signature)) return 0;
+    if (!ParseManifest(ManifestText, length, out)) return 0;
+    return CheckManifestFreshness(*out, VerifiedManifest.Sequence, SecondsSince1970()) == kManifestFresh ? 1 : 0;
+}
+
+namespace {
+
+// Everything fetched and checked: the patch information and the manifest take the kept
+// copies' places. The manifest goes second, so that a failure between the two leaves the
+// older one kept, which the next fetch still passes.
+int FetchAndCommit(const uint8_t* publicKey) {
+    const uint32_t tick = timeGetTime();
+    if (!FetchVerifiedManifest(publicKey, tick, &FetchedManifest)) return 0;
+    const ManifestEntry* listed = FindManifestEntry(FetchedManifest, kPatchInfoManifestPath);
+    if (!listed) return 0;
+    char url[kPatchInfoRequestSize];
+    if (!BuildPatchInfoRequestUrl(LauncherSettings.PatchInfoUrl, tick, url, sizeof url) ||
+        !FetchCapped(url, kFetchedPatchInfo, static_cast<int64_t>(listed->Size)))
+        return 0;
+    if (VerifyFileAgainstManifest(FetchedManifest, kPatchInfoManifestPath, kFetchedPatchInfo) != kFileVerified)
+        return 0;
+    if (!ReplaceFileWith(kFetchedPatchInfo, kPatchInfoFileName)) return 0;
+    if (!ReplaceFileWith(kFetchedManifest, kKeptManifestFileName)) return 0;
+    VerifiedManifest = FetchedManifest;
+    return 1;
+}
+
+}  // namespace
+
+int LoadKeptManifest() {
+    std::size_t length = 0;
+    if (ReadSmallFile(kKeptManifestFileName, ManifestText, sizeof ManifestText, &length) &&
+        ParseManifest(ManifestText, length, &VerifiedManifest))
+        return 1;
+    ParseManifest("", 0, &VerifiedManifest);
+    return 0;
+}
+
+int FetchSignedPatchInfo(const uint8_t publicKey[kPublicKeySize]) {
+    LoadKeptManifest();
+    const int fetched = FetchAndCommit(publicKey);
+    for (const char* leftover : {kFetchedManifest, kFetchedSignature, kFetchedPatchInfo}) DeleteFileA(leftover);
+    // After a refusal the kept copy is parsed again, as after any failed fetch: the start-up
+    // parse ran before the installed version was known.
+    const int parsed = ParsePatchInfo();
+    return fetched ? parsed : 0;
+}
