@@ -310,6 +310,26 @@ def test_an_existing_read_only_file_is_replaced(launcher, server):
     assert run.version() == 10004
 
 
+def test_files_named_like_partial_files_are_never_emptied(launcher, server):
+    server.put("Player/b.bin", "new b")
+    server.put("Player/patch.zip", zip_bytes({"a.part": b"entry a.part", "a": b"entry a"}))
+    run = patched_launcher(launcher, server, ["10004 b.bin patch.zip"], 10003)
+    (run.folder / "b.bin.part").write_bytes(b"client b.bin.part")
+    (run.folder / "b.bin.~0.part").write_bytes(b"client b.bin.~0.part")
+    with watched_outside(run):
+        run.start()
+        origin = run.origin()
+        assert shows(origin, READY.format(10004))
+        ends_on_its_exit_button(run, origin)
+    assert (run.folder / "b.bin").read_bytes() == b"new b"
+    assert (run.folder / "a").read_bytes() == b"entry a"
+    assert (run.folder / "a.part").read_bytes() == b"entry a.part"
+    assert (run.folder / "b.bin.part").read_bytes() == b"client b.bin.part"
+    assert (run.folder / "b.bin.~0.part").read_bytes() == b"client b.bin.~0.part"
+    assert sorted(no_partial_files(run.folder)) == ["a.part", "b.bin.part", "b.bin.~0.part"]
+    assert run.version() == 10004
+
+
 def test_a_folder_where_a_file_should_go_is_left_alone(launcher, server):
     server.put("Player/notice.txt", "new notice")
     run = patched_launcher(launcher, server, ["10004 notice.txt"], 10003)

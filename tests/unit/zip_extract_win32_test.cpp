@@ -4,6 +4,7 @@
 #include <windows.h>
 
 #include <filesystem>
+#include <set>
 #include <string>
 
 #include "common/shared_text.h"
@@ -42,6 +43,12 @@ protected:
     }
     std::string In(const std::string& name) const { return folder.Read("in/" + name); }
     bool ExistsIn(const std::string& name) const { return folder.Exists("in/" + name); }
+    std::set<std::string> NamesIn() const {
+        std::set<std::string> names;
+        for (const auto& entry : fs::directory_iterator(folder.path() / "in"))
+            names.insert(entry.path().filename().string());
+        return names;
+    }
 
     TempFolder folder;
     SharedText message{"before"};
@@ -135,9 +142,27 @@ TEST_F(Extract, DamagedMiddleEntryStopsTheArchive) {
     EXPECT_EQ("Extracting bad.zip - error in reading zip file", Text(message));
     EXPECT_EQ("first", In("first.bin"));
     EXPECT_EQ("previous version", In("middle.bin"));
-    EXPECT_FALSE(ExistsIn("middle.bin.part"));
-    EXPECT_FALSE(ExistsIn("last.bin"));
+    EXPECT_EQ((std::set<std::string>{"bad.zip", "first.bin", "middle.bin"}), NamesIn());
     EXPECT_TRUE(DeleteFileA("bad.zip"));
+}
+
+// Entries and client files whose names end in ".part" are files like any other: unpacking the
+// entry beside them never empties them.
+TEST_F(Extract, FilesNamedLikePartialFilesSurvive) {
+    folder.Write("in/b.part", "client file");
+    folder.Write("in/sub/b.~0.part", "client file too");
+    ASSERT_EQ(1, Run("p.zip", ZipWriter()
+                                  .Stored("a.part", "entry a.part")
+                                  .Deflated("a", "entry a")
+                                  .Stored("b", "entry b")
+                                  .Stored("sub/b", "entry sub/b")));
+    EXPECT_EQ("entry a.part", In("a.part"));
+    EXPECT_EQ("entry a", In("a"));
+    EXPECT_EQ("entry b", In("b"));
+    EXPECT_EQ("client file", In("b.part"));
+    EXPECT_EQ("entry sub/b", In("sub/b"));
+    EXPECT_EQ("client file too", In("sub/b.~0.part"));
+    EXPECT_EQ((std::set<std::string>{"a", "a.part", "b", "b.part", "p.zip", "sub"}), NamesIn());
 }
 
 TEST_F(Extract, ArchiveLevelFailures) {
