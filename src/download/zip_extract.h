@@ -30,8 +30,9 @@ int ExtractArchive(const char* archive, SharedText* message);
 
 // Unpacks the archive's current entry; fills message (messageSize bytes) with the entry name
 // on success or with the failure text. Returns 0 or one of the negative codes above. The
-// entry is inflated beside its file (a PartialFile) and takes its place only once whole and
-// on disk.
+// entry is inflated beside its file (a PartialFile) and takes its place only once whole, on
+// disk, and matching its stored CRC-32; an entry that does not match is damaged data
+// ("error in reading zip file", UNZ_CRCERROR) and leaves the old file as it was.
 int ExtractEntry(unzFile archive, char* message, std::size_t messageSize);
 
 // Creates, below the working directory, each directory level of path's directory part

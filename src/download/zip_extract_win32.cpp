@@ -73,6 +73,13 @@ int InflateEntry(unzFile archive, PartialFile& output, const char* name, char* m
             return kEntryWriteFailed;
         }
     }
+    // Only the close compares the inflated data with the stored CRC-32: data that inflated
+    // without error can still be the wrong data.
+    const int closed = unzCloseCurrentFile(archive);
+    if (closed != UNZ_OK) {
+        CopyText(message, messageSize, "error in reading zip file");
+        return closed;
+    }
     switch (output.Commit(name)) {
         case kCommitted:
             return 0;

@@ -277,6 +277,24 @@ def test_a_damaged_entry_in_the_middle_keeps_the_old_file(launcher, server):
     assert (run.folder / "last.bin").read_bytes() == b"old last"
 
 
+def test_an_entry_that_does_not_match_its_crc_keeps_the_old_file(launcher, server):
+    def prepare(folder):
+        (folder / "data.bin").write_bytes(b"old data")
+    buffer = io.BytesIO()
+    with zipfile.ZipFile(buffer, "w", zipfile.ZIP_STORED) as z:
+        z.writestr("first.bin", b"new first")
+        z.writestr("data.bin", b"stored data " * 1000)
+        z.writestr("last.bin", b"new last")
+    archive = bytearray(buffer.getvalue())
+    # One byte of the stored data changed: it reads without error, only its CRC-32 tells.
+    at = archive.index(b"stored data ") + 5000
+    archive[at] ^= 0x20
+    run = archive_run(launcher, server, bytes(archive), prepare)
+    assert (run.folder / "first.bin").read_bytes() == b"new first"
+    assert (run.folder / "data.bin").read_bytes() == b"old data"
+    assert not (run.folder / "last.bin").exists()
+
+
 def test_an_archive_entry_escaping_the_folder_is_never_written(launcher, server):
     run = archive_run(launcher, server, zip_bytes({"inside.txt": b"fine", "../outside.txt": b"escaped",
                                                    "C:/Windows/evil.txt": b"escaped"}))

@@ -146,6 +146,34 @@ TEST_F(Extract, DamagedMiddleEntryStopsTheArchive) {
     EXPECT_TRUE(DeleteFileA("bad.zip"));
 }
 
+// Data that inflates without error can still be the wrong data: only its CRC-32 tells. A stored
+// entry with one byte changed is damaged data, and the file it was to replace stays.
+TEST_F(Extract, AnEntryThatDoesNotMatchItsCrcKeepsTheOldFile) {
+    const std::string data = TestBytes(100000, 3);
+    std::string bytes = ZipWriter().Stored("first.txt", "first").Stored("crc.bin", data).Stored("last.txt", "last").Bytes();
+    const std::size_t at = bytes.find(data);
+    ASSERT_NE(std::string::npos, at);
+    bytes[at + 70000] = static_cast<char>(bytes[at + 70000] ^ 0x20);
+    folder.Write("in/crc.bin", "previous version");
+    folder.Write("in/crc.zip", bytes);
+
+    EXPECT_EQ(0, ExtractArchive("crc.zip", &message));
+    EXPECT_EQ("Extracting crc.zip - error in reading zip file", Text(message));
+    EXPECT_EQ("first", In("first.txt"));
+    EXPECT_EQ("previous version", In("crc.bin"));
+    EXPECT_EQ((std::set<std::string>{"crc.bin", "crc.zip", "first.txt"}), NamesIn());
+
+    zlib_filefunc_def functions;
+    fill_win32_filefunc(&functions);
+    unzFile zip = unzOpen2("crc.zip", &functions);
+    ASSERT_NE(nullptr, zip);
+    ASSERT_EQ(UNZ_OK, unzGoToNextFile(zip));
+    char entryMessage[kEntryMessageSize];
+    EXPECT_EQ(UNZ_CRCERROR, ExtractEntry(zip, entryMessage, sizeof entryMessage));
+    EXPECT_STREQ("error in reading zip file", entryMessage);
+    unzClose(zip);
+}
+
 // Entries and client files whose names end in ".part" are files like any other: unpacking the
 // entry beside them never empties them.
 TEST_F(Extract, FilesNamedLikePartialFilesSurvive) {
