@@ -1,16 +1,21 @@
 // Prints, from alternating runs under the same Wine: DownloadFile against the plainest WinInet
 // download of the same URL (same flags, 32 KB reads), and ExtractArchive against the plainest
-// minizip loop over the same archive; min, median and max of each side and of their ratio.
-//   transfer_win32_bench FILE_NAME ARCHIVE_NAME [ROUNDS (at least 5)]
-// Both names are relative to PatchBaseUrl + "/Player/" on the server, which the build bakes in.
+// minizip loop over each archive; min, median and max of each side and of their ratio. The
+// launcher puts every file on disk before it takes its place, so each plain side is also run
+// with a flush of every file before its close: that pair prints what the flush costs.
+//   transfer_win32_bench FILE_NAME ARCHIVE_NAME [ARCHIVE_NAME...] [--rounds N (at least 5)]
+// The names are relative to PatchBaseUrl + "/Player/" on the server, which the build bakes in.
 #include <windows.h>
 #include <wininet.h>
+
+#include <io.h>
 
 #include <algorithm>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <string>
+#include <vector>
 
 #include "bench_stats.h"
 #include "common/display_state.h"
@@ -35,8 +40,14 @@ long long FileSize(const char* name) {
     return (static_cast<long long>(data.nFileSizeHigh) << 32) | data.nFileSizeLow;
 }
 
+// Puts a written stream's bytes on disk, as the launcher does before a file takes its place.
+void Flush(FILE* out) {
+    std::fflush(out);
+    FlushFileBuffers(reinterpret_cast<HANDLE>(_get_osfhandle(_fileno(out))));
+}
+
 // The plainest download: one handle, the same flags, 32 KB reads, fwrite.
-long long PlainDownload(const std::string& url, const char* target) {
+long long PlainDownload(const std::string& url, const char* target, bool flush) {
     static char buffer[32768];
     HINTERNET root = InternetOpenA("MS", INTERNET_OPEN_TYPE_DIRECT, nullptr, nullptr, 0);
     HINTERNET request = InternetOpenUrlA(root, url.c_str(), nullptr, 0,
@@ -50,6 +61,7 @@ long long PlainDownload(const std::string& url, const char* target) {
         std::fwrite(buffer, 1, got, out);
         total += got;
     }
+    if (out && flush) Flush(out);
     if (out) std::fclose(out);
     if (request) InternetCloseHandle(request);
     if (root) InternetCloseHandle(root);
@@ -57,7 +69,7 @@ long long PlainDownload(const std::string& url, const char* target) {
 }
 
 // The plainest minizip loop: every entry to a flat file named after it, 64 KB reads.
-long long PlainExtract(const char* archive) {
+long long PlainExtract(const char* archive, bool flush) {
     static char buffer[65536];
     zlib_filefunc_def functions;
     fill_win32_filefunc(&functions);
@@ -80,6 +92,7 @@ long long PlainExtract(const char* archive) {
             std::fwrite(buffer, 1, static_cast<size_t>(n), out);
             total += n;
         }
+        if (out && flush) Flush(out);
         if (out) std::fclose(out);
         unzCloseCurrentFile(zip);
     }
@@ -89,21 +102,50 @@ long long PlainExtract(const char* archive) {
 
 double Speed(long long bytes, double seconds) { return seconds > 0 ? bytes / (1024.0 * 1024.0) / seconds : 0; }
 
+// One archive: fetched once with the plain loop, then unpacked in turns.
+void CompareExtraction(const char* name, int rounds) {
+    std::string archiveUrl = std::string(LauncherSettings.PatchBaseUrl) + "/Player/" + name;
+    PlainDownload(archiveUrl, "bench-archive.zip", false);
+    long long unpacked = PlainExtract("bench-archive.zip", false);
+    std::printf("archive %s: %.1f MB unpacked\n", name, unpacked / (1024.0 * 1024.0));
+    auto plain = [unpacked](bool flush) {
+        double start = Now();
+        PlainExtract("bench-archive.zip", flush);
+        return Speed(unpacked, Now() - start);
+    };
+    auto launcherExtract = [unpacked] {
+        SharedText message;
+        double start = Now();
+        ExtractArchive("bench-archive.zip", &message);
+        return Speed(unpacked, Now() - start);
+    };
+    Alternate(rounds, "ExtractArchive (MB/s):", launcherExtract, "plain minizip loop (MB/s):", [&] { return plain(false); },
+              "", "ExtractArchive / plain:");
+    Alternate(rounds, "plain loop, entries flushed (MB/s):", [&] { return plain(true); },
+              "plain minizip loop (MB/s):", [&] { return plain(false); }, "", "flushed / not flushed:");
+    DeleteFileA("bench-archive.zip");
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
-    if (argc < 3) {
-        std::fprintf(stderr, "usage: transfer_win32_bench FILE_NAME ARCHIVE_NAME [ROUNDS]\n");
+    int rounds = 5;
+    std::vector<const char*> names;
+    for (int i = 1; i < argc; ++i) {
+        if (std::strcmp(argv[i], "--rounds") == 0 && i + 1 < argc) rounds = std::max(5, std::atoi(argv[++i]));
+        else names.push_back(argv[i]);
+    }
+    if (names.size() < 2) {
+        std::fprintf(stderr, "usage: transfer_win32_bench FILE_NAME ARCHIVE_NAME [ARCHIVE_NAME...] [--rounds N]\n");
         return 2;
     }
-    const int rounds = argc > 3 ? std::max(5, std::atoi(argv[3])) : 5;
-    const char* name = argv[1];
+    const char* name = names[0];
     std::string url = std::string(LauncherSettings.PatchBaseUrl) + "/Player/" + name;
     std::printf("architecture: %s\n", sizeof(void*) == 8 ? "x86_64" : "i686");
 
-    auto plainDownload = [&] {
+    auto plainDownload = [&](bool flush) {
         double start = Now();
-        long long bytes = PlainDownload(url, "plain-download.bin");
+        long long bytes = PlainDownload(url, "plain-download.bin", flush);
         double seconds = Now() - start;
         DeleteFileA("plain-download.bin");
         return Speed(bytes, seconds);
@@ -117,26 +159,10 @@ int main(int argc, char** argv) {
         DeleteFileA(name);
         return Speed(bytes, seconds);
     };
-    Alternate(rounds, "DownloadFile (MB/s):", launcherDownload, "plain WinInet download (MB/s):", plainDownload, "",
-              "DownloadFile / plain:");
-
-    // The archive: fetched once with the plain loop, then unpacked both ways in turn.
-    std::string archiveUrl = std::string(LauncherSettings.PatchBaseUrl) + "/Player/" + argv[2];
-    PlainDownload(archiveUrl, "bench-archive.zip");
-    auto plainExtract = [] {
-        double start = Now();
-        long long bytes = PlainExtract("bench-archive.zip");
-        return Speed(bytes, Now() - start);
-    };
-    long long unpacked = PlainExtract("bench-archive.zip");
-    auto launcherExtract = [unpacked] {
-        SharedText message;
-        double start = Now();
-        ExtractArchive("bench-archive.zip", &message);
-        return Speed(unpacked, Now() - start);
-    };
-    Alternate(rounds, "ExtractArchive (MB/s):", launcherExtract, "plain minizip loop (MB/s):", plainExtract, "",
-              "ExtractArchive / plain:");
-    DeleteFileA("bench-archive.zip");
+    Alternate(rounds, "DownloadFile (MB/s):", launcherDownload, "plain WinInet download (MB/s):",
+              [&] { return plainDownload(false); }, "", "DownloadFile / plain:");
+    Alternate(rounds, "plain download, flushed (MB/s):", [&] { return plainDownload(true); },
+              "plain WinInet download (MB/s):", [&] { return plainDownload(false); }, "", "flushed / not flushed:");
+    for (std::size_t i = 1; i < names.size(); ++i) CompareExtraction(names[i], rounds);
     return 0;
 }
