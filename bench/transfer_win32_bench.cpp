@@ -1,19 +1,25 @@
 // Prints, from alternating runs under the same Wine: DownloadFile against the plainest WinInet
-// download of the same URL (same flags, 32 KB reads), DownloadFile checked against a verified
-// manifest (as in a launcher with a signing key) against DownloadFile unchecked, and
-// ExtractArchive against the plainest minizip loop over the same archive; min, median and max
-// of each side and of their ratio.
-//   transfer_win32_bench FILE_NAME ARCHIVE_NAME [ROUNDS (at least 5)] [PACED_FILE_NAME]
+// download of the same URL (same flags, 32 KB reads); DownloadFile checked against a verified
+// manifest (as in a launcher with a signing key) against DownloadFile unchecked; and
+// ExtractArchive against the plainest minizip loop over each archive; min, median and max of
+// each side and of their ratio. The launcher puts every file on disk before it takes its
+// place, so each plain side is also run with a flush of every file before its close: that pair
+// prints what the flush costs.
+//   transfer_win32_bench FILE_NAME ARCHIVE_NAME [ARCHIVE_NAME...] [--rounds N (at least 5)]
+//                        [--paced PACED_FILE_NAME]
 // The names are relative to PatchBaseUrl + "/Player/" on the server, which the build bakes in;
 // PACED_FILE_NAME is a file the server sends at a limited rate, for the verification figures.
 #include <windows.h>
 #include <wininet.h>
+
+#include <io.h>
 
 #include <algorithm>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <string>
+#include <vector>
 
 #include "bench_stats.h"
 #include "common/display_state.h"
@@ -40,8 +46,14 @@ long long FileSize(const char* name) {
     return (static_cast<long long>(data.nFileSizeHigh) << 32) | data.nFileSizeLow;
 }
 
+// Puts a written stream's bytes on disk, as the launcher does before a file takes its place.
+void Flush(FILE* out) {
+    std::fflush(out);
+    FlushFileBuffers(reinterpret_cast<HANDLE>(_get_osfhandle(_fileno(out))));
+}
+
 // The plainest download: one handle, the same flags, 32 KB reads, fwrite.
-long long PlainDownload(const std::string& url, const char* target) {
+long long PlainDownload(const std::string& url, const char* target, bool flush) {
     static char buffer[32768];
     HINTERNET root = InternetOpenA("MS", INTERNET_OPEN_TYPE_DIRECT, nullptr, nullptr, 0);
     HINTERNET request = InternetOpenUrlA(root, url.c_str(), nullptr, 0,
@@ -55,6 +67,7 @@ long long PlainDownload(const std::string& url, const char* target) {
         std::fwrite(buffer, 1, got, out);
         total += got;
     }
+    if (out && flush) Flush(out);
     if (out) std::fclose(out);
     if (request) InternetCloseHandle(request);
     if (root) InternetCloseHandle(root);
@@ -62,7 +75,7 @@ long long PlainDownload(const std::string& url, const char* target) {
 }
 
 // The plainest minizip loop: every entry to a flat file named after it, 64 KB reads.
-long long PlainExtract(const char* archive) {
+long long PlainExtract(const char* archive, bool flush) {
     static char buffer[65536];
     zlib_filefunc_def functions;
     fill_win32_filefunc(&functions);
@@ -85,6 +98,7 @@ long long PlainExtract(const char* archive) {
             std::fwrite(buffer, 1, static_cast<size_t>(n), out);
             total += n;
         }
+        if (out && flush) Flush(out);
         if (out) std::fclose(out);
         unzCloseCurrentFile(zip);
     }
@@ -96,7 +110,7 @@ double Speed(long long bytes, double seconds) { return seconds > 0 ? bytes / (10
 
 // Lists the file (fetched once with the plain loop) in VerifiedManifest as Player/name.
 bool ListInManifest(const std::string& url, const char* name) {
-    PlainDownload(url, "bench-listed.bin");
+    PlainDownload(url, "bench-listed.bin", false);
     uint64_t size = 0;
     uint8_t digest[kSha256Size];
     const bool hashed = HashFile("bench-listed.bin", &size, digest) != 0;
@@ -154,21 +168,52 @@ bool CompareVerification(const char* name, int rounds, const char* label) {
     return true;
 }
 
+// One archive: fetched once with the plain loop, then unpacked in turns.
+void CompareExtraction(const char* name, int rounds) {
+    std::string archiveUrl = std::string(LauncherSettings.PatchBaseUrl) + "/Player/" + name;
+    PlainDownload(archiveUrl, "bench-archive.zip", false);
+    long long unpacked = PlainExtract("bench-archive.zip", false);
+    std::printf("archive %s: %.1f MB unpacked\n", name, unpacked / (1024.0 * 1024.0));
+    auto plain = [unpacked](bool flush) {
+        double start = Now();
+        PlainExtract("bench-archive.zip", flush);
+        return Speed(unpacked, Now() - start);
+    };
+    auto launcherExtract = [unpacked] {
+        SharedText message;
+        double start = Now();
+        ExtractArchive("bench-archive.zip", &message);
+        return Speed(unpacked, Now() - start);
+    };
+    Alternate(rounds, "ExtractArchive (MB/s):", launcherExtract, "plain minizip loop (MB/s):", [&] { return plain(false); },
+              "", "ExtractArchive / plain:");
+    Alternate(rounds, "plain loop, entries flushed (MB/s):", [&] { return plain(true); },
+              "plain minizip loop (MB/s):", [&] { return plain(false); }, "", "flushed / not flushed:");
+    DeleteFileA("bench-archive.zip");
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
-    if (argc < 3) {
-        std::fprintf(stderr, "usage: transfer_win32_bench FILE_NAME ARCHIVE_NAME [ROUNDS] [PACED_FILE_NAME]\n");
+    int rounds = 5;
+    const char* paced = nullptr;
+    std::vector<const char*> names;
+    for (int i = 1; i < argc; ++i) {
+        if (std::strcmp(argv[i], "--rounds") == 0 && i + 1 < argc) rounds = std::max(5, std::atoi(argv[++i]));
+        else if (std::strcmp(argv[i], "--paced") == 0 && i + 1 < argc) paced = argv[++i];
+        else names.push_back(argv[i]);
+    }
+    if (names.size() < 2) {
+        std::fprintf(stderr, "usage: transfer_win32_bench FILE_NAME ARCHIVE_NAME [ARCHIVE_NAME...] [--rounds N] [--paced NAME]\n");
         return 2;
     }
-    const int rounds = argc > 3 ? std::max(5, std::atoi(argv[3])) : 5;
-    const char* name = argv[1];
+    const char* name = names[0];
     std::string url = std::string(LauncherSettings.PatchBaseUrl) + "/Player/" + name;
     std::printf("architecture: %s\n", sizeof(void*) == 8 ? "x86_64" : "i686");
 
-    auto plainDownload = [&] {
+    auto plainDownload = [&](bool flush) {
         double start = Now();
-        long long bytes = PlainDownload(url, "plain-download.bin");
+        long long bytes = PlainDownload(url, "plain-download.bin", flush);
         double seconds = Now() - start;
         DeleteFileA("plain-download.bin");
         return Speed(bytes, seconds);
@@ -182,32 +227,17 @@ int main(int argc, char** argv) {
         DeleteFileA(name);
         return Speed(bytes, seconds);
     };
-    Alternate(rounds, "DownloadFile (MB/s):", launcherDownload, "plain WinInet download (MB/s):", plainDownload, "",
-              "DownloadFile / plain:");
+    Alternate(rounds, "DownloadFile (MB/s):", launcherDownload, "plain WinInet download (MB/s):",
+              [&] { return plainDownload(false); }, "", "DownloadFile / plain:");
+    Alternate(rounds, "plain download, flushed (MB/s):", [&] { return plainDownload(true); },
+              "plain WinInet download (MB/s):", [&] { return plainDownload(false); }, "", "flushed / not flushed:");
 
     // Hashing while downloading, on the same file in the same run: as fast as the loopback
     // goes, and paced by the server as a player's line would be; and the hash alone.
     std::printf("SHA-256 through BCrypt alone: %.1f MB/s\n", HashSpeed());
     if (!CompareVerification(name, rounds, "")) return 1;
-    if (argc > 4 && !CompareVerification(argv[4], rounds, "paced, ")) return 1;
+    if (paced && !CompareVerification(paced, rounds, "paced, ")) return 1;
 
-    // The archive: fetched once with the plain loop, then unpacked both ways in turn.
-    std::string archiveUrl = std::string(LauncherSettings.PatchBaseUrl) + "/Player/" + argv[2];
-    PlainDownload(archiveUrl, "bench-archive.zip");
-    auto plainExtract = [] {
-        double start = Now();
-        long long bytes = PlainExtract("bench-archive.zip");
-        return Speed(bytes, Now() - start);
-    };
-    long long unpacked = PlainExtract("bench-archive.zip");
-    auto launcherExtract = [unpacked] {
-        SharedText message;
-        double start = Now();
-        ExtractArchive("bench-archive.zip", &message);
-        return Speed(unpacked, Now() - start);
-    };
-    Alternate(rounds, "ExtractArchive (MB/s):", launcherExtract, "plain minizip loop (MB/s):", plainExtract, "",
-              "ExtractArchive / plain:");
-    DeleteFileA("bench-archive.zip");
+    for (std::size_t i = 1; i < names.size(); ++i) CompareExtraction(names[i], rounds);
     return 0;
 }

@@ -7,3 +7,6 @@
 // (OutputDebugStringA). name may be null. Callers take the code right where the call failed,
 // before any other system call can replace it.
 void TraceFailure(const char* stage, const char* name, unsigned long code);
+// The same with the stage in two words, the area and its step: "launcher: download open
+// failed (data.bin): error 12029".
+void TraceFailure(const char* area, const char* step, const char* name, unsigned long code);

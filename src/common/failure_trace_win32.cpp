@@ -10,3 +10,9 @@ void TraceFailure(const char* stage, const char* name, unsigned long code) {
     FormatText(line, sizeof line, "launcher: %s failed (%s): error %lu\n", stage, name ? name : "", code);
     OutputDebugStringA(line);
 }
+
+void TraceFailure(const char* area, const char* step, const char* name, unsigned long code) {
+    char stage[128];
+    FormatText(stage, sizeof stage, "%s %s", area, step);
+    TraceFailure(stage, name, code);
+}

@@ -1,9 +1,9 @@
 // A 1024-byte text shared between threads: written and copied whole under a short lock.
 #pragma once
 
+#include <atomic>
 #include <cstdarg>
 #include <cstddef>
-#include <mutex>
 
 class SharedText {
 public:
@@ -15,7 +15,6 @@ public:
     void Set(const char* text);
     void Format(const char* format, ...) __attribute__((format(printf, 2, 3)));
     void Append(const char* text);
-    void AppendFormat(const char* format, ...) __attribute__((format(printf, 2, 3)));
 
     // Snapshot into dest (NUL-terminated, cut to destSize - 1 bytes).
     void CopyTo(char* dest, std::size_t destSize) const;
@@ -23,6 +22,9 @@ public:
     bool Equals(const char* other) const;
 
 private:
-    mutable std::mutex lock_;
+    // A spin lock rather than a mutex: the download worker is abandoned at exit and may still
+    // write the status line while static destructors run, so the lock must be one that no
+    // destructor ever tears down. It is held for one bounded copy only.
+    mutable std::atomic_flag busy_ = ATOMIC_FLAG_INIT;
     char text_[kSize];
 };

@@ -4,12 +4,11 @@
 #include <windows.h>
 #include <wininet.h>
 
-#include <cstdio>
-
 #include "common/bounded_text.h"
+#include "common/failure_trace.h"
 #include "common/display_state.h"
-#include "common/file_replace.h"
 #include "common/message_box.h"
+#include "common/partial_file_win32.h"
 #include "common/text_scan.h"
 #include "common/win32_handle.h"
 #include "download/download_check.h"
@@ -26,6 +25,7 @@ constexpr DWORD kUrlFlags = INTERNET_FLAG_RELOAD | INTERNET_FLAG_NO_CACHE_WRITE 
                             INTERNET_FLAG_IGNORE_CERT_DATE_INVALID | INTERNET_FLAG_IGNORE_CERT_CN_INVALID;
 constexpr DWORD kQuerySize = 256;
 constexpr DWORD kGameExecutableAttributes = FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_HIDDEN;
+constexpr const char* kArea = "download";
 
 int Fail(const char* format, const char* name) {
     StatusText.Format(format, name);
@@ -33,14 +33,86 @@ int Fail(const char* format, const char* name) {
     return 0;
 }
 
-// The failure clean-up once the local file exists: it must be closed before it can be deleted.
-int FailAndDelete(const char* partial, StdioFile& file, InternetHandle& request, InternetHandle& root) {
-    SetStartButtonState(kButtonDisabled);
-    file.Reset();
-    request.Reset();
-    root.Reset();
-    DeleteFileA(partial);
-    return 0;
+// A failed call of the transfer: its code goes to the debugger output, the player's text to
+// the status line.
+bool FailedCall(const char* step, const char* text, const char* name) {
+    TraceFailure(kArea, step, name, GetLastError());
+    StatusText.Format(text, name);
+    return false;
+}
+
+// The root handle and the request of the URL; the root is tried direct first, then with the
+// system's proxy settings without automatic discovery.
+bool OpenRequest(const char* url, const char* name, InternetHandle& root, InternetHandle& request) {
+    root.Reset(InternetOpenA("MS", INTERNET_OPEN_TYPE_DIRECT, nullptr, nullptr, 0));
+    if (!root) root.Reset(InternetOpenA("MS", INTERNET_OPEN_TYPE_PRECONFIG_WITH_NO_AUTOPROXY, nullptr, nullptr, 0));
+    if (!root) return FailedCall("open", "Downloading failed - open (%s)", name);
+    request.Reset(InternetOpenUrlA(root.Get(), url, nullptr, 0, kUrlFlags, 0));
+    if (!request) return FailedCall("open", "Downloading failed - open (%s)", name);
+    return true;
+}
+
+// The status must be 200 or 206 and the length announced; expected receives that length.
+bool CheckAnswer(HINTERNET request, const char* name, int64_t* expected) {
+    char query[kQuerySize] = {};
+    DWORD length = kQuerySize;
+    if (!HttpQueryInfoA(request, HTTP_QUERY_STATUS_CODE, query, &length, nullptr))
+        return FailedCall("query_status", "Downloading failed - query_status (%s)", name);
+    query[kQuerySize - 1] = '\0';
+    const int32_t status = ReadLeadingDecimal(query);
+    if (status != 200 && status != 206) {
+        StatusText.Format("Downloading failed [%d] (%s)", static_cast<int>(status), name);
+        return false;
+    }
+    length = kQuerySize;
+    if (!HttpQueryInfoA(request, HTTP_QUERY_CONTENT_LENGTH, query, &length, nullptr))
+        return FailedCall("query_size", "Downloading failed - query_size (%s)", name);
+    query[kQuerySize - 2] = '\0';
+    query[kQuerySize - 1] = '\0';
+    *expected = ReadLeadingDecimal(query);
+    return true;
+}
+
+// Every piece of the body into the file and through the check, the upper bar following; then
+// the size and, for a launcher with a signing key, the hash.
+bool ReceiveBody(HINTERNET request, PartialFile& file, DownloadCheck& check, int64_t expected, const char* name) {
+    int64_t received = 0;
+    for (;;) {
+        DWORD got = 0;
+        // A broken transfer delivers 0 bytes and then fails the size check below; its code is
+        // kept for the operator only.
+        if (!InternetReadFile(request, DownloadBuffer, sizeof DownloadBuffer, &got))
+            TraceFailure(kArea, "read", name, GetLastError());
+        if (got == 0) break;
+        if (!file.Write(DownloadBuffer, got)) {
+            StatusText.Format("Downloading failed - write (%s)", name);
+            return false;
+        }
+        // More bytes than the manifest lists: not the published file, no need to read on.
+        if (!check.Feed(DownloadBuffer, got)) {
+            StatusText.Format("Downloading failed - verify (%s)", name);
+            return false;
+        }
+        received += got;
+        ProgressCurrent = TransferPercent(received, expected);
+        Sleep(0);
+    }
+    if (received != expected) {
+        StatusText.Format("Downloading failed - read (%s)", name);
+        return false;
+    }
+    if (check.Verified()) return true;
+    StatusText.Format("Downloading failed - verify (%s)", name);
+    return false;
+}
+
+// The body of the URL into file; false with the failure text in the status line.
+bool Fetch(const char* url, const char* name, PartialFile& file, DownloadCheck& check) {
+    InternetHandle root;
+    InternetHandle request;
+    int64_t expected = 0;
+    return OpenRequest(url, name, root, request) && CheckAnswer(request.Get(), name, &expected) &&
+           ReceiveBody(request.Get(), file, check, expected, name);
 }
 
 int UnpackArchive(const char* name) {
@@ -70,99 +142,17 @@ int DownloadFile(const char* name, const char* subPath) {
     DownloadCheck check(subPath, name);
     if (!check.Listed()) return Fail("Downloading failed - verify (%s)", name);
 
-    // The body goes to a file of its own and replaces the game's file only once it arrived
-    // whole, so a failed download never destroys the file it was to replace.
-    char partial[kPartialNameSize];
-    if (!FormatText(partial, sizeof partial, "%s%s", name, kPartialSuffix))
-        return Fail("Creating file failed. (%s)", name);
-
     StatusText.Format("Downloading file (%s)", name);
-    StdioFile file(std::fopen(partial, "wb"));
-    if (!file) {
-        MakeParentDirectories(name);
-        file.Reset(std::fopen(partial, "wb"));
+    PartialFile file(kArea);
+    if (!CreateBeside(file, name)) return Fail("Creating file failed. (%s)", name);
+    if (!Fetch(url, name, file, check)) {
+        SetStartButtonState(kButtonDisabled);
+        file.Discard();
+        return 0;
     }
-    if (!file) return Fail("Creating file failed. (%s)", name);
-
-    InternetHandle root(InternetOpenA("MS", INTERNET_OPEN_TYPE_DIRECT, nullptr, nullptr, 0));
-    if (!root) root.Reset(InternetOpenA("MS", INTERNET_OPEN_TYPE_PRECONFIG_WITH_NO_AUTOPROXY, nullptr, nullptr, 0));
-    InternetHandle request;
-    if (root) request.Reset(InternetOpenUrlA(root.Get(), url, nullptr, 0, kUrlFlags, 0));
-    if (!request) {
-        StatusText.Format("Downloading failed - open (%s)", name);
-        return FailAndDelete(partial, file, request, root);
-    }
-
-    char query[kQuerySize] = {};
-    DWORD length = kQuerySize;
-    if (!HttpQueryInfoA(request.Get(), HTTP_QUERY_STATUS_CODE, query, &length, nullptr)) {
-        StatusText.Format("Downloading failed - query_status (%s)", name);
-        return FailAndDelete(partial, file, request, root);
-    }
-    query[kQuerySize - 1] = '\0';
-    int32_t status = ReadLeadingDecimal(query);
-    if (status != 200 && status != 206) {
-        StatusText.Format("Downloading failed [%d] (%s)", static_cast<int>(status), name);
-        return FailAndDelete(partial, file, request, root);
-    }
-
-    length = kQuerySize;
-    if (!HttpQueryInfoA(request.Get(), HTTP_QUERY_CONTENT_LENGTH, query, &length, nullptr)) {
-        StatusText.Format("Downloading failed - query_size (%s)", name);
-        return FailAndDelete(partial, file, request, root);
-    }
-    query[kQuerySize - 2] = '\0';
-    query[kQuerySize - 1] = '\0';
-    int64_t expected = ReadLeadingDecimal(query);
-
-    int64_t received = 0;
-    bool writeFailed = false;
-    bool unverified = false;
-    for (;;) {
-        DWORD got = 0;
-        // Its own result is not looked at: a broken transfer delivers 0 bytes and then fails
-        // the size check below.
-        InternetReadFile(request.Get(), DownloadBuffer, sizeof DownloadBuffer, &got);
-        if (got == 0) break;
-        if (std::fwrite(DownloadBuffer, 1, got, file.Get()) != got) {
-            writeFailed = true;
-            break;
-        }
-        if (!check.Feed(DownloadBuffer, got)) {
-            unverified = true;
-            break;
-        }
-        received += got;
-        ProgressCurrent = TransferPercent(received, expected);
-        Sleep(0);
-    }
-    request.Reset();
-    root.Reset();
-    // Buffered bytes reach the disk only at the close: a full disk may show up only there.
-    if (std::fclose(file.Release()) != 0) writeFailed = true;
-
-    if (writeFailed) {
-        StatusText.Format("Downloading failed - write (%s)", name);
-        return FailAndDelete(partial, file, request, root);
-    }
-    if (unverified) {
-        StatusText.Format("Downloading failed - verify (%s)", name);
-        return FailAndDelete(partial, file, request, root);
-    }
-    if (received != expected) {
-        StatusText.Format("Downloading failed - read (%s)", name);
-        return FailAndDelete(partial, file, request, root);
-    }
-    if (!check.Verified()) {
-        StatusText.Format("Downloading failed - verify (%s)", name);
-        return FailAndDelete(partial, file, request, root);
-    }
-
-    SetFileAttributesA(name, FILE_ATTRIBUTE_NORMAL);
-    if (!ReplaceFileWith(partial, name)) {
-        DeleteFileA(partial);
-        return Fail("Creating file failed. (%s)", name);
-    }
+    const CommitResult committed = file.Commit(name);
+    if (committed == kCommitNotOnDisk) return Fail("Downloading failed - write (%s)", name);
+    if (committed == kCommitNotMoved) return Fail("Creating file failed. (%s)", name);
 
     if (IsArchiveName(name) && !UnpackArchive(name)) return 0;
 

@@ -29,7 +29,10 @@ constexpr std::size_t kEntryMessageSize = SharedText::kSize;
 int ExtractArchive(const char* archive, SharedText* message);
 
 // Unpacks the archive's current entry; fills message (messageSize bytes) with the entry name
-// on success or with the failure text. Returns 0 or one of the negative codes above.
+// on success or with the failure text. Returns 0 or one of the negative codes above. The
+// entry is inflated beside its file (a PartialFile) and takes its place only once whole, on
+// disk, and matching its stored CRC-32; an entry that does not match is damaged data
+// ("error in reading zip file", UNZ_CRCERROR) and leaves the old file as it was.
 int ExtractEntry(unzFile archive, char* message, std::size_t messageSize);
 
 // Creates, below the working directory, each directory level of path's directory part
@@ -38,3 +41,8 @@ int ExtractEntry(unzFile archive, char* message, std::size_t messageSize);
 // already are passed over. Returns the last CreateDirectoryA result: non-zero when that
 // level was created, 0 when it existed or nothing was attempted.
 int MakeParentDirectories(const char* path);
+
+class PartialFile;
+// Creates file beside name (PartialFile::Create); when that fails, creates name's directories
+// with MakeParentDirectories and tries once more. A final failure goes to the debugger output.
+bool CreateBeside(PartialFile& file, const char* name);

@@ -8,7 +8,8 @@
 #include <cstring>
 
 #include "common/bounded_text.h"
-#include "common/file_replace.h"
+#include "common/failure_trace.h"
+#include "common/partial_file_win32.h"
 #include "common/win32_handle.h"
 #include "download/safe_path.h"
 #include "iowin32.h"
@@ -21,6 +22,7 @@ constexpr std::size_t kEntryNameSize = 256;
 constexpr std::size_t kPathSize = 1024;
 constexpr int kMaxDirectoryLevels = 16;
 constexpr std::size_t kComponentSize = 256;
+constexpr const char* kArea = "unpack";
 
 bool IsSeparator(char c) { return c == '/' || c == '\\'; }
 
@@ -55,6 +57,39 @@ bool IsEmptyArchive(const char* archive) {
     return Read32(end) == 0x06054b50u && Read16(end + 4) == 0 && Read16(end + 6) == 0 &&
            Read16(end + 8) == 0 && Read16(end + 10) == 0 && Read32(end + 12) == 0 &&
            Read32(end + 16) == 0 && Read16(end + 20) == size - kEndRecordSize;
+}
+
+// The open entry's data into output, then output over name. Returns 0 or an ExtractEntry code.
+int InflateEntry(unzFile archive, PartialFile& output, const char* name, char* message, std::size_t messageSize) {
+    for (;;) {
+        const int count = unzReadCurrentFile(archive, ExtractBuffer, sizeof ExtractBuffer);
+        if (count < 0) {
+            CopyText(message, messageSize, "error in reading zip file");
+            return count;
+        }
+        if (count == 0) break;
+        if (!output.Write(ExtractBuffer, static_cast<unsigned long>(count))) {
+            FormatText(message, messageSize, "error in writing file %s", name);
+            return kEntryWriteFailed;
+        }
+    }
+    // Only the close compares the inflated data with the stored CRC-32: data that inflated
+    // without error can still be the wrong data.
+    const int closed = unzCloseCurrentFile(archive);
+    if (closed != UNZ_OK) {
+        CopyText(message, messageSize, "error in reading zip file");
+        return closed;
+    }
+    switch (output.Commit(name)) {
+        case kCommitted:
+            return 0;
+        case kCommitNotOnDisk:
+            FormatText(message, messageSize, "error in writing file %s", name);
+            return kEntryWriteFailed;
+        default:
+            FormatText(message, messageSize, "can't create extracted file %s", name);
+            return kEntryCreateFailed;
+    }
 }
 
 }  // namespace
@@ -94,6 +129,14 @@ int MakeParentDirectories(const char* path) {
     return result;
 }
 
+bool CreateBeside(PartialFile& file, const char* name) {
+    if (file.Create(name)) return true;
+    MakeParentDirectories(name);
+    if (file.Create(name)) return true;
+    TraceFailure(file.Area(), "create", name, file.LastError());
+    return false;
+}
+
 int ExtractEntry(unzFile archive, char* message, std::size_t messageSize) {
     unz_file_info info;
     char name[kEntryNameSize];
@@ -121,53 +164,14 @@ int ExtractEntry(unzFile archive, char* message, std::size_t messageSize) {
         FormatText(message, messageSize, "error %d with zipfile in unzOpenCurrentFilePassword\n", error);
         return kEntryOpenFailed;
     }
-
-    // The entry is inflated beside its file and takes its place only once whole: a damaged
-    // entry or a full disk leaves the file it was to replace as it was.
-    char partial[kEntryNameSize + 8];
-    FormatText(partial, sizeof partial, "%s%s", name, kPartialSuffix);  // fits: the name is under 256
-    StdioFile output(std::fopen(partial, "wb"));
-    if (!output && FilePart(name) != name) {
-        MakeParentDirectories(name);
-        output.Reset(std::fopen(partial, "wb"));
-    }
-    if (!output) {
+    // A damaged entry or a full disk leaves the file it was to replace as it was.
+    PartialFile output(kArea);
+    if (!CreateBeside(output, name)) {
         FormatText(message, messageSize, "can't create extracted file %s", name);
         return kEntryCreateFailed;
     }
-
     FormatText(message, messageSize, "%s", name);
-    for (;;) {
-        int count = unzReadCurrentFile(archive, ExtractBuffer, sizeof ExtractBuffer);
-        if (count < 0) {
-            CopyText(message, messageSize, "error in reading zip file");
-            output.Reset();
-            DeleteFileA(partial);
-            return count;
-        }
-        if (count == 0) break;
-        if (std::fwrite(ExtractBuffer, static_cast<std::size_t>(count), 1, output.Get()) != 1) {
-            FormatText(message, messageSize, "error in writing file %s", name);
-            output.Reset();
-            DeleteFileA(partial);
-            return kEntryWriteFailed;
-        }
-    }
-    // Buffered bytes reach the disk only here; a full disk must not pass as unpacked.
-    if (std::fclose(output.Release()) != 0) {
-        FormatText(message, messageSize, "error in writing file %s", name);
-        DeleteFileA(partial);
-        return kEntryWriteFailed;
-    }
-    // Read-only files are overwritten like any other. No write-through here, unlike the
-    // version record: an archive has many entries, and the step is recorded only after all.
-    SetFileAttributesA(name, FILE_ATTRIBUTE_NORMAL);
-    if (!MoveFileExA(partial, name, MOVEFILE_REPLACE_EXISTING)) {
-        DeleteFileA(partial);
-        FormatText(message, messageSize, "can't create extracted file %s", name);
-        return kEntryCreateFailed;
-    }
-    return 0;
+    return InflateEntry(archive, output, name, message, messageSize);
 }
 
 int ExtractArchive(const char* archive, SharedText* message) {

@@ -440,11 +440,15 @@ class Launcher:
     def version(self):
         return record_version(self.folder)
 
-    def start(self, *args, timeout=120):
+    def start(self, *args, timeout=120, output=None):
+        """Starts the launcher; `output`, a path, receives what Wine writes to stdout and stderr."""
         env = wine_env({"WINE_RUN_TIMEOUT": str(int(timeout))})
+        sink = open(output, "wb") if output else subprocess.DEVNULL
         self.process = subprocess.Popen([str(WINE_RUN), "launcher.exe", *args], cwd=self.folder, env=env,
-                                        stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL,
+                                        stdout=sink, stderr=subprocess.STDOUT if output else sink,
                                         start_new_session=True)
+        if output:
+            sink.close()
         return self
 
     def wait_window(self, timeout=60):

@@ -277,6 +277,24 @@ def test_a_damaged_entry_in_the_middle_keeps_the_old_file(launcher, server):
     assert (run.folder / "last.bin").read_bytes() == b"old last"
 
 
+def test_an_entry_that_does_not_match_its_crc_keeps_the_old_file(launcher, server):
+    def prepare(folder):
+        (folder / "data.bin").write_bytes(b"old data")
+    buffer = io.BytesIO()
+    with zipfile.ZipFile(buffer, "w", zipfile.ZIP_STORED) as z:
+        z.writestr("first.bin", b"new first")
+        z.writestr("data.bin", b"stored data " * 1000)
+        z.writestr("last.bin", b"new last")
+    archive = bytearray(buffer.getvalue())
+    # One byte of the stored data changed: it reads without error, only its CRC-32 tells.
+    at = archive.index(b"stored data ") + 5000
+    archive[at] ^= 0x20
+    run = archive_run(launcher, server, bytes(archive), prepare)
+    assert (run.folder / "first.bin").read_bytes() == b"new first"
+    assert (run.folder / "data.bin").read_bytes() == b"old data"
+    assert not (run.folder / "last.bin").exists()
+
+
 def test_an_archive_entry_escaping_the_folder_is_never_written(launcher, server):
     run = archive_run(launcher, server, zip_bytes({"inside.txt": b"fine", "../outside.txt": b"escaped",
                                                    "C:/Windows/evil.txt": b"escaped"}))
@@ -307,6 +325,26 @@ def test_an_existing_read_only_file_is_replaced(launcher, server):
         ends_on_its_exit_button(run, origin)
     assert (run.folder / "notice.txt").read_text() == "new notice"
     assert (run.folder / "data/locked.dat").read_text() == "new locked"
+    assert run.version() == 10004
+
+
+def test_files_named_like_partial_files_are_never_emptied(launcher, server):
+    server.put("Player/b.bin", "new b")
+    server.put("Player/patch.zip", zip_bytes({"a.part": b"entry a.part", "a": b"entry a"}))
+    run = patched_launcher(launcher, server, ["10004 b.bin patch.zip"], 10003)
+    (run.folder / "b.bin.part").write_bytes(b"client b.bin.part")
+    (run.folder / "b.bin.~0.part").write_bytes(b"client b.bin.~0.part")
+    with watched_outside(run):
+        run.start()
+        origin = run.origin()
+        assert shows(origin, READY.format(10004))
+        ends_on_its_exit_button(run, origin)
+    assert (run.folder / "b.bin").read_bytes() == b"new b"
+    assert (run.folder / "a").read_bytes() == b"entry a"
+    assert (run.folder / "a.part").read_bytes() == b"entry a.part"
+    assert (run.folder / "b.bin.part").read_bytes() == b"client b.bin.part"
+    assert (run.folder / "b.bin.~0.part").read_bytes() == b"client b.bin.~0.part"
+    assert sorted(no_partial_files(run.folder)) == ["a.part", "b.bin.part", "b.bin.~0.part"]
     assert run.version() == 10004
 
 

@@ -170,10 +170,12 @@ def test_an_interrupted_patch_resumes_at_the_first_incomplete_step(launcher, ser
     run.write_config(10002)
     run.start()
     run.wait_window()
-    assert wait_until(lambda: run.version() == 10003 and (run.folder / "large.bin.part").exists(), timeout=30)
+    assert wait_until(lambda: run.version() == 10003 and list(run.folder.glob("large.bin.~*.part")), timeout=30)
     run.stop()  # killed in the middle of the large file
     assert run.version() == 10003
     assert not (run.folder / "large.bin").exists()
+    # The system removed the partial file as the process ended.
+    assert not list(run.folder.glob("large.bin*"))
 
     server.set_faults([])
     mark = server.log_mark()
@@ -185,4 +187,46 @@ def test_an_interrupted_patch_resumes_at_the_first_incomplete_step(launcher, ser
     fetched = [r["path"].rsplit("/", 1)[-1] for r in server.requests_since(mark) if r["method"] == "GET"]
     assert "small.zip" not in fetched and "large.bin" in fetched
     assert second.version() == 10004
-    assert not (second.folder / "large.bin.part").exists()
+    assert not list(second.folder.glob("*.part"))
+
+
+
+# What Wine's crash handling leaves in a program's output when it catches a fault.
+CRASH_SIGNS = ("Unhandled", "Backtrace", "winedbg", "page fault")
+
+
+def test_quitting_while_patching_ends_cleanly_every_time(launcher, server, folder):
+    """The worker is abandoned at exit and goes on while the process tears itself down around it:
+    quitting in a slow download, or among the entries of an archive (the worker writes the
+    status line at each), ends with 0 every time, brings up no crash report and leaves no
+    partial file."""
+    many = io.BytesIO()
+    with zipfile.ZipFile(many, "w", zipfile.ZIP_STORED) as z:
+        for i in range(20000):
+            z.writestr(f"many/e{i:05}.txt", b"x")
+    server.put("Player/many.zip", many.getvalue())
+    server.put("Player/slow.bin", os.urandom(2_000_000))
+    server.set_faults(["Player/slow.bin=slow:50000"])
+    for round_ in range(10):
+        unpacking = round_ % 2 == 1
+        server.put("LauncherPatchInfo.txt", HEAD + ("10003 many.zip\n" if unpacking else "10003 slow.bin\n"))
+        run = launcher(f"round{round_}")
+        run.write_config(10002)
+        output = folder / f"round{round_}.out"
+        run.start(output=output)
+        origin = run.origin()
+        if unpacking:
+            assert wait_until(lambda: (run.folder / "many" / "e00050.txt").exists(), timeout=60), round_
+        else:
+            assert wait_until(lambda: list(run.folder.glob("slow.bin*")), timeout=30), round_
+        harness.click(origin[0] + 335 + 47, origin[1] + 364 + 19)
+        code = run.wait(30)
+        crash_windows = harness.find_windows("Program Error")
+        text = output.read_bytes().decode("utf-8", "replace")
+        run.stop()
+        harness.move_pointer(0, 0)  # a pointer already in place makes the next click's move wait
+        assert code == 0, (round_, code, text[-2000:])
+        assert not crash_windows, round_
+        assert not any(sign in text for sign in CRASH_SIGNS), (round_, text[-2000:])
+        assert not list(run.folder.rglob("*.part")), round_
+        assert run.version() == 10002

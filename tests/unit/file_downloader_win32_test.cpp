@@ -7,12 +7,14 @@
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
+#include <set>
 #include <string>
 #include <vector>
 
 #include "common/display_state.h"
 #include "download/file_downloader.h"
 #include "settings/launcher_settings.h"
+#include "support/debug_output_win32.h"
 #include "support/message_box_recorder.h"
 #include "support/patch_server_win32.h"
 #include "support/temp_folder.h"
@@ -29,6 +31,12 @@ std::string Status() {
 }
 
 DWORD Attributes(const std::string& name) { return GetFileAttributesA(name.c_str()); }
+
+std::set<std::string> Names(const fs::path& folder) {
+    std::set<std::string> names;
+    for (const auto& entry : fs::directory_iterator(folder)) names.insert(entry.path().filename().string());
+    return names;
+}
 
 // The request-log lines that name this patch file. A line is written just after the answer's
 // last byte, so wait a little for the count that is expected.
@@ -238,7 +246,7 @@ TEST_F(Download, FailedDownloadsLeaveTheExistingFileAsItWas) {
         EXPECT_EQ(0, DownloadFile("dl-keep.bin", "/Player/"));
         EXPECT_EQ(kButtonDisabled, ButtonStates[kStartButton].load());
         EXPECT_EQ("old version", folder.Read("dl-keep.bin"));
-        EXPECT_FALSE(folder.Exists("dl-keep.bin.part"));
+        EXPECT_EQ(std::set<std::string>{"dl-keep.bin"}, Names(folder.path()));
     }
     // A folder where the file should go cannot be replaced: nothing of the body is left.
     ASSERT_TRUE(SetServerFaults({}));
@@ -246,8 +254,41 @@ TEST_F(Download, FailedDownloadsLeaveTheExistingFileAsItWas) {
     Serve("dl-folder.bin", "x");
     EXPECT_EQ(0, DownloadFile("dl-folder.bin", "/Player/"));
     EXPECT_EQ("Creating file failed. (dl-folder.bin)", Status());
-    EXPECT_FALSE(folder.Exists("dl-folder.bin.part"));
+    EXPECT_EQ((std::set<std::string>{"dl-folder.bin", "dl-keep.bin"}), Names(folder.path()));
     EXPECT_EQ(FILE_ATTRIBUTE_DIRECTORY, Attributes("dl-folder.bin") & FILE_ATTRIBUTE_DIRECTORY);
+}
+
+// A client file whose name ends in ".part", even the name the download would try first, is a
+// file like any other: the download beside it never empties it.
+TEST_F(Download, FilesNamedLikePartialFilesAreLeftAlone) {
+    Serve("dl-b.bin", "new b");
+    folder.Write("dl-b.bin.part", "client file");
+    folder.Write("dl-b.bin.~0.part", "client file too");
+    ASSERT_EQ(1, DownloadFile("dl-b.bin", "/Player/"));
+    EXPECT_EQ("new b", folder.Read("dl-b.bin"));
+    EXPECT_EQ("client file", folder.Read("dl-b.bin.part"));
+    EXPECT_EQ("client file too", folder.Read("dl-b.bin.~0.part"));
+    EXPECT_EQ((std::set<std::string>{"dl-b.bin", "dl-b.bin.part", "dl-b.bin.~0.part"}), Names(folder.path()));
+}
+
+// The status line keeps its texts; the debugger output says which call failed and its code.
+TEST_F(Download, FailedCallsGoToTheDebuggerOutputWithTheirCode) {
+    DebugOutputRecorder debug;
+    Serve("dl-nolen.bin", "no length");
+    Serve("dl-cut.bin", TestBytes(100000, 6));
+    ASSERT_TRUE(SetServerFaults({"Player/dl-nolen.bin=nolength", "Player/dl-cut.bin=reset:40000"}));
+    EXPECT_EQ(0, DownloadFile("dl-nolen.bin", "/Player/"));
+    EXPECT_EQ("Downloading failed - query_size (dl-nolen.bin)", Status());
+    EXPECT_TRUE(debug.Saw("launcher: download query_size failed (dl-nolen.bin): error " +
+                          std::to_string(ERROR_HTTP_HEADER_NOT_FOUND) + "\n"));
+    EXPECT_EQ(0, DownloadFile("dl-cut.bin", "/Player/"));
+    EXPECT_EQ("Downloading failed - read (dl-cut.bin)", Status());
+    EXPECT_TRUE(debug.Saw("launcher: download read failed (dl-cut.bin): error 120"));
+
+    folder.Write("dl-file", "a file where a folder should be");
+    EXPECT_EQ(0, DownloadFile("dl-file/x.bin", "/Player/"));
+    EXPECT_EQ("Creating file failed. (dl-file/x.bin)", Status());
+    EXPECT_TRUE(debug.Saw("launcher: download create failed (dl-file/x.bin): error " + std::to_string(ERROR_PATH_NOT_FOUND)));
 }
 
 // Bytes past the announced length never reach the downloader: the internet library ends the

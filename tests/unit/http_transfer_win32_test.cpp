@@ -104,22 +104,22 @@ TEST_F(HttpTransfer, UrlWithoutSlashFailsBeforeAnyRequest) {
 
 TEST_F(HttpTransfer, RefusedConnectionLeavesTheOldFile) {
     folder.Write("out.txt", "old");
-    DebugOutput debugger;
+    DebugOutputRecorder debugger;
     // Nothing listens on port 1.
     EXPECT_EQ(kTransferOpenFailed, Download("https://127.0.0.1:1/Setup/x.txt", "out.txt"));
     EXPECT_EQ("old", folder.Read("out.txt"));
     EXPECT_TRUE(Calls.empty());
     // The operator's debugger learns why: the stage, the address and WinInet's code.
-    EXPECT_TRUE(debugger.Saw({"launcher: open url failed (https://127.0.0.1:1/Setup/x.txt): error 12029\n"}));
+    EXPECT_TRUE(debugger.Saw("launcher: open url failed (https://127.0.0.1:1/Setup/x.txt): error 12029\n"));
 }
 
 TEST_F(HttpTransfer, MissingFolderFailsAfterTheRequest) {
     const std::string url = Serve("folder.txt", "body");
     const long mark = LogMark();
-    DebugOutput debugger;
+    DebugOutputRecorder debugger;
     EXPECT_EQ(kTransferFileFailed, Download(url, "missing\\out.txt"));
     EXPECT_FALSE(folder.Exists("missing"));
-    EXPECT_TRUE(debugger.Saw({"launcher: create file failed (missing\\out.txt): error 3\n"}));
+    EXPECT_TRUE(debugger.Saw("launcher: create file failed (missing\\out.txt): error 3\n"));
     const std::vector<std::string> requests = RequestsFor(mark, "folder.txt");
     ASSERT_EQ(2u, requests.size());
     EXPECT_EQ("GET", LogField(requests[1], "method"));

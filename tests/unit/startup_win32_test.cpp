@@ -35,11 +35,11 @@ protected:
 }  // namespace
 
 TEST_F(WorkerStart, AThreadThatCannotStartIsShownAndTheStartButtonStaysDisabled) {
-    DebugOutput debugger;
+    DebugOutputRecorder debugger;
     ReportWorkerStart(0, ERROR_NOT_ENOUGH_MEMORY);
     EXPECT_EQ("Downloading failed - thread (8)", Status());
     EXPECT_EQ(kButtonDisabled, ButtonStates[kStartButton].load());
-    EXPECT_TRUE(debugger.Saw({"launcher: thread start failed (DownloadWorker): error 8\n"}));
+    EXPECT_TRUE(debugger.Saw("launcher: thread start failed (DownloadWorker): error 8\n"));
 }
 
 TEST_F(WorkerStart, AStartedWorkerRunsToTheReadyState) {

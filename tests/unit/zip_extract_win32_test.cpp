@@ -4,6 +4,7 @@
 #include <windows.h>
 
 #include <filesystem>
+#include <set>
 #include <string>
 
 #include "common/shared_text.h"
@@ -42,6 +43,12 @@ protected:
     }
     std::string In(const std::string& name) const { return folder.Read("in/" + name); }
     bool ExistsIn(const std::string& name) const { return folder.Exists("in/" + name); }
+    std::set<std::string> NamesIn() const {
+        std::set<std::string> names;
+        for (const auto& entry : fs::directory_iterator(folder.path() / "in"))
+            names.insert(entry.path().filename().string());
+        return names;
+    }
 
     TempFolder folder;
     SharedText message{"before"};
@@ -135,9 +142,55 @@ TEST_F(Extract, DamagedMiddleEntryStopsTheArchive) {
     EXPECT_EQ("Extracting bad.zip - error in reading zip file", Text(message));
     EXPECT_EQ("first", In("first.bin"));
     EXPECT_EQ("previous version", In("middle.bin"));
-    EXPECT_FALSE(ExistsIn("middle.bin.part"));
-    EXPECT_FALSE(ExistsIn("last.bin"));
+    EXPECT_EQ((std::set<std::string>{"bad.zip", "first.bin", "middle.bin"}), NamesIn());
     EXPECT_TRUE(DeleteFileA("bad.zip"));
+}
+
+// Data that inflates without error can still be the wrong data: only its CRC-32 tells. A stored
+// entry with one byte changed is damaged data, and the file it was to replace stays.
+TEST_F(Extract, AnEntryThatDoesNotMatchItsCrcKeepsTheOldFile) {
+    const std::string data = TestBytes(100000, 3);
+    std::string bytes = ZipWriter().Stored("first.txt", "first").Stored("crc.bin", data).Stored("last.txt", "last").Bytes();
+    const std::size_t at = bytes.find(data);
+    ASSERT_NE(std::string::npos, at);
+    bytes[at + 70000] = static_cast<char>(bytes[at + 70000] ^ 0x20);
+    folder.Write("in/crc.bin", "previous version");
+    folder.Write("in/crc.zip", bytes);
+
+    EXPECT_EQ(0, ExtractArchive("crc.zip", &message));
+    EXPECT_EQ("Extracting crc.zip - error in reading zip file", Text(message));
+    EXPECT_EQ("first", In("first.txt"));
+    EXPECT_EQ("previous version", In("crc.bin"));
+    EXPECT_EQ((std::set<std::string>{"crc.bin", "crc.zip", "first.txt"}), NamesIn());
+
+    zlib_filefunc_def functions;
+    fill_win32_filefunc(&functions);
+    unzFile zip = unzOpen2("crc.zip", &functions);
+    ASSERT_NE(nullptr, zip);
+    ASSERT_EQ(UNZ_OK, unzGoToNextFile(zip));
+    char entryMessage[kEntryMessageSize];
+    EXPECT_EQ(UNZ_CRCERROR, ExtractEntry(zip, entryMessage, sizeof entryMessage));
+    EXPECT_STREQ("error in reading zip file", entryMessage);
+    unzClose(zip);
+}
+
+// Entries and client files whose names end in ".part" are files like any other: unpacking the
+// entry beside them never empties them.
+TEST_F(Extract, FilesNamedLikePartialFilesSurvive) {
+    folder.Write("in/b.part", "client file");
+    folder.Write("in/sub/b.~0.part", "client file too");
+    ASSERT_EQ(1, Run("p.zip", ZipWriter()
+                                  .Stored("a.part", "entry a.part")
+                                  .Deflated("a", "entry a")
+                                  .Stored("b", "entry b")
+                                  .Stored("sub/b", "entry sub/b")));
+    EXPECT_EQ("entry a.part", In("a.part"));
+    EXPECT_EQ("entry a", In("a"));
+    EXPECT_EQ("entry b", In("b"));
+    EXPECT_EQ("client file", In("b.part"));
+    EXPECT_EQ("entry sub/b", In("sub/b"));
+    EXPECT_EQ("client file too", In("sub/b.~0.part"));
+    EXPECT_EQ((std::set<std::string>{"a", "a.part", "b", "b.part", "p.zip", "sub"}), NamesIn());
 }
 
 TEST_F(Extract, ArchiveLevelFailures) {

@@ -1,35 +1,20 @@
-// Collects what the process writes with OutputDebugStringA while it lives, the way a debug
-// output viewer does (the DBWIN_BUFFER section and its two events).
+// What the code under test writes to the debugger output, read the way a debugger reads it:
+// OutputDebugStringA raises DBG_PRINTEXCEPTION_C, and a vectored handler sees it first.
 #pragma once
 
-#include <windows.h>
-
-#include <mutex>
 #include <string>
-#include <thread>
-#include <vector>
 
-class DebugOutput {
+// Records every debugger-output line while it lives (one at a time; the worker's thread too).
+class DebugOutputRecorder {
 public:
-    DebugOutput();
-    ~DebugOutput();
-    DebugOutput(const DebugOutput&) = delete;
-    DebugOutput& operator=(const DebugOutput&) = delete;
+    DebugOutputRecorder();
+    ~DebugOutputRecorder();
+    DebugOutputRecorder(const DebugOutputRecorder&) = delete;
+    DebugOutputRecorder& operator=(const DebugOutputRecorder&) = delete;
 
-    // The lines written so far, each with its line end.
-    std::vector<std::string> Lines();
-    // Whether some line written so far holds every one of the texts.
-    bool Saw(std::initializer_list<const char*> texts);
+    // Whether a recorded line starts with prefix.
+    bool Saw(const std::string& prefix) const;
 
 private:
-    void Listen();
-
-    HANDLE bufferReady_ = nullptr;
-    HANDLE dataReady_ = nullptr;
-    HANDLE section_ = nullptr;
-    const char* view_ = nullptr;
-    HANDLE stop_ = nullptr;
-    std::mutex lock_;
-    std::vector<std::string> lines_;
-    std::thread listener_;
+    void* handler_;
 };
