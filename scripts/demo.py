@@ -245,9 +245,9 @@ def self_update(folder, watcher):
     if not updater:
         raise SystemExit("demo: the Updater's window did not appear")
     code = run.wait(30)
-    say(f"launcher 1.1.1.24 handed over to the Updater and ended (exit code {code})")
-    time.sleep(1.0)
     watcher.poll()
+    say(f"launcher 1.1.1.24 handed over to the Updater and ended (exit code {code}); the Updater downloads")
+    time.sleep(1.0)
     window_shot("6-updater", updater[0])
     window, origin = ready_window(120)
     elapsed = time.time() - started
