@@ -26,8 +26,8 @@ struct UpdaterRequest {
 
 // Reads argv[1] to argv[4]: "Launcher PID VERSION BASE" or "Installer 0 VERSION BASE"
 // (argv[0] is the program). PID is decimal; VERSION is exactly four decimal numbers of at
-// most 65535 joined by "."; BASE is an https:// address without blanks, control characters,
-// quotes, backslashes, "?" or "#" (trailing "/" are dropped). Anything else, or any other
+// most 65535 joined by "."; BASE is an https:// address of printable ASCII without blanks,
+// quotes, angle brackets, backslashes, "?" or "#" (trailing "/" are dropped). Anything else, or any other
 // number of words, gives false: the Updater then touches nothing.
 bool ParseUpdaterArguments(int argc, const char* const* argv, UpdaterRequest* request);
 

@@ -1,7 +1,7 @@
 // The entry point of Updater.exe: arguments, one instance, the window and the update thread.
 #include <windows.h>
 
-#include <cstdlib>
+#include <cstdlib>  // __argc, __argv
 
 #include "common/message_box.h"
 #include "updater/updater_args.h"
