@@ -166,6 +166,13 @@ def test_the_launcher_updates_itself_and_the_new_one_comes_back_ready(launcher, 
     assert [(r["path"], r["status"], r["agent"]) for r in fetched] == \
         [(f"{BASE_PATH}/{server_folder()}/{NEW}/launcher.exe", 200, "Updater")]
     print(f"\nself-update road: {elapsed:.1f} s from the old launcher's start to the new one's ready state")
+    # Started from its folder without arguments: the game gets none either.
+    run.add_stand_in("Brevanta.exe")
+    window, origin, _ = ready_launcher_window()
+    harness.click(origin[0] + 77, origin[1] + 406)
+    record = wait_until(lambda: run.started_record("Brevanta.exe"), timeout=20)
+    assert record and record["argc"] == "1", record
+    assert record["cwd"].lower() == harness.windows_path(run.folder).lower()
 
 
 def test_a_renamed_launcher_is_replaced_under_its_own_name(launcher, server, ends):
