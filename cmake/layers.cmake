@@ -1,11 +1,12 @@
 # One static library per folder of src/, and the direction of their dependencies:
 #   shell -> skin, launch, download -> update -> settings -> common
+#   updater -> common (the Updater program, beside the launcher's folders)
 # (skin and download build on update for the launcher's version and the patch list; launch
 # builds on settings alone). A folder's code may include the headers of its own folder and of
 # the folders below it in this graph, and nothing else: each library is compiled against a
 # view of src/ in the build tree that holds only those folders, so an include against the
 # direction ("shell/..." from skin, say) stops the build with "No such file".
-set(LAUNCHER_LAYERS common settings update download skin launch shell)
+set(LAUNCHER_LAYERS common settings update download skin launch shell updater)
 set(LAUNCHER_LAYER_USES_common "")
 set(LAUNCHER_LAYER_USES_settings common)
 set(LAUNCHER_LAYER_USES_update settings)
@@ -13,6 +14,7 @@ set(LAUNCHER_LAYER_USES_download update)
 set(LAUNCHER_LAYER_USES_skin update)
 set(LAUNCHER_LAYER_USES_launch settings)
 set(LAUNCHER_LAYER_USES_shell skin launch download)
+set(LAUNCHER_LAYER_USES_updater common)
 
 # The folders a layer may include: itself and everything below it.
 function(launcher_layer_reach layer out)

@@ -37,11 +37,13 @@ add_dependencies(launcher skin)
 target_link_libraries(launcher PRIVATE launcher_core launcher_message_box)
 set_target_properties(launcher PROPERTIES OUTPUT_NAME launcher)
 launcher_add_keyed_test_launcher()
+include(cmake/updater.cmake)
 
 # What we ship, checked without running it: PE type, GUI subsystem, version, manifest, skin
 # resources, and imports from system DLLs only.
 add_test(NAME pe_check COMMAND /usr/bin/python3 "${CMAKE_SOURCE_DIR}/tests/support/check_pe.py"
-         --arch ${LAUNCHER_ARCH} --version ${LAUNCHER_FILE_VERSION} --launcher $<TARGET_FILE:launcher>)
+         --arch ${LAUNCHER_ARCH} --version ${LAUNCHER_FILE_VERSION} --launcher $<TARGET_FILE:launcher>
+         --program $<TARGET_FILE:updater>)
 set_tests_properties(pe_check PROPERTIES TIMEOUT 60)
 
 # Unit tests: portable and Windows tests together in one executable, with the product's

@@ -1,6 +1,8 @@
 #!/usr/bin/python3
 """The demo: a client at 10001, a patch series up to 10004 served over HTTPS on 127.0.0.1,
-and the real launcher patching it under Wine, then starting the (stand-in) game.
+and the real launcher patching it under Wine, then starting the (stand-in) game. In a second
+act the operator publishes launcher 1.1.1.25 and the launcher updates itself through the
+Updater, which checks the server's certificate in full, and comes back ready.
 
 Run by scripts/demo.sh after the build. Without a display of the user's it runs on Xvfb,
 saves a screenshot of each stage and presses the start button itself."""
@@ -97,7 +99,8 @@ def start_server():
         ["/usr/bin/python3", str(ROOT / "tests" / "support" / "patch_server.py"), "--root", str(SERVER / "root"),
          "--port", str(PORT), "--certs", str(SERVER / "certs"), "--log", str(SERVER / "requests.log"),
          "--control", "--ready-file", str(SERVER / "ready.json"), "--lifetime", "600",
-         "--fault", "Player/*=slow:2000000"],
+         "--fault", "Player/*=slow:2000000", "--fault", "Launcher/*=slow:1500000",
+         "--fault", "Launcher64/*=slow:1500000"],
         stdout=log, stderr=subprocess.STDOUT, start_new_session=True)
     if not harness.wait_until(lambda: (SERVER / "ready.json").exists(), timeout=30):
         raise SystemExit("demo: the patch server did not start")
@@ -109,6 +112,7 @@ def prepare_player_folder(clients):
     folder = WORK / "player"
     shutil.copytree(clients[10001], folder)
     shutil.copy2(DEMO / "launcher.exe", folder / "launcher.exe")
+    shutil.copy2(DEMO / "Updater.exe", folder / "Updater.exe")  # shipped beside the launcher
     (folder / "config").write_bytes(harness.encrypt_record(10001))
     return folder
 
@@ -134,10 +138,11 @@ class Watcher:
                     continue
                 entry = json.loads(line)
                 name = entry["path"].split(harness.BASE_PATH, 1)[-1]
+                who = "Updater" if entry.get("agent") == "Updater" else "launcher"
                 if entry["method"] == "GET" and name.endswith("LauncherPatchInfo.txt"):
                     say(f"launcher fetched the patch information ({entry['status']})")
                 elif entry["method"] == "GET":
-                    say(f"launcher downloaded {name.lstrip('/')} ({entry.get('bytes_sent', '?')} bytes, "
+                    say(f"{who} downloaded {name.lstrip('/')} ({entry.get('bytes_sent', '?')} bytes, "
                         f"{entry['status']})")
         try:
             version = harness.record_version(self.folder)
@@ -211,6 +216,61 @@ def run_launcher(folder, watcher, expect_patching):
     return code, record
 
 
+def ready_window(timeout):
+    """The launcher window once its start button is enabled, and its origin."""
+    deadline = time.time() + timeout
+    while time.time() < deadline:
+        for window in harness.find_windows():
+            geometry = harness.try_geometry(window)
+            if geometry and geometry[2:] == (649, 489) and \
+                    harness.start_button_look(harness.screenshot(), geometry[:2]) == "enabled":
+                return window, geometry[:2]
+        time.sleep(0.2)
+    raise SystemExit("demo: the updated launcher did not come back ready")
+
+
+def self_update(folder, watcher):
+    """Act two: launcher 1.1.1.25 published, the old launcher hands over, the Updater swaps."""
+    say("act two: the operator publishes launcher 1.1.1.25 with the publishing tool")
+    version, places = publish_patch.publish_launchers([DEMO / "next" / "launcher.exe"], SERVER / "root")
+    for arch, target in places:
+        say(f"published launcher {version} ({arch}) at {target.relative_to(SERVER / 'root')}; "
+            f"[LAUNCHER] now names {version}")
+    run = harness.Launcher.__new__(harness.Launcher)
+    run.folder, run.process, run.exit_code = folder, None, None
+    started = time.time()
+    run.start("-demo", timeout=300)
+    say("started launcher 1.1.1.24")
+    updater = harness.wait_until(lambda: harness.find_windows("Updater"), timeout=60, interval=0.1)
+    if not updater:
+        raise SystemExit("demo: the Updater's window did not appear")
+    code = run.wait(30)
+    watcher.poll()
+    say(f"launcher 1.1.1.24 handed over to the Updater and ended (exit code {code}); the Updater downloads")
+    time.sleep(1.0)
+    window_shot("6-updater", updater[0])
+    window, origin = ready_window(120)
+    elapsed = time.time() - started
+    watcher.poll()
+    found, _, _ = publish_patch.launcher_file_info(folder / "launcher.exe")
+    published = places[0][1].read_bytes() == (folder / "launcher.exe").read_bytes()
+    leftovers = sorted(p.name for p in folder.iterdir() if p.name.endswith((".updating", ".replaced")))
+    if found != tuple(int(n) for n in version.split(".")) or not published or leftovers:
+        raise SystemExit(f"demo: launcher.exe is {found}, the published file: {published}, left: {leftovers}")
+    say(f"the Updater swapped launcher.exe and started it: launcher {version} is ready, "
+        "byte for byte the published file, no temporary file left")
+    say(f"self-update road: {elapsed:.1f} s from the old launcher's start to the new one's ready state")
+    window_shot("7-updated-ready", window)
+    if HEADLESS:
+        say("pressing the exit button")
+        harness.click(origin[0] + 335 + 47, origin[1] + 364 + 19)
+    else:
+        say("close the launcher to finish")
+    if not harness.wait_until(lambda: not harness.find_windows(), timeout=600 if not HEADLESS else 30):
+        raise SystemExit("demo: the updated launcher did not end")
+    return elapsed
+
+
 def main():
     started = time.time()
     clients = make_patch_series()
@@ -234,6 +294,7 @@ def main():
         code2, record2 = run_launcher(folder, watcher, False)
         if code2 != 0 or not record2:
             raise SystemExit(f"demo: the second run ended with {code2}, game started {bool(record2)}")
+        road = self_update(folder, watcher)
     finally:
         server.terminate()
         try:
@@ -241,8 +302,8 @@ def main():
         except subprocess.TimeoutExpired:
             server.kill()
     where = f", screenshots in {SHOTS}" if HEADLESS else ""
-    print(f"demo: OK - patched 10001 to 10004 over HTTPS, started the game twice, "
-          f"{time.time() - started:.0f} s{where}", flush=True)
+    print(f"demo: OK - patched 10001 to 10004 over HTTPS, started the game twice, updated the launcher to "
+          f"1.1.1.25 in {road:.1f} s, {time.time() - started:.0f} s{where}", flush=True)
     return 0
 
 

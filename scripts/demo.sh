@@ -1,6 +1,7 @@
 #!/bin/bash
 # Sets the machine up, builds the launcher for a local patch server, and runs the demo:
-# a client at 10001 patched to 10004 over HTTPS on 127.0.0.1, then the game started.
+# a client at 10001 patched to 10004 over HTTPS on 127.0.0.1, then the game started; then the
+# operator publishes launcher 1.1.1.25 and the launcher updates itself through the Updater.
 # Uses the user's display when there is one, otherwise Xvfb (and then saves screenshots).
 set -euo pipefail
 source "$(dirname "${BASH_SOURCE[0]}")/env.sh"
@@ -21,7 +22,7 @@ echo "demo: building launcher.exe for https://127.0.0.1:$DEMO_PORT"
 cmake -S "$ROOT" -B "$DEMO_BUILD" -DCMAKE_TOOLCHAIN_FILE="$ROOT/cmake/mingw-$ARCH.cmake" \
     -DLAUNCHER_PATCH_BASE_URL="https://127.0.0.1:$DEMO_PORT/Setup/live/StandaloneWindows64" \
     -DLAUNCHER_CDN_ROOT_URL="https://127.0.0.1:$DEMO_PORT" >/dev/null
-cmake --build "$DEMO_BUILD" -j"$JOBS" --target launcher stand_in import_root_ca >/dev/null
+cmake --build "$DEMO_BUILD" -j"$JOBS" --target launcher updater launcher_next stand_in import_root_ca >/dev/null
 
 HEADLESS=0
 if [ -z "${DISPLAY:-}" ] || ! xdotool getdisplaygeometry >/dev/null 2>&1; then

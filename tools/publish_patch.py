@@ -8,6 +8,19 @@ that was added or changed into zip archives under <patch folder>/Player/, and ap
 
     publish_patch.py --old OLD_CLIENT --new NEW_CLIENT --version 10004 --out PATCH_FOLDER
 
+It also publishes a new launcher, for the Updater that the launcher hands over to, and a
+new installer:
+
+    publish_patch.py --out PATCH_FOLDER --launcher win-i686/launcher.exe --launcher win-x86_64/launcher.exe
+    publish_patch.py --out PATCH_FOLDER --installer QOR_Installer.exe --installer-version 1.0.0.11
+
+A launcher's version is read from its version resource and its architecture from its PE
+header: an i686 file goes to Launcher/<version>/launcher.exe, an x86_64 one to
+Launcher64/<version>/launcher.exe; the installer goes to Installer/<version>/QOR_Installer.exe.
+The files are in place before the "[LAUNCHER]" or "[INSTALLER]" line names their version.
+A version below the published one is refused, and so is the published one itself, unless it
+only adds the other architecture's file; a versioned file once published is never replaced.
+
 The launcher applies patches only within one series (version / 10000) and in ascending
 order, so a version that is not above the last published one, or that belongs to another
 series than it, is refused. Files removed from the client cannot be expressed in a patch;
@@ -20,6 +33,7 @@ import argparse
 import hashlib
 import os
 import re
+import shutil
 import sys
 import zipfile
 from pathlib import Path
@@ -35,6 +49,11 @@ MAX_VERSION_LENGTH = 31
 MAX_ENTRY_NAME = 255
 # Byte counts are 32-bit signed in the launcher: every archive stays well below 2 GiB.
 ARCHIVE_LIMIT = 1536 * 1024 * 1024
+# Server folders of the launcher by PE machine type: each Updater fetches its own architecture.
+LAUNCHER_FOLDERS = {0x014C: ("Launcher", "i686"), 0x8664: ("Launcher64", "x86_64")}
+LAUNCHER_NAME = "launcher.exe"
+INSTALLER_NAME = "QOR_Installer.exe"
+VERSION_PATTERN = re.compile(r"^(\d{1,5})\.(\d{1,5})\.(\d{1,5})\.(\d{1,5})$")
 
 
 class PublishError(Exception):
@@ -209,16 +228,169 @@ def publish(old, new, version, out, installer="1.0.0.0", launcher=None, prefix="
     return line, changed, removed
 
 
+# ---- launcher and installer files --------------------------------------------------------
+
+def version_tuple(text):
+    """(a, b, c, d) of a version text a.b.c.d whose numbers fit a Windows version, or None."""
+    match = VERSION_PATTERN.match(text or "")
+    if not match or any(int(n) > 65535 for n in match.groups()):
+        return None
+    return tuple(int(n) for n in match.groups())
+
+
+def version_text(numbers):
+    return ".".join(str(n) for n in numbers)
+
+
+def launcher_file_info(path):
+    """(version tuple, server folder, architecture) of a launcher from its PE file."""
+    import pefile
+    try:
+        pe = pefile.PE(str(path), fast_load=True)
+    except (OSError, pefile.PEFormatError) as error:
+        raise PublishError(f"{path} is not a Windows program: {error}") from None
+    pe.parse_data_directories(directories=[pefile.DIRECTORY_ENTRY["IMAGE_DIRECTORY_ENTRY_RESOURCE"]])
+    place = LAUNCHER_FOLDERS.get(pe.FILE_HEADER.Machine)
+    if place is None:
+        raise PublishError(f"{path} is built for machine {pe.FILE_HEADER.Machine:#x}, neither i686 nor x86_64")
+    if not getattr(pe, "VS_FIXEDFILEINFO", None):
+        raise PublishError(f"{path} has no version resource; the Updater accepts only the version it was asked for")
+    info = pe.VS_FIXEDFILEINFO[0]
+    version = (info.FileVersionMS >> 16, info.FileVersionMS & 0xFFFF, info.FileVersionLS >> 16,
+               info.FileVersionLS & 0xFFFF)
+    pe.close()
+    return version, place[0], place[1]
+
+
+def section_version(text, section):
+    """The version line of a section ("[LAUNCHER]", "[INSTALLER]"), or None."""
+    lines = (text or "").splitlines()
+    for i, line in enumerate(lines):
+        if line.split()[:1] == [section]:
+            for value in lines[i + 1:]:
+                tokens = value.split()
+                if tokens:
+                    return None if tokens[0].startswith("[") else tokens[0]
+    return None
+
+
+def with_section_version(text, section, version, installer, launcher):
+    """The patch information with the section's version line set (the file made if needed)."""
+    if text is None:
+        text = f"[INSTALLER]\n{installer}\n[LAUNCHER]\n{launcher}\n[PLAYER]\n"
+    lines = text.splitlines()
+    headers = [i for i, line in enumerate(lines) if line.split()[:1] == [section]]
+    if not headers:
+        return "\n".join([section, version] + lines) + "\n"
+    at = headers[0] + 1
+    while at < len(lines) and not lines[at].strip():
+        at += 1
+    if at < len(lines) and not lines[at].split()[0].startswith("["):
+        lines[at] = version
+    else:
+        lines.insert(headers[0] + 1, version)
+    return "\n".join(lines) + "\n"
+
+
+def check_new_version(kind, version, published, targets):
+    """Refuses a version below the published one, and any file already there: the published
+    version itself passes only when it adds the other architecture's file."""
+    published_numbers = version_tuple(published) if published else None
+    for target in targets:
+        if target.exists():
+            raise PublishError(f"{target} is already published; a published version never changes")
+    if published_numbers and version < published_numbers:
+        raise PublishError(f"{kind} {version_text(version)} is below the published {published}")
+
+
+def place_file(source, target):
+    target.parent.mkdir(parents=True, exist_ok=True)
+    partial = target.with_name(target.name + ".part")
+    shutil.copyfile(source, partial)
+    os.replace(partial, target)
+
+
+def write_patch_info(info_path, text):
+    partial = info_path.with_suffix(".txt.part")
+    partial.write_text(text, encoding="latin-1")
+    os.replace(partial, info_path)
+
+
+def publish_launchers(files, out, installer="1.0.0.0", launcher="1.1.1.24"):
+    """Places one launcher per architecture and sets [LAUNCHER]; returns the version and places."""
+    out = Path(out)
+    infos = [(Path(f), *launcher_file_info(f)) for f in files]
+    versions = {info[1] for info in infos}
+    if len(versions) != 1:
+        raise PublishError("the launchers differ in version: " + ", ".join(
+            f"{path} is {version_text(v)}" for path, v, _, _ in infos))
+    folders = [info[2] for info in infos]
+    if len(set(folders)) != len(folders):
+        raise PublishError("two launchers of the same architecture")
+    version = versions.pop()
+    targets = [out / folder / version_text(version) / LAUNCHER_NAME for _, _, folder, _ in infos]
+    info_path = out / "LauncherPatchInfo.txt"
+    text = read_patch_info(info_path)
+    check_new_version("launcher", version, section_version(text, "[LAUNCHER]"), targets)
+    for (source, _, _, _), target in zip(infos, targets):
+        place_file(source, target)
+    out.mkdir(parents=True, exist_ok=True)
+    write_patch_info(info_path, with_section_version(text, "[LAUNCHER]", version_text(version), installer, launcher))
+    return version_text(version), [(arch, target) for (_, _, _, arch), target in zip(infos, targets)]
+
+
+def publish_installer(file, version, out, installer="1.0.0.0", launcher="1.1.1.24"):
+    """Places the installer and sets [INSTALLER]; returns where it went."""
+    out = Path(out)
+    numbers = version_tuple(version)
+    if numbers is None:
+        raise PublishError(f"installer version {version!r} must be a.b.c.d, each number at most 65535")
+    target = out / "Installer" / version_text(numbers) / INSTALLER_NAME
+    info_path = out / "LauncherPatchInfo.txt"
+    text = read_patch_info(info_path)
+    check_new_version("installer", numbers, section_version(text, "[INSTALLER]"), [target])
+    place_file(Path(file), target)
+    write_patch_info(info_path, with_section_version(text, "[INSTALLER]", version_text(numbers), installer, launcher))
+    return target
+
+
+def publish_requested(args, installer_default):
+    """The installer, the launchers and the client step the command line asks for, in that order."""
+    if args.installer:
+        target = publish_installer(args.installer, args.installer_version, args.out, installer_default,
+                                   args.launcher_version)
+        print(f"publish_patch: installer {args.installer_version} placed at {target}; [INSTALLER] names it")
+    if args.launcher:
+        version, places = publish_launchers(args.launcher, args.out, installer_default, args.launcher_version)
+        for arch, target in places:
+            print(f"publish_patch: launcher {version} ({arch}) placed at {target}")
+        print(f"publish_patch: [LAUNCHER] is now {version}")
+        if len(places) == 1:
+            print("publish_patch: note: only one architecture was published; Updaters of the other one "
+                  "will find no file for this version", file=sys.stderr)
+    if args.new is not None:
+        line, changed, removed = publish(args.old, args.new, args.version, args.out, installer_default,
+                                         args.launcher_version, args.prefix)
+        print(f"publish_patch: {len(changed)} changed file(s); appended \"{line}\"")
+        for name in removed:
+            print(f"publish_patch: warning: {name} was removed from the client; patches cannot delete files",
+                  file=sys.stderr)
+
+
 def main(argv=None):
     argv = sys.argv[1:] if argv is None else list(argv)
     if argv and argv[0] in patch_signing.COMMANDS:
         return patch_signing.main(argv)
     parser = argparse.ArgumentParser(description=__doc__.split("\n\n")[0])
     parser.add_argument("--old", help="folder of the previous client (omit for the first patch of a series)")
-    parser.add_argument("--new", required=True, help="folder of the new client")
-    parser.add_argument("--version", required=True, type=int, help="the new client version number")
+    parser.add_argument("--new", help="folder of the new client")
+    parser.add_argument("--version", type=int, help="the new client version number")
     parser.add_argument("--out", required=True, help="patch folder: LauncherPatchInfo.txt and Player/")
-    parser.add_argument("--installer-version", default="1.0.0.0", help="[INSTALLER] version of a new file")
+    parser.add_argument("--launcher", action="append", default=[], metavar="FILE",
+                        help="a new launcher.exe (i686 or x86_64; give both for both)")
+    parser.add_argument("--installer", metavar="FILE", help="a new QOR_Installer.exe (with --installer-version)")
+    parser.add_argument("--installer-version", default=None,
+                        help="the version of --installer; without it, the [INSTALLER] version of a new file")
     parser.add_argument("--launcher-version", default=default_launcher_version(),
                         help="[LAUNCHER] version of a new file (default: the build's LAUNCHER_FILE_VERSION)")
     parser.add_argument("--prefix", default="patch_", help="archive name prefix (default patch_)")
@@ -226,19 +398,21 @@ def main(argv=None):
     parser.add_argument("--expires", help="with --sign-key: launchers refuse the manifest after this (30d, 12h, "
                                           "2027-01-31T12:00:00Z)")
     args = parser.parse_args(argv)
+    if (args.new is None) != (args.version is None):
+        parser.error("--new and --version go together")
+    if args.installer and not args.installer_version:
+        parser.error("--installer needs --installer-version")
+    if args.new is None and not args.launcher and not args.installer:
+        parser.error("nothing to publish: give --new and --version, --launcher or --installer")
+    installer_default = args.installer_version if args.installer_version and not args.installer else "1.0.0.0"
     try:
         # A key that cannot sign is found before anything is published.
         if args.sign_key:
             patch_signing.check_options(args.sign_key, args.expires)
-        line, changed, removed = publish(args.old, args.new, args.version, args.out, args.installer_version,
-                                         args.launcher_version, args.prefix)
-    except PublishError as error:
+        publish_requested(args, installer_default)
+    except (PublishError, patch_signing.SigningError) as error:
         print(f"publish_patch: {error}", file=sys.stderr)
         return 1
-    except patch_signing.SigningError as error:
-        print(f"publish_patch: {error}", file=sys.stderr)
-        return 1
-    print(f"publish_patch: {len(changed)} changed file(s); appended \"{line}\"")
     if args.sign_key:
         try:
             sequence, count = patch_signing.sign_folder(args.out, args.sign_key, args.expires)
@@ -246,9 +420,6 @@ def main(argv=None):
             print(f"publish_patch: published, but not signed: {error}", file=sys.stderr)
             return 1
         print(f"publish_patch: signed {count} file(s), sequence {sequence}")
-    for name in removed:
-        print(f"publish_patch: warning: {name} was removed from the client; patches cannot delete files",
-              file=sys.stderr)
     return 0
 
 

@@ -4,7 +4,10 @@ resource, manifest, skin resources and, above all, its imports. A player's Windo
 its system DLLs; an import of zlib1.dll or a MinGW runtime DLL would stop the program before
 its first line, while Wine (which ships such DLLs) would not notice.
 
-    check_pe.py --arch i686|x86_64 --version 1.1.1.24 [--launcher] FILE...
+    check_pe.py --arch i686|x86_64 --version 1.1.1.24 [--launcher] FILE... [--program FILE]...
+
+--launcher also checks the skin resources of FILE...; the files of --program (the Updater)
+get every other check.
 
 Exits 0 when every file passes, 1 with one line per finding otherwise."""
 import argparse
@@ -119,15 +122,19 @@ def main(argv):
     parser.add_argument("--arch", required=True, choices=sorted(ARCHES))
     parser.add_argument("--version", required=True)
     parser.add_argument("--launcher", action="store_true", help="also check the skin resources")
+    parser.add_argument("--program", action="append", default=[], help="another program we ship, no skin")
     parser.add_argument("files", nargs="+")
     args = parser.parse_args(argv)
     problems = []
     for path in args.files:
         problems += check_file(path, args.arch, args.version, args.launcher)
+    for path in args.program:
+        problems += check_file(path, args.arch, args.version, False)
     for line in problems:
         print(line)
     if not problems:
-        print(f"check_pe: {len(args.files)} file(s) pass as {args.arch}, version {args.version}")
+        count = len(args.files) + len(args.program)
+        print(f"check_pe: {count} file(s) pass as {args.arch}, version {args.version}")
     return 1 if problems else 0
 
 

@@ -65,3 +65,16 @@ def test_an_import_of_zlib1_dll_fails(tmp_path):
 def test_wrong_architecture_or_version_fails(tmp_path, arch, version, expected):
     problems = findings(build(tmp_path, "-static", "-Wl,-Bstatic", "-lz"), arch, version)
     assert any(expected in p for p in problems), problems
+
+
+def test_a_program_beside_the_launcher_gets_every_check_but_the_skin(tmp_path, capsys):
+    (tmp_path / "static").mkdir()
+    (tmp_path / "dynamic").mkdir()
+    good = build(tmp_path / "static", "-static", "-Wl,-Bstatic", "-lz")
+    bad = build(tmp_path / "dynamic", "-lz")
+    common = ["--arch", "x86_64", "--version", "1.1.1.24"]
+    assert check_pe.main(common + ["--launcher", good, "--program", good]) == 1
+    lines = capsys.readouterr().out.splitlines()
+    assert sum("bitmaps" in line for line in lines) == 1  # asked of the launcher file alone
+    assert check_pe.main(common + [good, "--program", bad]) == 1
+    assert any("zlib1.dll" in line and line.startswith(bad) for line in capsys.readouterr().out.splitlines())

@@ -1,0 +1,47 @@
+# Updater.exe: the program the launcher hands installer and launcher updates to, built beside
+# launcher.exe for the same architecture. Its portable files are part of the portable sources
+# (and their native tests); its Win32 files build only here.
+file(GLOB UPDATER_WIN32_SOURCES CONFIGURE_DEPENDS "${CMAKE_SOURCE_DIR}/src/updater/*_win32.cpp")
+
+set(UPDATER_MANIFEST_PATH "${CMAKE_BINARY_DIR}/generated/updater/updater.manifest")
+configure_file("${CMAKE_SOURCE_DIR}/resources/updater.manifest.in" "${UPDATER_MANIFEST_PATH}" @ONLY)
+configure_file("${CMAKE_SOURCE_DIR}/resources/updater.rc.in" "${CMAKE_BINARY_DIR}/generated/updater/updater.rc" @ONLY)
+set_source_files_properties("${CMAKE_BINARY_DIR}/generated/updater/updater.rc" PROPERTIES
+  OBJECT_DEPENDS "${UPDATER_MANIFEST_PATH}")
+
+# Its portable part is the layer launcher_core_updater (cmake/layers.cmake); its Win32 files see
+# the same view of src/: the Updater and common, nothing of the launcher's own folders.
+add_executable(updater WIN32 ${UPDATER_WIN32_SOURCES} "${CMAKE_BINARY_DIR}/generated/updater/updater.rc")
+target_include_directories(updater PRIVATE "${CMAKE_BINARY_DIR}/layer-views/launcher_core/updater")
+target_link_libraries(updater PRIVATE launcher_core_updater launcher_flags)
+set_target_properties(updater PROPERTIES OUTPUT_NAME Updater)
+
+# A launcher that differs from launcher.exe only in its version (resource and manifest): what
+# an operator publishes to test the Updater's whole road. In next/launcher.exe.
+set(LAUNCHER_NEXT_VERSION "1.1.1.25" CACHE STRING "Version of the test launcher next/launcher.exe")
+
+function(add_launcher_of_version target version folder)
+  set(LAUNCHER_FILE_VERSION "${version}")
+  string(REPLACE "." "," LAUNCHER_VERSION_COMMAS "${version}")
+  set(generated "${CMAKE_BINARY_DIR}/generated/${target}")
+  set(LAUNCHER_MANIFEST_PATH "${generated}/launcher.manifest")
+  configure_file("${CMAKE_SOURCE_DIR}/resources/version.rc.in" "${generated}/version.rc" @ONLY)
+  configure_file("${CMAKE_SOURCE_DIR}/resources/launcher.manifest.in" "${LAUNCHER_MANIFEST_PATH}" @ONLY)
+  configure_file("${CMAKE_SOURCE_DIR}/resources/manifest.rc.in" "${generated}/manifest.rc" @ONLY)
+  set_source_files_properties("${generated}/manifest.rc" PROPERTIES OBJECT_DEPENDS "${LAUNCHER_MANIFEST_PATH}")
+  add_executable(${target} WIN32 ${LAUNCHER_ENTRY_SOURCES} "${generated}/version.rc"
+                                 "${CMAKE_BINARY_DIR}/generated/skin.rc" "${generated}/manifest.rc")
+  add_dependencies(${target} skin)
+  target_link_libraries(${target} PRIVATE launcher_core)
+  set_target_properties(${target} PROPERTIES OUTPUT_NAME launcher RUNTIME_OUTPUT_DIRECTORY "${CMAKE_BINARY_DIR}/${folder}")
+endfunction()
+add_launcher_of_version(launcher_next "${LAUNCHER_NEXT_VERSION}" next)
+
+# The frame oracle of that launcher: its version label reads the next version.
+add_executable(render_frame_next "${CMAKE_SOURCE_DIR}/tests/support/render_frame_win32.cpp"
+  "${CMAKE_BINARY_DIR}/generated/launcher_next/version.rc" "${CMAKE_BINARY_DIR}/generated/skin.rc"
+  "${CMAKE_SOURCE_DIR}/src/common/message_box_win32.cpp")
+target_link_libraries(render_frame_next PRIVATE launcher_core)
+add_dependencies(render_frame_next skin)
+set_target_properties(render_frame_next PROPERTIES RUNTIME_OUTPUT_DIRECTORY "${CMAKE_BINARY_DIR}/next"
+                                                   OUTPUT_NAME render_frame)

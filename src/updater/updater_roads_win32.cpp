@@ -1,0 +1,181 @@
+// The launcher and installer roads: wait, download, check, swap, start.
+#include "updater/updater_roads_win32.h"
+
+#include <windows.h>
+#include <shellapi.h>
+
+#include <cstdarg>
+#include <cstring>
+
+#include "common/bounded_text.h"
+#include "common/message_box.h"
+#include "common/win32_handle.h"
+#include "updater/pe_machine.h"
+#include "updater/update_files.h"
+#include "updater/updater_download_win32.h"
+#include "updater/updater_files_win32.h"
+#include "updater/updater_text.h"
+#include "updater/updater_window_win32.h"
+
+namespace {
+
+constexpr unsigned kBoxIconError = 0x10;  // MB_ICONERROR
+constexpr const char* kCaption = "Updater";
+constexpr std::size_t kMessageSize = 1024;
+
+#if defined(_WIN64)
+constexpr LauncherArchitecture kArchitecture = LauncherArchitecture::X86_64;
+constexpr uint16_t kMachine = kMachineAmd64;
+#else
+constexpr LauncherArchitecture kArchitecture = LauncherArchitecture::I686;
+constexpr uint16_t kMachine = kMachineI386;
+#endif
+
+int Fail(int exitCode, const char* format, ...) __attribute__((format(printf, 2, 3)));
+
+int Fail(int exitCode, const char* format, ...) {
+    char text[kMessageSize];
+    va_list args;
+    va_start(args, format);
+    FormatTextV(text, sizeof text, format, args);
+    va_end(args);
+    HideUpdaterWindow();
+    ShowMessageBox(BoxOwner::None, text, kCaption, kBoxOk | kBoxIconError);
+    return exitCode;
+}
+
+void ShowStep(const char* format, const char* name) {
+    char status[256];
+    FormatText(status, sizeof status, format, name);
+    SetUpdaterStatus(status);
+}
+
+int FailDownload(const DownloadOutcome& outcome, const char* name, const char* url, const char* download) {
+    char reason[256];
+    DescribeDownloadFailure(outcome, reason, sizeof reason);
+    if (outcome.result == DownloadResult::WriteFailed)
+        return Fail(kExitCannotWrite, "%s could not be written:\n%s.\n\nNothing was changed.", download, reason);
+    return Fail(kExitDownloadFailed, "The new %s could not be downloaded from\n%s\n\nReason: %s.\n\nNothing was changed.",
+                name, url, reason);
+}
+
+// The launcher's process when it lies in this folder, and its file name; otherwise the name
+// of the launcher found in the folder and no process to wait for.
+KernelHandle OpenLauncher(uint32_t processId, char* name, std::size_t size) {
+    KernelHandle process;
+    if (processId != 0) process.Reset(OpenProcess(SYNCHRONIZE | PROCESS_QUERY_LIMITED_INFORMATION, FALSE, processId));
+    // A process that is gone has ended; one elsewhere is not our launcher but a reused id.
+    if (process && ImageInFolder(process.Get(), name, size)) return process;
+    FindLauncherInFolder(name, size);
+    return KernelHandle();
+}
+
+int CheckNewLauncher(const UpdaterRequest& request, const char* name, const char* download) {
+    uint16_t machine = 0;
+    if (!ReadFileMachine(download, &machine) || machine != kMachine)
+        return Fail(kExitWrongProcessor,
+                    "The downloaded %s is not a program for this processor, so it was not installed.\n\n"
+                    "Nothing was changed.", name);
+    FileVersion found = {};
+    char foundText[kVersionTextSize] = "none";
+    const bool hasVersion = ReadFixedFileVersion(download, &found);
+    if (hasVersion) FormatFileVersion(found, foundText, sizeof foundText);
+    // Another version would hand over again at every start, for ever.
+    if (!hasVersion || !SameFileVersion(found, request.version))
+        return Fail(kExitWrongVersion,
+                    "The downloaded %s has version %s, not the required %s, so it was not installed.\n\n"
+                    "Nothing was changed.", name, foundText, request.versionText);
+    return kExitDone;
+}
+
+DWORD StartLauncher(const char* path) {
+    char commandLine[kPathSize + 2];
+    if (!FormatText(commandLine, sizeof commandLine, "\"%s\"", path)) return ERROR_FILENAME_EXCED_RANGE;
+    STARTUPINFOA startup = {};
+    startup.cb = sizeof startup;
+    PROCESS_INFORMATION process = {};
+    if (!CreateProcessA(path, commandLine, nullptr, nullptr, FALSE, 0, nullptr, UpdaterFolder, &startup, &process))
+        return GetLastError();
+    CloseHandle(process.hThread);
+    CloseHandle(process.hProcess);
+    return 0;
+}
+
+int SwapAndStart(const char* name, const char* path) {
+    ShowStep("Installing %s...", name);
+    if (DWORD error = RunSwapPlan(PlanSwap(FileExists(path)), name)) {
+        RepairLeftovers();
+        return Fail(kExitCannotReplace, "%s could not be replaced (error %lu); it was left as it was.\n\n"
+                    "Close every program that uses it and start the launcher again.", path, error);
+    }
+    ShowStep("Starting %s...", name);
+    if (DWORD error = StartLauncher(path)) {
+        RunSwapPlan(PlanUndo(), name);
+        return Fail(kExitNewLauncherDidNotStart,
+                    "The new %s could not be started (error %lu).\n\nThe previous launcher was put back.", path,
+                    error);
+    }
+    // A copy that is still locked stays until the next run clears it.
+    RunSwapPlan(PlanFinish(), name);
+    return kExitDone;
+}
+
+int OsMajorVersion() {
+    OSVERSIONINFOA info = {};
+    info.dwOSVersionInfoSize = sizeof info;
+    return GetVersionExA(&info) ? static_cast<int>(info.dwMajorVersion) : 0;
+}
+
+}  // namespace
+
+int RunLauncherRoad(const UpdaterRequest& request) {
+    char name[kPathSize];
+    KernelHandle process = OpenLauncher(request.processId, name, sizeof name);
+    if (process) {
+        ShowStep("Waiting for %s to close...", name);
+        // Never ended by force: it may be in the middle of writing the game's files.
+        if (WaitForSingleObject(process.Get(), kLauncherWaitMs) == WAIT_TIMEOUT)
+            return Fail(kExitLauncherStillRunning,
+                        "%s is still running after %lu seconds, so it was not updated.\n\n"
+                        "Close it and start it again. Nothing was changed.", name, kLauncherWaitMs / 1000);
+        process.Reset();
+    }
+    RepairLeftovers();
+    char url[kBaseUrlSize + 64], path[kPathSize], download[kPathSize];
+    if (!BuildLauncherUrl(url, sizeof url, request.base, request.versionText, kArchitecture) ||
+        !FolderPath(path, sizeof path, name) || !FolderPath(download, sizeof download, name, kDownloadSuffix))
+        return Fail(kExitCannotWrite, "The path of %s in\n%s\nis too long.\n\nNothing was changed.", name, UpdaterFolder);
+    const DownloadOutcome outcome = DownloadToFile(url, download, name);
+    if (outcome.result != DownloadResult::Done) return FailDownload(outcome, name, url, download);
+    if (int refused = CheckNewLauncher(request, name, download)) {
+        DeleteFileA(download);
+        return refused;
+    }
+    return SwapAndStart(name, path);
+}
+
+int RunInstallerRoad(const UpdaterRequest& request) {
+    RepairLeftovers();
+    char url[kBaseUrlSize + 64], path[kPathSize], download[kPathSize];
+    if (!BuildInstallerUrl(url, sizeof url, request.base, request.versionText) ||
+        !FolderPath(path, sizeof path, kInstallerName) ||
+        !FolderPath(download, sizeof download, kInstallerName, kDownloadSuffix))
+        return Fail(kExitCannotWrite, "The path of %s in\n%s\nis too long.", kInstallerName, UpdaterFolder);
+    const DownloadOutcome outcome = DownloadToFile(url, download, kInstallerName);
+    if (outcome.result != DownloadResult::Done) return FailDownload(outcome, kInstallerName, url, download);
+    if (DWORD error = RunSwapPlan(PlanSwap(false), kInstallerName)) {
+        DeleteFileA(download);
+        return Fail(kExitCannotWrite, "%s could not be written (error %lu).", path, error);
+    }
+    ShowStep("Starting %s...", kInstallerName);
+    // Started the way the launcher starts the game.
+    SHELLEXECUTEINFOA execute = {};
+    execute.cbSize = sizeof execute;
+    execute.lpVerb = OsMajorVersion() == 6 ? "runas" : nullptr;
+    execute.lpFile = path;
+    execute.lpDirectory = UpdaterFolder;
+    execute.nShow = SW_SHOWNORMAL;
+    if (!ShellExecuteExA(&execute))
+        return Fail(kExitInstallerDidNotStart, "%s could not be started (error %lu).", path, GetLastError());
+    return kExitDone;
+}
