@@ -100,6 +100,6 @@ foreach(source IN LISTS BENCH_SOURCES)
 endforeach()
 
 # End-to-end tests: the real launcher.exe under Wine on the test display (pytest).
-add_test(NAME e2e COMMAND /usr/bin/python3 -m pytest -q -p no:cacheprovider
+add_test(NAME e2e COMMAND /usr/bin/python3 -m pytest -q -p no:cacheprovider --durations=12
          "${CMAKE_SOURCE_DIR}/tests/e2e")
-set_tests_properties(e2e PROPERTIES ENVIRONMENT "${UNIT_TEST_ENV}" FIXTURES_REQUIRED patch_server TIMEOUT 1200)
+set_tests_properties(e2e PROPERTIES ENVIRONMENT "${UNIT_TEST_ENV}" FIXTURES_REQUIRED patch_server TIMEOUT 2400)

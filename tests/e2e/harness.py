@@ -8,6 +8,7 @@ import shutil
 import signal
 import struct
 import subprocess
+import tempfile
 import time
 from pathlib import Path
 
@@ -47,11 +48,31 @@ def wine_env(extra=None):
     return env
 
 
+def run_captured(command, timeout, cwd=None, env=None, check=False):
+    """Runs a command to its end and returns the CompletedProcess with its output as bytes.
+    The output goes through files, not pipes: the first Wine program on a display also starts
+    Wine's desktop process, which inherits the program's standard handles and outlives it, so
+    a pipe would stay open (and the caller wait) long after the program ended."""
+    with tempfile.TemporaryFile() as out, tempfile.TemporaryFile() as err:
+        result = subprocess.run([str(c) for c in command], cwd=cwd, env=env, stdin=subprocess.DEVNULL,
+                                stdout=out, stderr=err, timeout=timeout, check=False)
+        out.seek(0)
+        err.seek(0)
+        result.stdout, result.stderr = out.read(), err.read()
+    if check:
+        result.check_returncode()
+    return result
+
+
 def run_wine(args, timeout=60, cwd=None, check=False):
     """Runs a Windows program to its end (bounded) and returns the CompletedProcess."""
     env = wine_env({"WINE_RUN_TIMEOUT": str(int(timeout))})
-    return subprocess.run([str(WINE_RUN), *map(str, args)], cwd=cwd, env=env, capture_output=True,
-                          timeout=timeout + 15, check=check)
+    return run_captured([WINE_RUN, *args], timeout + 15, cwd=cwd, env=env, check=check)
+
+
+def run_wine_command(args, cwd=None, timeout=60):
+    """Runs one of Wine's own programs (reg, cmd) to its end, bounded."""
+    return run_captured(["timeout", str(timeout), "wine", *args], timeout + 15, cwd=cwd, env=wine_env())
 
 
 def windows_path(path):
@@ -59,7 +80,7 @@ def windows_path(path):
 
 
 def reg(*args):
-    return subprocess.run(["timeout", "60", "wine", "reg", *args], env=wine_env(), capture_output=True)
+    return run_wine_command(["reg", *args])
 
 
 def set_installed_installer(version):
@@ -375,8 +396,16 @@ def window_geometry(window_id):
     raise AssertionError(f"no geometry for window {window_id}: {result.stdout!r} {result.stderr!r}")
 
 
+def pointer_location():
+    fields = dict(part.split(":", 1) for part in xdotool("getmouselocation").stdout.split() if ":" in part)
+    return int(fields.get("x", -1)), int(fields.get("y", -1))
+
+
 def move_pointer(x, y):
-    xdotool("mousemove", "--sync", x, y)
+    # Not "mousemove --sync": when the window under the pointer has just gone away, it can miss
+    # the motion it waits for and sit out its own 15-second limit. Polling the place is enough.
+    xdotool("mousemove", x, y)
+    wait_until(lambda: pointer_location() == (x, y), timeout=2, interval=0.02)
 
 
 def press(x, y):

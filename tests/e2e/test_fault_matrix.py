@@ -316,8 +316,7 @@ def test_an_existing_read_only_file_is_replaced(launcher, server):
     (run.folder / "data").mkdir()
     for name, old in (("notice.txt", b"old notice"), ("data/locked.dat", b"old locked")):
         (run.folder / name).write_bytes(old)
-        subprocess.run(["timeout", "60", "wine", "cmd", "/c", "attrib", "+r", name.replace("/", "\\")],
-                       cwd=run.folder, env=harness.wine_env(), capture_output=True)
+        harness.run_wine_command(["cmd", "/c", "attrib", "+r", name.replace("/", "\\")], cwd=run.folder)
     with watched_outside(run):
         run.start()
         origin = run.origin()

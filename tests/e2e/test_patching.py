@@ -24,9 +24,9 @@ def make_zip(entries, directories=False):
 
 
 def attributes(folder, name):
-    result = subprocess.run(["timeout", "60", "wine", "cmd", "/c", "attrib", name], cwd=folder,
-                            env=harness.wine_env(), capture_output=True, text=True)
-    return result.stdout.split(harness.windows_path(folder)[:1])[0] if result.stdout else ""
+    result = harness.run_wine_command(["cmd", "/c", "attrib", name], cwd=folder)
+    output = result.stdout.decode(errors="replace")
+    return output.split(harness.windows_path(folder)[:1])[0] if output else ""
 
 
 def test_typical_road_patches_step_by_step_and_starts_the_game(launcher, server):
