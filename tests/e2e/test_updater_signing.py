@@ -119,6 +119,12 @@ def replay_an_older_manifest(server, folder):
         server.put(name, data)
 
 
+def serve_a_huge_manifest(server, folder):
+    """More than a manifest may hold: refused by its announced length, before it is read."""
+    patch_signing.sign_folder(server.root, KEY)
+    server.put(MANIFEST, b"x" * (1024 * 1024 + 1))
+
+
 def sign_expired(server, folder):
     patch_signing.sign_folder(server.root, KEY, expires="1h", now=time.time() - 7200)
 
@@ -133,6 +139,8 @@ REFUSALS = {
                      "the server answered 404", False),
     "older-sequence": (replay_an_older_manifest, "is older than the one the launcher already has", False),
     "expired": (sign_expired, "LauncherPatchInfo.manifest has expired", False),
+    "huge-manifest": (serve_a_huge_manifest, "could not be downloaded: the server announced 1048577 bytes, "
+                      "more than the 1048576 this file may have", False),
 }
 
 
