@@ -10,16 +10,21 @@ set_source_files_properties("${CMAKE_BINARY_DIR}/generated/updater/updater.rc" P
   OBJECT_DEPENDS "${UPDATER_MANIFEST_PATH}")
 
 # Its portable part is the layer launcher_core_updater (cmake/layers.cmake); its Win32 files see
-# the same view of src/: the Updater and common, nothing of the launcher's own folders.
-add_executable(updater WIN32 ${UPDATER_WIN32_SOURCES} "${CMAKE_BINARY_DIR}/generated/updater/updater.rc")
-target_include_directories(updater PRIVATE "${CMAKE_BINARY_DIR}/layer-views/launcher_core/updater")
-target_link_libraries(updater PRIVATE launcher_core_updater launcher_flags)
-set_target_properties(updater PROPERTIES OUTPUT_NAME Updater)
+# the same view of src/: the Updater and update (for the signed manifest) with what lies below,
+# nothing of the launcher's other folders. Extra sources (ARGN) are linked ahead of the libraries.
+function(add_updater target)
+  add_executable(${target} WIN32 ${UPDATER_WIN32_SOURCES} "${CMAKE_BINARY_DIR}/generated/updater/updater.rc" ${ARGN})
+  target_include_directories(${target} PRIVATE "${CMAKE_BINARY_DIR}/layer-views/launcher_core/updater")
+  target_link_libraries(${target} PRIVATE launcher_core_updater launcher_flags)
+  set_target_properties(${target} PROPERTIES OUTPUT_NAME Updater)
+endfunction()
+add_updater(updater)
 
 # A launcher that differs from launcher.exe only in its version (resource and manifest): what
 # an operator publishes to test the Updater's whole road. In next/launcher.exe.
 set(LAUNCHER_NEXT_VERSION "1.1.1.25" CACHE STRING "Version of the test launcher next/launcher.exe")
 
+# Extra sources (ARGN) are linked ahead of launcher_core.
 function(add_launcher_of_version target version folder)
   set(LAUNCHER_FILE_VERSION "${version}")
   string(REPLACE "." "," LAUNCHER_VERSION_COMMAS "${version}")
@@ -30,7 +35,7 @@ function(add_launcher_of_version target version folder)
   configure_file("${CMAKE_SOURCE_DIR}/resources/manifest.rc.in" "${generated}/manifest.rc" @ONLY)
   set_source_files_properties("${generated}/manifest.rc" PROPERTIES OBJECT_DEPENDS "${LAUNCHER_MANIFEST_PATH}")
   add_executable(${target} WIN32 ${LAUNCHER_ENTRY_SOURCES} "${generated}/version.rc"
-                                 "${CMAKE_BINARY_DIR}/generated/skin.rc" "${generated}/manifest.rc")
+                                 "${CMAKE_BINARY_DIR}/generated/skin.rc" "${generated}/manifest.rc" ${ARGN})
   add_dependencies(${target} skin)
   target_link_libraries(${target} PRIVATE launcher_core)
   set_target_properties(${target} PROPERTIES OUTPUT_NAME launcher RUNTIME_OUTPUT_DIRECTORY "${CMAKE_BINARY_DIR}/${folder}")
@@ -45,3 +50,12 @@ target_link_libraries(render_frame_next PRIVATE launcher_core)
 add_dependencies(render_frame_next skin)
 set_target_properties(render_frame_next PROPERTIES RUNTIME_OUTPUT_DIRECTORY "${CMAKE_BINARY_DIR}/next"
                                                    OUTPUT_NAME render_frame)
+
+# The keyed road for the end-to-end tests: keyed/Updater.exe checks what it installs against the
+# manifest signed with the build tree's test key (cmake/signing.cmake), and keyed/next/launcher.exe
+# is the next launcher with that key, for an operator who signs to publish. Like
+# launcher_keyed.exe, only signing_key.cpp differs: its test-key copy is linked ahead of the
+# library's.
+add_updater(updater_keyed $<TARGET_OBJECTS:test_signing_key>)
+set_target_properties(updater_keyed PROPERTIES RUNTIME_OUTPUT_DIRECTORY "${CMAKE_BINARY_DIR}/keyed")
+add_launcher_of_version(launcher_next_keyed "${LAUNCHER_NEXT_VERSION}" keyed/next $<TARGET_OBJECTS:test_signing_key>)

@@ -43,7 +43,7 @@ include(cmake/updater.cmake)
 # resources, and imports from system DLLs only.
 add_test(NAME pe_check COMMAND /usr/bin/python3 "${CMAKE_SOURCE_DIR}/tests/support/check_pe.py"
          --arch ${LAUNCHER_ARCH} --version ${LAUNCHER_FILE_VERSION} --launcher $<TARGET_FILE:launcher>
-         --program $<TARGET_FILE:updater>)
+         --program $<TARGET_FILE:updater> --program $<TARGET_FILE:updater_keyed>)
 set_tests_properties(pe_check PROPERTIES TIMEOUT 60)
 
 # Unit tests: portable and Windows tests together in one executable, with the product's

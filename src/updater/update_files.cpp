@@ -26,14 +26,27 @@ const char* LauncherServerFolder(LauncherArchitecture architecture) {
     return architecture == LauncherArchitecture::X86_64 ? "Launcher64" : "Launcher";
 }
 
+bool BuildLauncherPath(char* out, std::size_t size, const char* version, LauncherArchitecture architecture) {
+    return FormatText(out, size, "%s/%s/%s", LauncherServerFolder(architecture), version, kDefaultLauncherName);
+}
+
+bool BuildInstallerPath(char* out, std::size_t size, const char* version) {
+    return FormatText(out, size, "Installer/%s/%s", version, kInstallerName);
+}
+
+bool BuildServerUrl(char* out, std::size_t size, const char* base, const char* path) {
+    return FormatText(out, size, "%s/%s", base, path);
+}
+
 bool BuildLauncherUrl(char* out, std::size_t size, const char* base, const char* version,
                       LauncherArchitecture architecture) {
-    return FormatText(out, size, "%s/%s/%s/%s", base, LauncherServerFolder(architecture), version,
-                      kDefaultLauncherName);
+    char path[kManifestPathSize];
+    return BuildLauncherPath(path, sizeof path, version, architecture) && BuildServerUrl(out, size, base, path);
 }
 
 bool BuildInstallerUrl(char* out, std::size_t size, const char* base, const char* version) {
-    return FormatText(out, size, "%s/Installer/%s/%s", base, version, kInstallerName);
+    char path[kManifestPathSize];
+    return BuildInstallerPath(path, sizeof path, version) && BuildServerUrl(out, size, base, path);
 }
 
 bool IsProgramFileName(const char* name) {

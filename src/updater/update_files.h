@@ -5,15 +5,24 @@
 
 #include <cstddef>
 
+#include "update/manifest.h"
+
 enum class LauncherArchitecture { I686, X86_64 };
 
 // Launcher files of the two architectures lie in folders of their own on the server.
 const char* LauncherServerFolder(LauncherArchitecture architecture);  // "Launcher", "Launcher64"
 
-// <base>/Launcher/<version>/launcher.exe (Launcher64 for x86_64). False when cut.
+// The paths of the new launcher and installer below the base, as the signed manifest lists
+// them: "Launcher/<version>/launcher.exe" ("Launcher64" for x86_64) and
+// "Installer/<version>/QOR_Installer.exe". False when cut; kManifestPathSize holds any.
+bool BuildLauncherPath(char* out, std::size_t size, const char* version, LauncherArchitecture architecture);
+bool BuildInstallerPath(char* out, std::size_t size, const char* version);
+// base + "/" + path. False when cut.
+bool BuildServerUrl(char* out, std::size_t size, const char* base, const char* path);
+
+// <base>/ and the paths above. False when cut.
 bool BuildLauncherUrl(char* out, std::size_t size, const char* base, const char* version,
                       LauncherArchitecture architecture);
-// <base>/Installer/<version>/QOR_Installer.exe. False when cut.
 bool BuildInstallerUrl(char* out, std::size_t size, const char* base, const char* version);
 
 constexpr const char* kDefaultLauncherName = "launcher.exe";

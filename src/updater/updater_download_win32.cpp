@@ -4,6 +4,8 @@
 #include <windows.h>
 #include <wininet.h>
 
+#include <cstring>
+
 #include "common/bounded_text.h"
 #include "common/win32_handle.h"
 #include "updater/updater_window_win32.h"
@@ -55,7 +57,11 @@ void ShowProgress(const char* shownName, uint64_t received, uint64_t expected) {
     SetUpdaterProgress(percent);
 }
 
-DownloadOutcome ReadBody(HINTERNET request, HANDLE file, uint64_t expected, const char* shownName) {
+// Reads the body piece by piece up to exactly expected bytes, handing each to store(piece,
+// length, offset), which returns 0 or the system error that stops it. shownName null: no
+// progress is shown.
+template <typename Store>
+DownloadOutcome ReadBody(HINTERNET request, uint64_t expected, const char* shownName, Store store) {
     uint64_t received = 0;
     for (;;) {
         DWORD got = 0;
@@ -63,36 +69,57 @@ DownloadOutcome ReadBody(HINTERNET request, HANDLE file, uint64_t expected, cons
             return Outcome(DownloadResult::TooShort, GetLastError(), received, expected);
         if (got == 0) break;
         if (got > expected - received) return Outcome(DownloadResult::TooLong, 0, received + got, expected);
-        DWORD written = 0;
-        if (!WriteFile(file, Piece, got, &written, nullptr) || written != got)
-            return Outcome(DownloadResult::WriteFailed, GetLastError(), received, expected);
+        if (DWORD error = store(Piece, got, received))
+            return Outcome(DownloadResult::WriteFailed, error, received, expected);
         received += got;
-        ShowProgress(shownName, received, expected);
+        if (shownName) ShowProgress(shownName, received, expected);
     }
     if (received != expected) return Outcome(DownloadResult::TooShort, 0, received, expected);
-    if (!FlushFileBuffers(file)) return Outcome(DownloadResult::WriteFailed, GetLastError(), received, expected);
     return Outcome(DownloadResult::Done, 0, received, expected);
 }
 
-DownloadOutcome Fetch(const char* url, const char* path, const char* shownName) {
-    InternetHandle session(InternetOpenA(kUserAgent, INTERNET_OPEN_TYPE_PRECONFIG, nullptr, nullptr, 0));
-    if (!session) return Outcome(DownloadResult::ConnectFailed, GetLastError());
-    SetTimeouts(session.Get());
-    InternetHandle request(InternetOpenUrlA(session.Get(), url, nullptr, 0, kRequestFlags, 0));
-    if (!request) return Outcome(DownloadResult::ConnectFailed, GetLastError());
+// An answer whose body may be read: 200 with a Content-Length (into *expected).
+struct Answer {
+    InternetHandle session;
+    InternetHandle request;
+    uint64_t expected = 0;
+};
+
+DownloadOutcome Open(const char* url, Answer* answer) {
+    answer->session.Reset(InternetOpenA(kUserAgent, INTERNET_OPEN_TYPE_PRECONFIG, nullptr, nullptr, 0));
+    if (!answer->session) return Outcome(DownloadResult::ConnectFailed, GetLastError());
+    SetTimeouts(answer->session.Get());
+    answer->request.Reset(InternetOpenUrlA(answer->session.Get(), url, nullptr, 0, kRequestFlags, 0));
+    if (!answer->request) return Outcome(DownloadResult::ConnectFailed, GetLastError());
 
     DWORD status = 0;
     DWORD size = sizeof status;
-    if (!HttpQueryInfoA(request.Get(), HTTP_QUERY_STATUS_CODE | HTTP_QUERY_FLAG_NUMBER, &status, &size, nullptr))
+    if (!HttpQueryInfoA(answer->request.Get(), HTTP_QUERY_STATUS_CODE | HTTP_QUERY_FLAG_NUMBER, &status, &size,
+                        nullptr))
         return Outcome(DownloadResult::BadStatus, 0);
     if (status != 200) return Outcome(DownloadResult::BadStatus, status);
-    uint64_t expected = 0;
-    if (!QueryLength(request.Get(), &expected)) return Outcome(DownloadResult::NoLength);
+    if (!QueryLength(answer->request.Get(), &answer->expected)) return Outcome(DownloadResult::NoLength);
+    return Outcome(DownloadResult::Done);
+}
 
+DownloadOutcome Fetch(const char* url, const char* path, const char* shownName) {
+    Answer answer;
+    const DownloadOutcome opened = Open(url, &answer);
+    if (opened.result != DownloadResult::Done) return opened;
     FileHandle file(CreateFileA(path, GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
     if (!file) return Outcome(DownloadResult::WriteFailed, GetLastError());
-    ShowProgress(shownName, 0, expected);
-    return ReadBody(request.Get(), file.Get(), expected, shownName);
+    ShowProgress(shownName, 0, answer.expected);
+    const DownloadOutcome outcome =
+        ReadBody(answer.request.Get(), answer.expected, shownName, [&](const void* piece, DWORD length, uint64_t) {
+            DWORD written = 0;
+            if (WriteFile(file.Get(), piece, length, &written, nullptr) && written == length) return DWORD{0};
+            const DWORD error = GetLastError();
+            return error ? error : DWORD{ERROR_WRITE_FAULT};
+        });
+    if (outcome.result != DownloadResult::Done) return outcome;
+    if (!FlushFileBuffers(file.Get()))
+        return Outcome(DownloadResult::WriteFailed, GetLastError(), outcome.received, outcome.expected);
+    return outcome;
 }
 
 }  // namespace
@@ -101,5 +128,22 @@ DownloadOutcome DownloadToFile(const char* url, const char* path, const char* sh
     DownloadOutcome outcome = Fetch(url, path, shownName);
     // A cut or refused file must never be taken for a whole one by a later step.
     if (outcome.result != DownloadResult::Done) DeleteFileA(path);
+    return outcome;
+}
+
+DownloadOutcome DownloadToMemory(const char* url, void* buffer, uint32_t capacity, uint32_t* length) {
+    Answer answer;
+    const DownloadOutcome opened = Open(url, &answer);
+    if (opened.result != DownloadResult::Done) return opened;
+    // Refused unread: the buffer is all the room there is.
+    if (answer.expected > capacity) return Outcome(DownloadResult::TooLarge, capacity, 0, answer.expected);
+    unsigned char* bytes = static_cast<unsigned char*>(buffer);
+    const DownloadOutcome outcome =
+        ReadBody(answer.request.Get(), answer.expected, nullptr, [&](const void* piece, DWORD size, uint64_t offset) {
+            // ReadBody never passes the announced length, which fits the buffer.
+            std::memcpy(bytes + offset, piece, size);
+            return DWORD{0};
+        });
+    if (outcome.result == DownloadResult::Done) *length = static_cast<uint32_t>(outcome.received);
     return outcome;
 }

@@ -14,6 +14,7 @@
 #include "updater/update_files.h"
 #include "updater/updater_download_win32.h"
 #include "updater/updater_files_win32.h"
+#include "updater/updater_signed_win32.h"
 #include "updater/updater_text.h"
 #include "updater/updater_window_win32.h"
 
@@ -59,6 +60,29 @@ int FailDownload(const DownloadOutcome& outcome, const char* name, const char* u
                 name, url, reason);
 }
 
+int FailSigned(SignedCheck check, const char* name, const char* listed, const char* detail) {
+    char reason[512];
+    DescribeSignedCheck(check, listed, detail, reason, sizeof reason);
+    return Fail(kExitNotVerified, "The new %s was refused, because %s.\n\nNothing was changed.", name, reason);
+}
+
+// With a signing key, nothing is downloaded before the verified manifest lists it.
+int CheckSignedListing(const char* base, const char* listed, const char* name) {
+    if (!UpdaterHasSigningKey()) return kExitDone;
+    SetUpdaterStatus("Checking the signed list of published files...");
+    char detail[256] = "";
+    SignedCheck check = FetchSignedManifest(base, detail, sizeof detail);
+    if (check == SignedCheck::Passed) check = CheckListed(listed);
+    return check == SignedCheck::Passed ? kExitDone : FailSigned(check, name, listed, detail);
+}
+
+// With a signing key, the downloaded file must be the one the manifest lists, byte for byte.
+int CheckSignedDownload(const char* listed, const char* name, const char* download) {
+    if (!UpdaterHasSigningKey()) return kExitDone;
+    const SignedCheck check = CheckDownloaded(listed, download);
+    return check == SignedCheck::Passed ? kExitDone : FailSigned(check, name, listed, "");
+}
+
 // The launcher's process when it lies in this folder, and its file name; otherwise the name
 // of the launcher found in the folder and no process to wait for.
 KernelHandle OpenLauncher(uint32_t processId, char* name, std::size_t size) {
@@ -70,7 +94,8 @@ KernelHandle OpenLauncher(uint32_t processId, char* name, std::size_t size) {
     return KernelHandle();
 }
 
-int CheckNewLauncher(const UpdaterRequest& request, const char* name, const char* download) {
+int CheckNewLauncher(const UpdaterRequest& request, const char* name, const char* listed, const char* download) {
+    if (int refused = CheckSignedDownload(listed, name, download)) return refused;
     uint16_t machine = 0;
     if (!ReadFileMachine(download, &machine) || machine != kMachine)
         return Fail(kExitWrongProcessor,
@@ -126,6 +151,20 @@ int OsMajorVersion() {
     return GetVersionExA(&info) ? static_cast<int>(info.dwMajorVersion) : 0;
 }
 
+// Started the way the launcher starts the game.
+int StartInstaller(const char* path) {
+    ShowStep("Starting %s...", kInstallerName);
+    SHELLEXECUTEINFOA execute = {};
+    execute.cbSize = sizeof execute;
+    execute.lpVerb = OsMajorVersion() == 6 ? "runas" : nullptr;
+    execute.lpFile = path;
+    execute.lpDirectory = UpdaterFolder;
+    execute.nShow = SW_SHOWNORMAL;
+    if (!ShellExecuteExA(&execute))
+        return Fail(kExitInstallerDidNotStart, "%s could not be started (error %lu).", path, GetLastError());
+    return kExitDone;
+}
+
 }  // namespace
 
 int RunLauncherRoad(const UpdaterRequest& request) {
@@ -141,13 +180,15 @@ int RunLauncherRoad(const UpdaterRequest& request) {
         process.Reset();
     }
     RepairLeftovers();
-    char url[kBaseUrlSize + 64], path[kPathSize], download[kPathSize];
-    if (!BuildLauncherUrl(url, sizeof url, request.base, request.versionText, kArchitecture) ||
-        !FolderPath(path, sizeof path, name) || !FolderPath(download, sizeof download, name, kDownloadSuffix))
+    char listed[kManifestPathSize], url[kBaseUrlSize + 64], path[kPathSize], download[kPathSize];
+    if (!BuildLauncherPath(listed, sizeof listed, request.versionText, kArchitecture) ||
+        !BuildServerUrl(url, sizeof url, request.base, listed) || !FolderPath(path, sizeof path, name) ||
+        !FolderPath(download, sizeof download, name, kDownloadSuffix))
         return Fail(kExitCannotWrite, "The path of %s in\n%s\nis too long.\n\nNothing was changed.", name, UpdaterFolder);
+    if (int refused = CheckSignedListing(request.base, listed, name)) return refused;
     const DownloadOutcome outcome = DownloadToFile(url, download, name);
     if (outcome.result != DownloadResult::Done) return FailDownload(outcome, name, url, download);
-    if (int refused = CheckNewLauncher(request, name, download)) {
+    if (int refused = CheckNewLauncher(request, name, listed, download)) {
         DeleteFileA(download);
         return refused;
     }
@@ -156,26 +197,21 @@ int RunLauncherRoad(const UpdaterRequest& request) {
 
 int RunInstallerRoad(const UpdaterRequest& request) {
     RepairLeftovers();
-    char url[kBaseUrlSize + 64], path[kPathSize], download[kPathSize];
-    if (!BuildInstallerUrl(url, sizeof url, request.base, request.versionText) ||
-        !FolderPath(path, sizeof path, kInstallerName) ||
+    char listed[kManifestPathSize], url[kBaseUrlSize + 64], path[kPathSize], download[kPathSize];
+    if (!BuildInstallerPath(listed, sizeof listed, request.versionText) ||
+        !BuildServerUrl(url, sizeof url, request.base, listed) || !FolderPath(path, sizeof path, kInstallerName) ||
         !FolderPath(download, sizeof download, kInstallerName, kDownloadSuffix))
         return Fail(kExitCannotWrite, "The path of %s in\n%s\nis too long.", kInstallerName, UpdaterFolder);
+    if (int refused = CheckSignedListing(request.base, listed, kInstallerName)) return refused;
     const DownloadOutcome outcome = DownloadToFile(url, download, kInstallerName);
     if (outcome.result != DownloadResult::Done) return FailDownload(outcome, kInstallerName, url, download);
+    if (int refused = CheckSignedDownload(listed, kInstallerName, download)) {
+        DeleteFileA(download);
+        return refused;
+    }
     if (DWORD error = RunSwapPlan(PlanSwap(false), kInstallerName)) {
         DeleteFileA(download);
         return Fail(kExitCannotWrite, "%s could not be written (error %lu).", path, error);
     }
-    ShowStep("Starting %s...", kInstallerName);
-    // Started the way the launcher starts the game.
-    SHELLEXECUTEINFOA execute = {};
-    execute.cbSize = sizeof execute;
-    execute.lpVerb = OsMajorVersion() == 6 ? "runas" : nullptr;
-    execute.lpFile = path;
-    execute.lpDirectory = UpdaterFolder;
-    execute.nShow = SW_SHOWNORMAL;
-    if (!ShellExecuteExA(&execute))
-        return Fail(kExitInstallerDidNotStart, "%s could not be started (error %lu).", path, GetLastError());
-    return kExitDone;
+    return StartInstaller(path);
 }

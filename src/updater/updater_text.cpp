@@ -51,6 +51,9 @@ bool DescribeDownloadFailure(const DownloadOutcome& outcome, char* out, std::siz
         return FormatText(out, size, "the download ended after %llu of %llu bytes", received, expected);
     case DownloadResult::TooLong:
         return FormatText(out, size, "the server sent more than the %llu bytes it announced", expected);
+    case DownloadResult::TooLarge:
+        return FormatText(out, size, "the server announced %llu bytes, more than the %u this file may have", expected,
+                          code);
     case DownloadResult::WriteFailed:
         return FormatText(out, size, "the file could not be written (error %u)", code);
     }

@@ -18,6 +18,8 @@ enum UpdaterExit : int {
     kExitCannotReplace = 9,          // the launcher could not be replaced; it is as it was
     kExitNewLauncherDidNotStart = 10,  // the new launcher did not start; the old one is back
     kExitInstallerDidNotStart = 11,  // the installer was downloaded but did not start
+    kExitNotVerified = 12,           // with a signing key: the signed manifest, or the file's entry
+                                     // in it, refused the new launcher or installer
 };
 
 enum class DownloadResult {
@@ -27,6 +29,7 @@ enum class DownloadResult {
     NoLength,       // no Content-Length, or not a number
     TooShort,       // the body ended before its length (or a read failed: code)
     TooLong,        // more bytes than its length
+    TooLarge,       // a length above what the file may have (code: that limit)
     WriteFailed,    // the local file could not be created or written (code: error)
 };
 

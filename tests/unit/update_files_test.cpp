@@ -23,6 +23,16 @@ TEST(UpdaterUrls, EachArchitectureHasItsFolder) {
     EXPECT_FALSE(BuildInstallerUrl(url, 80, base, "1.0.0.10"));
 }
 
+TEST(UpdaterUrls, ThePathsTheSignedManifestListsFitItsPathsEvenAtTheLongestVersion) {
+    char path[kManifestPathSize];
+    ASSERT_TRUE(BuildLauncherPath(path, sizeof path, "65535.65535.65535.65535", LauncherArchitecture::X86_64));
+    EXPECT_STREQ("Launcher64/65535.65535.65535.65535/launcher.exe", path);
+    ASSERT_TRUE(BuildLauncherPath(path, sizeof path, "1.1.1.25", LauncherArchitecture::I686));
+    EXPECT_STREQ("Launcher/1.1.1.25/launcher.exe", path);
+    ASSERT_TRUE(BuildInstallerPath(path, sizeof path, "65535.65535.65535.65535"));
+    EXPECT_STREQ("Installer/65535.65535.65535.65535/QOR_Installer.exe", path);
+}
+
 TEST(UpdaterNames, ProgramsAndTheirTemporaryFiles) {
     for (const char* name : {"launcher.exe", "QorLauncher.EXE", "my launcher.exe", "a.exe"})
         EXPECT_TRUE(IsProgramFileName(name)) << name;
@@ -162,4 +172,6 @@ TEST(DownloadWords, PercentAndReasons) {
     EXPECT_STREQ("the download ended after 100 of 2048 bytes", text);
     ASSERT_TRUE(DescribeDownloadFailure({DownloadResult::ConnectFailed, 12038, 0, 0}, text, sizeof text));
     EXPECT_STREQ("connection error 12038: the server's certificate is for another host name", text);
+    ASSERT_TRUE(DescribeDownloadFailure({DownloadResult::TooLarge, 64, 0, 5000000000}, text, sizeof text));
+    EXPECT_STREQ("the server announced 5000000000 bytes, more than the 64 this file may have", text);
 }
