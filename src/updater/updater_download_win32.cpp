@@ -78,7 +78,7 @@ DownloadOutcome ReadBody(HINTERNET request, uint64_t expected, const char* shown
     return Outcome(DownloadResult::Done, 0, received, expected);
 }
 
-// An answer whose body may be read: 200 with a Content-Length (into *expected).
+// An answer whose body may be read: 200 with a Content-Length (in expected).
 struct Answer {
     InternetHandle session;
     InternetHandle request;
