@@ -17,19 +17,9 @@ TOOL = TOOLS / "publish_patch.py"
 sys.path.insert(0, str(TOOLS))
 import patch_signing  # noqa: E402
 
+from tool_support import run, tree  # noqa: E402
+
 LINE = re.compile(rb"file ([\x21-\x7e\x80-\xff]{1,95}) (0|[1-9][0-9]{0,17}) ([0-9a-f]{64})")
-
-
-def run(*args):
-    return subprocess.run([sys.executable, str(TOOL), *map(str, args)], capture_output=True, text=True, timeout=60)
-
-
-def tree(root, files):
-    for name, data in files.items():
-        path = root / name
-        path.parent.mkdir(parents=True, exist_ok=True)
-        path.write_bytes(data)
-    return root
 
 
 def manifest_lines(folder):

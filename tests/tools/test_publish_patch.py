@@ -1,5 +1,5 @@
 """The patch publishing tool: archives of what changed, the patch line, refusals."""
-import importlib.util
+import importlib
 import re
 import subprocess
 import sys
@@ -8,32 +8,21 @@ from pathlib import Path
 
 import pytest
 
+from tool_support import run, tree  # noqa: E402
+
 ROOT = Path(__file__).resolve().parents[2]
 TOOL = ROOT / "tools" / "publish_patch.py"
 
 
 def load_tool():
-    spec = importlib.util.spec_from_file_location("publish_patch", TOOL)
-    module = importlib.util.module_from_spec(spec)
-    spec.loader.exec_module(module)
-    return module
+    if str(TOOL.parent) not in sys.path:
+        sys.path.insert(0, str(TOOL.parent))
+    return importlib.import_module("publish_patch")
 
 
 def build_launcher_version():
     text = (ROOT / "CMakeLists.txt").read_text(encoding="utf-8")
     return re.search(r'set\(LAUNCHER_FILE_VERSION "([0-9.]+)" CACHE', text).group(1)
-
-
-def run(*args):
-    return subprocess.run([sys.executable, str(TOOL), *map(str, args)], capture_output=True, text=True, timeout=60)
-
-
-def tree(root, files):
-    for name, data in files.items():
-        path = root / name
-        path.parent.mkdir(parents=True, exist_ok=True)
-        path.write_bytes(data)
-    return root
 
 
 def test_first_patch_creates_the_file_and_packs_only_changes(tmp_path):
