@@ -51,8 +51,9 @@ CHUNK = 64 * 1024
 class Rule:
     """One PATTERN=KIND[:ARG][@COUNT] rule; COUNT limits how many requests it answers."""
 
-    KINDS = {"status", "nolength", "chunked", "short", "reset", "slow", "delay", "long"}
+    KINDS = {"status", "nolength", "chunked", "short", "reset", "slow", "delay", "long", "norange"}
     OPTIONAL_ARG = {"nolength", "chunked"}  # without N the whole body
+    NO_ARG = {"norange"}
 
     def __init__(self, text):
         self.text = text
@@ -68,7 +69,11 @@ class Rule:
         self.remaining = None
         if at:
             self.remaining = _number(text, count, int, 1)
-        if kind in self.OPTIONAL_ARG and not colon:
+        if kind in self.NO_ARG:
+            if colon:
+                raise ValueError(f"fault rule {text!r}: {kind} takes no argument")
+            self.arg = None
+        elif kind in self.OPTIONAL_ARG and not colon:
             self.arg = None
         elif not colon:
             raise ValueError(f"fault rule {text!r}: {kind} needs an argument")
@@ -384,7 +389,8 @@ class PatchHandler(BaseHTTPRequestHandler):
         start, length, code = 0, size, 200
         wanted = self.headers.get("Range")
         if_range = self.headers.get("If-Range")
-        if wanted and (if_range is None or if_range in (etag, modified)):
+        kind = rule.kind if rule else None
+        if wanted and kind != "norange" and (if_range is None or if_range in (etag, modified)):
             parsed = _parse_range(wanted, size)
             if parsed == "unsatisfiable":
                 self.send_response(416)
@@ -394,7 +400,6 @@ class PatchHandler(BaseHTTPRequestHandler):
                 return
             if parsed:
                 start, length, code = parsed[0], parsed[1], 206
-        kind = rule.kind if rule else None
         if kind in ("nolength", "chunked"):
             self.close_connection = True
         self.send_response(code)

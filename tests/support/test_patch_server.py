@@ -245,6 +245,13 @@ class TestFaults:
         assert (headers["content-length"], body, end) == (str(len(BLOB)), BLOB[:300], "reset")
         assert fetch(ctl.conn(), BASE + "/Player/escape.txt")[0].status == 404  # a fault opens no way out of root
 
+    def test_norange_answers_a_range_with_the_whole_file(self, ctl):
+        set_faults(ctl, "Player/a.bin=norange@1")
+        response, body = fetch(ctl.conn(), BASE + "/Player/a.bin", headers={"Range": "bytes=100-199"})
+        assert (response.status, body, response.getheader("Content-Range")) == (200, BLOB, None)
+        response, body = fetch(ctl.conn(), BASE + "/Player/a.bin", headers={"Range": "bytes=100-199"})
+        assert (response.status, body) == (206, BLOB[100:200])
+
     def test_bodies_without_a_length_whole_and_cut(self, ctl):
         set_faults(ctl, "Player/a.bin=nolength:700", "Player/c.bin=chunked", "Player/sub/*=chunked:300")
         status, headers, body, end = raw(ctl, BASE + "/Player/a.bin")
