@@ -125,6 +125,7 @@ class Prepared:
     pack_sizes: dict
     content_bytes: int = 0
     reused: int = 0
+    new_packs_at_most: int = 0
     written: list = field(default_factory=list)
 
 
@@ -160,8 +161,11 @@ def prepare(new, version, out, sizes, pack_limit, executor):
         prepared.files.append((name, path, size, [sha for sha, _, _ in chunks]))
         prepared.content_bytes += size
     new_bytes = sum(compress_bound(raw) for _, _, _, raw in prepared.new)
-    new_packs = -(-new_bytes // pack_limit)  # at most: every pack but the last is nearly full
-    packs = len({locations[sha][0] for sha in seen if sha in locations}) + new_packs
+    # A pack is closed only when the next frame, at most one bound long, would not fit: every
+    # pack but the last holds more than the limit less that bound.
+    room = max(1, pack_limit - compress_bound(sizes[2]))
+    prepared.new_packs_at_most = new_bytes // room + 1 if prepared.new else 0
+    packs = len({locations[sha][0] for sha in seen if sha in locations}) + prepared.new_packs_at_most
     problem = content_release.count_problem(packs, len(seen), len(files), sum(len(f[3]) for f in prepared.files),
                                             sum(len(f[0]) for f in prepared.files))
     if problem:
@@ -170,15 +174,28 @@ def prepare(new, version, out, sizes, pack_limit, executor):
 
 
 _compressors = threading.local()
+# Data that level 1 leaves within 1% of its size is already compressed (most of a game's
+# archives): level 19 would spend a hundred times longer on it to gain next to nothing.
+QUICK_LEVEL = 1
+INCOMPRESSIBLE = 0.99
+
+
+def _compressor(level):
+    compressors = getattr(_compressors, "by_level", None)
+    if compressors is None:
+        compressors = _compressors.by_level = {}
+    if level not in compressors:
+        compressors[level] = zstandard.ZstdCompressor(level=level, write_checksum=False, write_content_size=True,
+                                                      write_dict_id=False)
+    return compressors[level]
 
 
 def compress(data, level):
     """One zstd frame with the content size and no checksum (the SHA-256 is the check)."""
-    if getattr(_compressors, "level", None) != level:
-        _compressors.level = level
-        _compressors.compressor = zstandard.ZstdCompressor(level=level, write_checksum=False,
-                                                           write_content_size=True, write_dict_id=False)
-    return _compressors.compressor.compress(data)
+    quick = _compressor(min(level, QUICK_LEVEL)).compress(data)
+    if level <= QUICK_LEVEL or len(quick) >= INCOMPRESSIBLE * len(data):
+        return quick
+    return _compressor(level).compress(data)
 
 
 def _sources(prepared):

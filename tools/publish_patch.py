@@ -254,12 +254,15 @@ def publish(old, new, version, out, installer="1.0.0.0", launcher=None, prefix="
 # ---- content releases --------------------------------------------------------------------
 
 def publish_content(new, version, out, old=None, level=19, pack_limit=64 << 20, sizes=(16384, 65536, 262144),
-                    installer="1.0.0.0", launcher=None, prefix="patch_", threads=None):
+                    installer="1.0.0.0", launcher=None, prefix="patch_", threads=None, signed=False):
     """Publishes client folder new as content release version (and, with old, the zip patch
     of the same step); returns a summary dictionary. Everything is checked before the first
     file is written, and the [PLAYER] line that announces the release comes last."""
     import content_publish
+    import content_release
     out = Path(out)
+    if version > content_release.MAX_VERSION:
+        raise PublishError(f"version {version} is above {content_release.MAX_VERSION}, the largest release")
     info_path, text, launcher = check_step(out, version, installer, launcher)
     content_publish.check_options(sizes, level, pack_limit)
     archives, files, removed = [], {}, []
@@ -270,6 +273,8 @@ def publish_content(new, version, out, old=None, level=19, pack_limit=64 << 20, 
     threads = threads or os.cpu_count() or 1
     with ThreadPoolExecutor(threads) as executor:
         prepared = content_publish.prepare(new, version, out, sizes, pack_limit, executor)
+        if signed:
+            check_signable(out, prepared.new_packs_at_most + 1 + len(archives) + (text is None))
         try:
             packs = content_publish.write_packs(prepared, out, level, pack_limit, executor, threads)
             release, manifest_bytes = content_publish.write_release(prepared, out)
@@ -286,6 +291,16 @@ def publish_content(new, version, out, old=None, level=19, pack_limit=64 << 20, 
             "new_chunks": len(prepared.new), "reused_chunks": prepared.reused, "packs": packs,
             "pack_bytes": sum(prepared.pack_sizes[(version, i)] for i in range(packs)),
             "manifest_bytes": manifest_bytes, "removed": removed}
+
+
+def check_signable(out, more):
+    """Refuses a publication after which the folder would hold more files than a signed
+    manifest lists, before anything is written."""
+    listed = sum(1 for p in Path(out).rglob("*") if p.is_file() and not p.name.endswith(".part")
+                 and p.relative_to(out).as_posix() not in (patch_signing.MANIFEST, patch_signing.SIGNATURE))
+    if listed + more > patch_signing.MAX_FILES:
+        raise PublishError(f"the folder would hold up to {listed + more} files; a signed manifest lists at most "
+                           f"{patch_signing.MAX_FILES}: publish larger packs (--pack-limit) or move old files away")
 
 
 def content_summary(result):
@@ -494,8 +509,9 @@ def content_main(argv):
         if args.sign_key:
             patch_signing.check_options(args.sign_key, args.expires)
         result = publish_content(args.new, args.version, args.out, args.old, args.level, args.pack_limit,
-                                 args.chunk_sizes, args.installer_version, args.launcher_version, args.prefix)
-    except (PublishError, patch_signing.SigningError, content_publish.ContentError) as error:
+                                 args.chunk_sizes, args.installer_version, args.launcher_version, args.prefix,
+                                 signed=bool(args.sign_key))
+    except (PublishError, patch_signing.SigningError, content_publish.ContentError, OSError) as error:
         print(f"publish_patch: {error}", file=sys.stderr)
         return 1
     print(content_summary(result))
@@ -525,7 +541,7 @@ def content_plan_main(argv):
     try:
         with ThreadPoolExecutor(os.cpu_count() or 1) as executor:
             result = content_plan.plan(args.client, args.folder, args.to, executor, args.gap, args.installed)
-    except content_plan.ContentError as error:
+    except (content_plan.ContentError, OSError) as error:
         print(f"publish_patch: {error}", file=sys.stderr)
         return 1
     print(json.dumps(result, indent=1) if args.json else "\n".join(content_plan.describe(result)))

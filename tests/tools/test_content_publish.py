@@ -263,6 +263,11 @@ def test_options_links_and_bounds_are_refused_before_anything_is_written(tmp_pat
     result = run("content", "--new", new, "--version", 10001, "--out", out, *FAST)
     assert result.returncode == 1 and "link.exe: is not a regular file" in result.stderr
     (new / "link.exe").unlink()
+    result = run("content", "--new", new, "--version", 2 ** 31, "--out", out, *FAST)
+    assert result.returncode == 1 and "largest release" in result.stderr
+    monkeypatch.setattr(patch_signing, "MAX_FILES", 2)  # not the patch information, a pack and a release
+    with pytest.raises(publish_patch.PublishError, match="signed manifest lists at most 2"):
+        publish_patch.publish_content(new, 10001, out, level=3, launcher="1.1.1.24", signed=True)
     monkeypatch.setattr(content_release, "MAX_FILES", 1)
     with pytest.raises(content_publish.ContentError, match="2 files; a release holds at most 1"):
         publish_patch.publish_content(new, 10001, out, level=3, launcher="1.1.1.24")
