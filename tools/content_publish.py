@@ -6,7 +6,6 @@ import os
 import re
 import stat
 import threading
-from concurrent.futures import ThreadPoolExecutor
 from dataclasses import dataclass, field
 from pathlib import Path
 
@@ -74,6 +73,9 @@ def scan_client(folder):
             if reason:
                 problems.append((relative, reason))
             found.append((relative, path, path.stat().st_size))
+    if not found and not problems:
+        # A content launcher would delete every file of the release before: surely the wrong folder.
+        raise ContentError(f"{folder} holds no file; a release of nothing would empty players' folders")
     found.sort()
     problems += content_paths.set_problems([name for name, _, _ in found])
     if problems:

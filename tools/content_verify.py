@@ -31,12 +31,14 @@ def _packs(releases, problems):
     """{(release, index): (size, {offset: chunk})} over all releases, which must agree."""
     packs = {}
     for version, release in sorted(releases.items()):
-        for chunk in release.chunks:
-            key, size = release.packs[chunk.pack][:2], release.packs[chunk.pack][2]
-            known_size, chunks = packs.setdefault(key, (size, {}))
-            name = content_release.pack_name(*key)
+        for pack_release, index, size in release.packs:
+            known_size, _ = packs.setdefault((pack_release, index), (size, {}))
             if known_size != size:
-                problems.append(f"{version}.release: pack {name} is {size} bytes, another release says {known_size}")
+                problems.append(f"{version}.release: pack {content_release.pack_name(pack_release, index)} is "
+                                f"{size} bytes, another release says {known_size}")
+        for chunk in release.chunks:
+            key = release.packs[chunk.pack][:2]
+            name, chunks = content_release.pack_name(*key), packs[key][1]
             other = chunks.setdefault(chunk.offset, chunk)
             if (other.sha, other.raw, other.stored) != (chunk.sha, chunk.raw, chunk.stored):
                 problems.append(f"{version}.release: the chunk at {chunk.offset} of {name} differs from another "

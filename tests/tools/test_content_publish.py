@@ -259,6 +259,9 @@ def test_options_links_and_bounds_are_refused_before_anything_is_written(tmp_pat
                              (["--pack-limit", "64K"], "largest frame"), (["--level", "23"], "levels")):
         result = run("content", "--new", new, "--version", 10001, "--out", out, *FAST, *options)
         assert result.returncode == 1 and message in result.stderr
+    (tmp_path / "nothing").mkdir()
+    result = run("content", "--new", tmp_path / "nothing", "--version", 10001, "--out", out, *FAST)
+    assert result.returncode == 1 and "holds no file" in result.stderr
     os.symlink("Game.exe", new / "link.exe")
     result = run("content", "--new", new, "--version", 10001, "--out", out, *FAST)
     assert result.returncode == 1 and "link.exe: is not a regular file" in result.stderr

@@ -12,7 +12,7 @@ ROOT = Path(__file__).resolve().parents[2]
 sys.path.insert(0, str(ROOT / "tools"))
 import content_paths  # noqa: E402
 import content_release  # noqa: E402
-from content_release import Chunk, File, ReleaseError  # noqa: E402
+from content_release import ReleaseError  # noqa: E402
 
 
 def sha(n):
