@@ -28,10 +28,21 @@ they are listed as a warning and stay on players' machines.
 
 With --sign-key the folder's signed manifest is rewritten after the patch is added (see
 patch_signing.py; the subcommands keygen, sign and verify are run through this tool too).
+
+Content releases (docs/content-format.md) for launchers built with content patching:
+
+    publish_patch.py content --new NEW_CLIENT --version 10004 --out PATCH_FOLDER [--old OLD_CLIENT]
+    publish_patch.py content-plan --from CLIENT_FOLDER --to 10004 PATCH_FOLDER [--json]
+
+`content` cuts every file of the client into chunks, stores the chunks no earlier release
+stored in new packs, writes Content/releases/<version>.release and appends the [PLAYER] line
+(naming the zip patch of the same step when --old is given). `verify` also checks every
+release and pack; `content-plan` prints what a player with that folder would download.
 """
 import argparse
 import hashlib
 import os
+from concurrent.futures import ThreadPoolExecutor
 import re
 import shutil
 import sys
@@ -205,10 +216,10 @@ def append_player_line(info_path, text, line, installer, launcher):
     os.replace(tmp, info_path)
 
 
-def publish(old, new, version, out, installer="1.0.0.0", launcher=None, prefix="patch_"):
-    out = Path(out)
-    (out / "Player").mkdir(parents=True, exist_ok=True)
-    info_path = out / "LauncherPatchInfo.txt"
+def check_step(out, version, installer, launcher):
+    """(path, text) of the folder's patch information and the launcher version of a new file,
+    once the version may follow the published ones."""
+    info_path = Path(out) / "LauncherPatchInfo.txt"
     text = read_patch_info(info_path)
     check_version(version, last_player_version(text) if text else None)
     if text is None:
@@ -217,15 +228,86 @@ def publish(old, new, version, out, installer="1.0.0.0", launcher=None, prefix="
             raise PublishError("no launcher version known outside the source tree: give --launcher-version")
         check_section_version("installer", installer)
         check_section_version("launcher", launcher)
-    changed, removed, files = changed_files(old, new)
-    archives = plan_archives(version, changed, files, prefix)
+    return info_path, text, launcher
+
+
+def player_line(version, archives):
     line = " ".join([str(version)] + [a for a, _ in archives])
     if len(line) > MAX_LINE_LENGTH:
         raise PublishError(f"the patch line is {len(line)} characters; the launcher reads at most {MAX_LINE_LENGTH}")
+    return line
+
+
+def publish(old, new, version, out, installer="1.0.0.0", launcher=None, prefix="patch_"):
+    out = Path(out)
+    (out / "Player").mkdir(parents=True, exist_ok=True)
+    info_path, text, launcher = check_step(out, version, installer, launcher)
+    changed, removed, files = changed_files(old, new)
+    archives = plan_archives(version, changed, files, prefix)
+    line = player_line(version, archives)
     for archive, entries in archives:
         write_archive(out / "Player" / archive, entries, files)
     append_player_line(info_path, text, line, installer, launcher)
     return line, changed, removed
+
+
+# ---- content releases --------------------------------------------------------------------
+
+def publish_content(new, version, out, old=None, level=19, pack_limit=64 << 20, sizes=(16384, 65536, 262144),
+                    installer="1.0.0.0", launcher=None, prefix="patch_", threads=None, signed=False):
+    """Publishes client folder new as content release version (and, with old, the zip patch
+    of the same step); returns a summary dictionary. Everything is checked before the first
+    file is written, and the [PLAYER] line that announces the release comes last."""
+    import content_publish
+    import content_release
+    out = Path(out)
+    if version > content_release.MAX_VERSION:
+        raise PublishError(f"version {version} is above {content_release.MAX_VERSION}, the largest release")
+    info_path, text, launcher = check_step(out, version, installer, launcher)
+    content_publish.check_options(sizes, level, pack_limit)
+    archives, files, removed = [], {}, []
+    if old is not None:
+        changed, removed, files = changed_files(old, new)
+        archives = plan_archives(version, changed, files, prefix)
+    line = player_line(version, archives)
+    threads = threads or os.cpu_count() or 1
+    with ThreadPoolExecutor(threads) as executor:
+        prepared = content_publish.prepare(new, version, out, sizes, pack_limit, executor)
+        if signed:
+            check_signable(out, prepared.new_packs_at_most + 1 + len(archives) + (text is None))
+        try:
+            packs = content_publish.write_packs(prepared, out, level, pack_limit, executor, threads)
+            release, manifest_bytes = content_publish.write_release(prepared, out)
+            if archives:
+                (out / "Player").mkdir(parents=True, exist_ok=True)
+            for archive, entries in archives:
+                prepared.written.append(out / "Player" / archive)
+                write_archive(out / "Player" / archive, entries, files)
+        except BaseException:
+            content_publish.remove_written(prepared)
+            raise
+    append_player_line(info_path, text, line, installer, launcher)
+    return {"line": line, "files": len(prepared.files), "bytes": prepared.content_bytes,
+            "new_chunks": len(prepared.new), "reused_chunks": prepared.reused, "packs": packs,
+            "pack_bytes": sum(prepared.pack_sizes[(version, i)] for i in range(packs)),
+            "manifest_bytes": manifest_bytes, "removed": removed}
+
+
+def check_signable(out, more):
+    """Refuses a publication after which the folder would hold more files than a signed
+    manifest lists, before anything is written."""
+    listed = sum(1 for p in Path(out).rglob("*") if p.is_file() and not p.name.endswith(".part")
+                 and p.relative_to(out).as_posix() not in (patch_signing.MANIFEST, patch_signing.SIGNATURE))
+    if listed + more > patch_signing.MAX_FILES:
+        raise PublishError(f"the folder would hold up to {listed + more} files; a signed manifest lists at most "
+                           f"{patch_signing.MAX_FILES}: publish larger packs (--pack-limit) or move old files away")
+
+
+def content_summary(result):
+    ratio = 100.0 * result["manifest_bytes"] / result["bytes"] if result["bytes"] else 0.0
+    return (f"publish_patch: {result['files']} file(s), {result['bytes']} bytes; chunks {result['new_chunks']} new, "
+            f"{result['reused_chunks']} reused; {result['packs']} pack(s) written ({result['pack_bytes']} bytes); "
+            f"manifest {result['manifest_bytes']} bytes ({ratio:.3f}% of the content)")
 
 
 # ---- launcher and installer files --------------------------------------------------------
@@ -377,8 +459,127 @@ def publish_requested(args, installer_default):
                   file=sys.stderr)
 
 
+def byte_count(text):
+    """An argument like 65536, 64K, 64M or 1G as a number of bytes."""
+    scale = {"K": 1 << 10, "M": 1 << 20, "G": 1 << 30}.get(text[-1:].upper(), 1)
+    try:
+        return int(text[:-1] if scale > 1 else text) * scale
+    except ValueError:
+        raise argparse.ArgumentTypeError(f"{text!r} is not a byte count (65536, 64K, 64M)") from None
+
+
+def chunk_sizes(text):
+    sizes = [byte_count(part) for part in text.split(",")]
+    if len(sizes) != 3:
+        raise argparse.ArgumentTypeError(f"{text!r}: give MIN,AVG,MAX")
+    return tuple(sizes)
+
+
+def sign_after(out, key, expires):
+    try:
+        sequence, count = patch_signing.sign_folder(out, key, expires)
+    except patch_signing.SigningError as error:
+        print(f"publish_patch: published, but not signed: {error}", file=sys.stderr)
+        return 1
+    print(f"publish_patch: signed {count} file(s), sequence {sequence}")
+    return 0
+
+
+def content_main(argv):
+    parser = argparse.ArgumentParser(prog="publish_patch.py content",
+                                     description="publish a client folder as a content release")
+    parser.add_argument("--new", required=True, help="folder of the new client")
+    parser.add_argument("--version", type=int, required=True, help="the new client version number")
+    parser.add_argument("--out", required=True, help="patch folder")
+    parser.add_argument("--old", help="folder of the previous client: also write the zip patch of this step")
+    parser.add_argument("--level", type=int, default=19, help="zstd level of new chunks (default 19)")
+    parser.add_argument("--pack-limit", type=byte_count, default=64 << 20, metavar="BYTES",
+                        help="largest pack (default 64M)")
+    parser.add_argument("--chunk-sizes", type=chunk_sizes, default=(16384, 65536, 262144), metavar="MIN,AVG,MAX",
+                        help="chunk sizes (default 16K,64K,256K)")
+    parser.add_argument("--installer-version", default="1.0.0.0", help="[INSTALLER] version of a new file")
+    parser.add_argument("--launcher-version", default=default_launcher_version(),
+                        help="[LAUNCHER] version of a new file (default: the build's LAUNCHER_FILE_VERSION)")
+    parser.add_argument("--prefix", default="patch_", help="zip archive name prefix (default patch_)")
+    parser.add_argument("--sign-key", help="PEM private key: rewrite and sign the folder's manifest afterwards")
+    parser.add_argument("--expires", help="with --sign-key: launchers refuse the manifest after this")
+    args = parser.parse_args(argv)
+    import content_publish
+    try:
+        if args.sign_key:
+            patch_signing.check_options(args.sign_key, args.expires)
+        result = publish_content(args.new, args.version, args.out, args.old, args.level, args.pack_limit,
+                                 args.chunk_sizes, args.installer_version, args.launcher_version, args.prefix,
+                                 signed=bool(args.sign_key))
+    except (PublishError, patch_signing.SigningError, content_publish.ContentError, OSError) as error:
+        print(f"publish_patch: {error}", file=sys.stderr)
+        return 1
+    print(content_summary(result))
+    print(f"publish_patch: appended \"{result['line']}\"")
+    if args.old is None:
+        print(f"publish_patch: note: the [PLAYER] line names no zip patch; launchers without content patching "
+              f"record {args.version} without fetching anything (give --old to write the zip patch too)",
+              file=sys.stderr)
+    for name in result["removed"]:
+        print(f"publish_patch: warning: {name} was removed from the client; content launchers delete it, "
+              "zip patches cannot", file=sys.stderr)
+    return sign_after(args.out, args.sign_key, args.expires) if args.sign_key else 0
+
+
+def content_plan_main(argv):
+    parser = argparse.ArgumentParser(prog="publish_patch.py content-plan",
+                                     description="print what a player with a client folder downloads")
+    parser.add_argument("folder", help="patch folder")
+    parser.add_argument("--from", dest="client", required=True, help="the player's client folder (may be empty)")
+    parser.add_argument("--to", type=int, required=True, help="the release to reach")
+    parser.add_argument("--installed", type=int, help="the release the folder has: list the files it deletes")
+    parser.add_argument("--gap", type=byte_count, default=65536, help="bytes a request runs on over (default 64K)")
+    parser.add_argument("--json", action="store_true", help="print the plan as JSON")
+    args = parser.parse_args(argv)
+    import json
+    import content_plan
+    try:
+        with ThreadPoolExecutor(os.cpu_count() or 1) as executor:
+            result = content_plan.plan(args.client, args.folder, args.to, executor, args.gap, args.installed)
+    except (content_plan.ContentError, OSError) as error:
+        print(f"publish_patch: {error}", file=sys.stderr)
+        return 1
+    print(json.dumps(result, indent=1) if args.json else "\n".join(content_plan.describe(result)))
+    return 0
+
+
+def verify_main(argv):
+    parser = argparse.ArgumentParser(prog="publish_patch.py verify",
+                                     description="check a patch folder as a launcher would")
+    parser.add_argument("folder")
+    parser.add_argument("--public-key", help="check the signed manifest with this key (without it, only the "
+                                             "content releases and packs are checked)")
+    args = parser.parse_args(argv)
+    problems = []
+    if args.public_key:
+        try:
+            problems += [f"patch_signing: {p}" for p in patch_signing.verify_folder(args.folder, args.public_key)]
+        except patch_signing.SigningError as error:
+            problems.append(f"patch_signing: {error}")
+    if (Path(args.folder) / "Content").exists():
+        import content_verify
+        text = read_patch_info(Path(args.folder) / "LauncherPatchInfo.txt")
+        content_problems, notes = content_verify.verify_folder(args.folder, last_player_version(text) if text else None)
+        problems += [f"content: {p}" for p in content_problems]
+        for note in notes:
+            print(f"content: note: {note}", file=sys.stderr)
+    for problem in problems:
+        print(problem, file=sys.stderr)
+    return 1 if problems else 0
+
+
+SUBCOMMANDS = {"content": content_main, "content-plan": content_plan_main, "verify": verify_main}
+
+
 def main(argv=None):
     argv = sys.argv[1:] if argv is None else list(argv)
+    if argv and argv[0] in SUBCOMMANDS:
+        return SUBCOMMANDS[argv[0]](argv[1:])
     if argv and argv[0] in patch_signing.COMMANDS:
         return patch_signing.main(argv)
     parser = argparse.ArgumentParser(description=__doc__.split("\n\n")[0])
@@ -413,14 +614,7 @@ def main(argv=None):
     except (PublishError, patch_signing.SigningError) as error:
         print(f"publish_patch: {error}", file=sys.stderr)
         return 1
-    if args.sign_key:
-        try:
-            sequence, count = patch_signing.sign_folder(args.out, args.sign_key, args.expires)
-        except patch_signing.SigningError as error:
-            print(f"publish_patch: published, but not signed: {error}", file=sys.stderr)
-            return 1
-        print(f"publish_patch: signed {count} file(s), sequence {sequence}")
-    return 0
+    return sign_after(args.out, args.sign_key, args.expires) if args.sign_key else 0
 
 
 if __name__ == "__main__":

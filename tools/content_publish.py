@@ -1,0 +1,303 @@
+"""Publishing a content release: a client folder cut into chunks, the new ones compressed into
+packs, and the release manifest that lists every file's chunks."""
+import collections
+import hashlib
+import os
+import re
+import stat
+import threading
+from dataclasses import dataclass, field
+from pathlib import Path
+
+import zstandard
+
+import content_chunker
+import content_paths
+import content_release
+
+RELEASES = Path("Content") / "releases"
+PACKS = Path("Content") / "packs"
+DEFAULT_LEVEL = 19
+DEFAULT_PACK_LIMIT = 64 << 20
+RELEASE_NAME = re.compile(r"([1-9][0-9]{0,9})\.release")
+PACK_NAME = re.compile(r"([1-9][0-9]{0,9})-(0|[1-9][0-9]{0,4})\.pack")
+SHOWN_PROBLEMS = 20
+
+
+class ContentError(Exception):
+    pass
+
+
+def compress_bound(size):
+    """zstd's ZSTD_COMPRESSBOUND: no frame of size input bytes is longer."""
+    return size + (size >> 8) + ((128 * 1024 - size) >> 11 if size < 128 * 1024 else 0)
+
+
+def check_options(sizes, level, pack_limit):
+    try:
+        content_chunker.check_sizes(*sizes)
+    except ValueError as error:
+        raise ContentError(str(error)) from None
+    if not 1 <= level <= 22:
+        raise ContentError(f"--level {level}: zstd levels are 1 to 22")
+    if not compress_bound(sizes[2]) <= pack_limit <= content_release.MAX_PACK_SIZE:
+        raise ContentError(f"--pack-limit {pack_limit}: a pack must hold the largest frame "
+                           f"({compress_bound(sizes[2])} bytes) and stay below 2^32")
+
+
+def _refuse(folder, problems):
+    shown = [f"  {content_paths.display(name)}: {reason}" for name, reason in problems[:SHOWN_PROBLEMS]]
+    if len(problems) > SHOWN_PROBLEMS:
+        shown.append(f"  ... and {len(problems) - SHOWN_PROBLEMS} more")
+    raise ContentError(f"cannot publish {folder}:\n" + "\n".join(shown))
+
+
+def scan_client(folder):
+    """[(path bytes, file, size)] of every file below folder, ascending path; ContentError
+    naming every file that cannot be published."""
+    folder = Path(folder)
+    if not folder.is_dir():
+        raise ContentError(f"{folder} is not a folder")
+    found, problems = [], []
+    for root, dirs, names in os.walk(folder):
+        for name in sorted(dirs + names):
+            path = Path(root) / name
+            relative = os.fsencode(path.relative_to(folder).as_posix())
+            mode = path.lstat().st_mode
+            if stat.S_ISDIR(mode):
+                continue
+            if not stat.S_ISREG(mode):
+                problems.append((relative, "is not a regular file (a link, device or pipe)"))
+                continue
+            reason = content_paths.path_problem(relative)
+            if reason:
+                problems.append((relative, reason))
+            found.append((relative, path, path.stat().st_size))
+    if not found and not problems:
+        # A content launcher would delete every file of the release before: surely the wrong folder.
+        raise ContentError(f"{folder} holds no file; a release of nothing would empty players' folders")
+    found.sort()
+    problems += content_paths.set_problems([name for name, _, _ in found])
+    if problems:
+        _refuse(folder, sorted(problems))
+    return found
+
+
+def published(out, version):
+    """({sha: ((release, index), offset, raw, stored)}, {(release, index): size}) of every
+    chunk of the releases in out; ContentError if one is broken, a pack it names is
+    missing, or something of this version is already there."""
+    out = Path(out)
+    locations, pack_sizes = {}, {}
+    if (out / RELEASES / f"{version}.release").exists():
+        raise ContentError(f"{out / RELEASES / f'{version}.release'} exists; a published release never changes")
+    leftovers = sorted((out / PACKS).glob(f"{version}-*.pack"))
+    if leftovers:
+        raise ContentError(f"{leftovers[0]} exists but no release {version} names it: left by an interrupted "
+                           f"publication? Remove Content/packs/{version}-*.pack (never announced) and publish again")
+    for path in sorted((out / RELEASES).glob("*.release")):
+        match = RELEASE_NAME.fullmatch(path.name)
+        try:
+            if not match:
+                raise content_release.ReleaseError("the name is not <version>.release")
+            release = content_release.parse(path.read_bytes(), int(match.group(1)))
+        except content_release.ReleaseError as error:
+            raise ContentError(f"{path}: {error}") from None
+        for pack_release, index, size in release.packs:
+            if pack_sizes.setdefault((pack_release, index), size) != size:
+                raise ContentError(f"{path}: pack {pack_release}-{index} has another size in an earlier release")
+        for chunk in release.chunks:
+            pack = release.packs[chunk.pack][:2]
+            locations.setdefault(chunk.sha, (pack, chunk.offset, chunk.raw, chunk.stored))
+    for (pack_release, index), size in pack_sizes.items():
+        path = out / PACKS / content_release.pack_name(pack_release, index)
+        if not path.is_file() or path.stat().st_size != size:
+            raise ContentError(f"{path} is missing or not {size} bytes long, as the releases list it: run verify")
+    return locations, pack_sizes
+
+
+@dataclass
+class Prepared:
+    """A release cut and checked, whose new chunks are not written yet."""
+    version: int
+    sizes: tuple
+    files: list                   # (path, file, size, [sha, ...])
+    new: list                     # (sha, file, offset, raw), in storing order
+    locations: dict               # of the chunks already published
+    pack_sizes: dict
+    content_bytes: int = 0
+    reused: int = 0
+    new_packs_at_most: int = 0
+    written: list = field(default_factory=list)
+
+
+def cut_file(path, sizes, executor):
+    """[(sha, offset, length)] of a file's chunks."""
+    out, offset = [], 0
+    with open(path, "rb") as stream:
+        for data in content_chunker.iter_chunks(stream, *sizes, executor=executor):
+            out.append((hashlib.sha256(data).digest(), offset, len(data)))
+            offset += len(data)
+    return out
+
+
+def prepare(new, version, out, sizes, pack_limit, executor):
+    """Cuts every file of the client folder new and checks what the release would hold,
+    before anything is written."""
+    files = scan_client(new)
+    locations, pack_sizes = published(out, version)
+    prepared = Prepared(version, tuple(sizes), [], [], locations, pack_sizes)
+    seen = set()
+    for name, path, size in files:
+        chunks = cut_file(path, sizes, executor)
+        if sum(length for _, _, length in chunks) != size:
+            raise ContentError(f"{path} changed while it was read")
+        for sha, offset, length in chunks:
+            if sha in seen:
+                continue
+            seen.add(sha)
+            if sha in locations:
+                prepared.reused += 1
+            else:
+                prepared.new.append((sha, path, offset, length))
+        prepared.files.append((name, path, size, [sha for sha, _, _ in chunks]))
+        prepared.content_bytes += size
+    new_bytes = sum(compress_bound(raw) for _, _, _, raw in prepared.new)
+    # A pack is closed only when the next frame, at most one bound long, would not fit: every
+    # pack but the last holds more than the limit less that bound.
+    room = max(1, pack_limit - compress_bound(sizes[2]))
+    prepared.new_packs_at_most = new_bytes // room + 1 if prepared.new else 0
+    packs = len({locations[sha][0] for sha in seen if sha in locations}) + prepared.new_packs_at_most
+    problem = content_release.count_problem(packs, len(seen), len(files), sum(len(f[3]) for f in prepared.files),
+                                            sum(len(f[0]) for f in prepared.files))
+    if problem:
+        raise ContentError(f"cannot publish {new}: {problem}")
+    return prepared
+
+
+_compressors = threading.local()
+# Data that level 1 leaves within 1% of its size is already compressed (most of a game's
+# archives): level 19 would spend a hundred times longer on it to gain next to nothing.
+QUICK_LEVEL = 1
+INCOMPRESSIBLE = 0.99
+
+
+def _compressor(level):
+    compressors = getattr(_compressors, "by_level", None)
+    if compressors is None:
+        compressors = _compressors.by_level = {}
+    if level not in compressors:
+        compressors[level] = zstandard.ZstdCompressor(level=level, write_checksum=False, write_content_size=True,
+                                                      write_dict_id=False)
+    return compressors[level]
+
+
+def compress(data, level):
+    """One zstd frame with the content size and no checksum (the SHA-256 is the check)."""
+    quick = _compressor(min(level, QUICK_LEVEL)).compress(data)
+    if level <= QUICK_LEVEL or len(quick) >= INCOMPRESSIBLE * len(data):
+        return quick
+    return _compressor(level).compress(data)
+
+
+def _sources(prepared):
+    """The bytes of each new chunk, read again and checked against the first reading."""
+    current, stream = None, None
+    try:
+        for sha, path, offset, raw in prepared.new:
+            if path != current:
+                if stream:
+                    stream.close()
+                current, stream = path, open(path, "rb")
+            stream.seek(offset)
+            data = stream.read(raw)
+            if hashlib.sha256(data).digest() != sha:
+                raise ContentError(f"{path} changed while it was published")
+            yield sha, data
+    finally:
+        if stream:
+            stream.close()
+
+
+class _PackWriter:
+    """Appends frames to Content/packs/<V>-<N>.pack, each pack written as .part and renamed
+    when full, so no pack is seen half written."""
+
+    def __init__(self, prepared, folder, limit):
+        self.prepared, self.folder, self.limit = prepared, folder, limit
+        self.index, self.stream, self.size = 0, None, 0
+
+    def add(self, sha, raw, frame):
+        if self.stream and self.size + len(frame) > self.limit:
+            self.close()
+        if not self.stream:
+            self.name = self.folder / content_release.pack_name(self.prepared.version, self.index)
+            self.part = self.name.with_name(self.name.name + ".part")
+            self.prepared.written.append(self.part)
+            self.stream, self.size = open(self.part, "xb"), 0
+        key = (self.prepared.version, self.index)
+        self.prepared.locations[sha] = (key, self.size, raw, len(frame))
+        self.stream.write(frame)
+        self.size += len(frame)
+
+    def close(self):
+        if self.stream:
+            self.stream.close()
+            self.stream = None
+            if self.name.exists():
+                raise ContentError(f"{self.name} appeared while it was written; packs are never replaced")
+            os.replace(self.part, self.name)
+            self.prepared.written.append(self.name)
+            self.prepared.pack_sizes[(self.prepared.version, self.index)] = self.size
+            self.index += 1
+
+
+def write_packs(prepared, out, level, pack_limit, executor, threads):
+    """Compresses the new chunks on the executor's threads (zstd lets go of the interpreter
+    lock) and appends them in their order; returns the number of packs written."""
+    folder = Path(out) / PACKS
+    folder.mkdir(parents=True, exist_ok=True)
+    writer, jobs = _PackWriter(prepared, folder, pack_limit), collections.deque()
+    try:
+        for sha, data in _sources(prepared):
+            jobs.append((sha, len(data), executor.submit(compress, data, level)))
+            # Enough frames in flight to keep every thread busy, few enough to bound memory.
+            while len(jobs) > 2 * threads + 2:
+                done, raw, job = jobs.popleft()
+                writer.add(done, raw, job.result())
+        while jobs:
+            done, raw, job = jobs.popleft()
+            writer.add(done, raw, job.result())
+        writer.close()
+    finally:
+        if writer.stream:
+            writer.stream.close()
+        for _, _, job in jobs:
+            job.cancel()
+    return writer.index
+
+
+def write_release(prepared, out):
+    """Writes Content/releases/<V>.release; returns the release and its size."""
+    release = content_release.build(prepared.version, prepared.sizes,
+                                    [(name, size, shas) for name, _, size, shas in prepared.files],
+                                    prepared.locations, prepared.pack_sizes)
+    data = content_release.encode(release)
+    folder = Path(out) / RELEASES
+    folder.mkdir(parents=True, exist_ok=True)
+    target = folder / f"{prepared.version}.release"
+    part = target.with_name(target.name + ".part")
+    prepared.written.append(part)
+    part.write_bytes(data)
+    os.replace(part, target)
+    prepared.written.append(target)
+    return release, len(data)
+
+
+def remove_written(prepared):
+    """Takes back what an unfinished publication wrote: nothing of it was announced yet."""
+    for path in reversed(prepared.written):
+        try:
+            path.unlink()
+        except FileNotFoundError:
+            pass
