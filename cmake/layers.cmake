@@ -7,14 +7,15 @@
 # the folders below it in this graph, and nothing else: each library is compiled against a
 # view of src/ in the build tree that holds only those folders, so an include against the
 # direction ("shell/..." from skin, say) stops the build with "No such file".
-set(LAUNCHER_LAYERS common settings update download skin launch shell updater)
+set(LAUNCHER_LAYERS common settings update download content skin launch shell updater)
 set(LAUNCHER_LAYER_USES_common "")
 set(LAUNCHER_LAYER_USES_settings common)
 set(LAUNCHER_LAYER_USES_update settings)
 set(LAUNCHER_LAYER_USES_download update)
+set(LAUNCHER_LAYER_USES_content download)
 set(LAUNCHER_LAYER_USES_skin update)
 set(LAUNCHER_LAYER_USES_launch settings)
-set(LAUNCHER_LAYER_USES_shell skin launch download)
+set(LAUNCHER_LAYER_USES_shell skin launch download content)
 set(LAUNCHER_LAYER_USES_updater update)
 
 # The folders a layer may include: itself and everything below it.
