@@ -303,6 +303,28 @@ int FindReleaseFile(const ReleaseManifest& m, const char* path, std::size_t leng
     return 0;
 }
 
+bool ReleaseHasFileInFolder(const ReleaseManifest& m, const char* folder, std::size_t length) {
+    if (length == 0 || length > kReleaseMaxPathLength) return false;
+    // The paths inside the folder are the ones that start with "<folder>/": in the folded order
+    // the first of them is the first path not below that text.
+    char prefix[kReleaseMaxPathLength + 1];
+    std::memcpy(prefix, folder, length);
+    prefix[length] = '/';
+    std::size_t low = 0;
+    std::size_t high = m.FileCount;
+    while (low < high) {
+        const std::size_t middle = low + (high - low) / 2;
+        const ReleaseFile entry = ReleaseFileAt(m, m.FilesByFoldedPath[middle]);
+        if (CompareFoldedPaths(entry.Path, entry.PathLength, prefix, length + 1) < 0)
+            low = middle + 1;
+        else
+            high = middle;
+    }
+    if (low == m.FileCount) return false;
+    const ReleaseFile first = ReleaseFileAt(m, m.FilesByFoldedPath[low]);
+    return first.PathLength > length + 1 && CompareFoldedPaths(first.Path, length + 1, prefix, length + 1) == 0;
+}
+
 int CompareFoldedPaths(const char* a, std::size_t aLength, const char* b, std::size_t bLength) {
     const std::size_t n = std::min(aLength, bLength);
     for (std::size_t i = 0; i < n; ++i) {

@@ -119,6 +119,10 @@ int FindReleaseChunk(const ReleaseManifest& manifest, const uint8_t sha256[kRele
 // the Windows file system finds it: 1 and *index, or 0. "/" and "\" are the same here.
 int FindReleaseFile(const ReleaseManifest& manifest, const char* path, std::size_t length, uint32_t* index);
 
+// True when some file's path lies inside the folder named by folder (length bytes, no trailing
+// separator), ignoring ASCII letter case: the folder must exist for that file.
+bool ReleaseHasFileInFolder(const ReleaseManifest& manifest, const char* folder, std::size_t length);
+
 // The order in which FindReleaseFile searches: ASCII letters without case, a separator ("/"
 // or "\") below every other byte, so that a folder's entries follow its own name. Negative,
 // 0 or positive like memcmp.

@@ -377,3 +377,13 @@ TEST(ReleaseManifest, ComparesCutSizes) {
     EXPECT_TRUE(ReleasesCutAlike(ma, ma));
     EXPECT_FALSE(ReleasesCutAlike(ma, mb));
 }
+
+TEST(ReleaseManifest, KnowsWhichFoldersItsFilesNeed) {
+    const std::vector<uint8_t> bytes = Base().Bytes();  // Data/Maps/a.bin, Data/b.bin, empty.txt, readme.txt
+    ReleaseManifest m;
+    ASSERT_EQ(1, ParseReleaseManifest(bytes.data(), bytes.size(), &m));
+    for (const char* folder : {"Data", "data", "DATA/MAPS", "Data\\Maps"})
+        EXPECT_TRUE(ReleaseHasFileInFolder(m, folder, std::strlen(folder))) << folder;
+    for (const char* folder : {"Dat", "Data/Map", "Data/Maps/a.bin", "Data/b", "empty.txt", "readme", "Data/", "", "zzz"})
+        EXPECT_FALSE(ReleaseHasFileInFolder(m, folder, std::strlen(folder))) << folder;
+}

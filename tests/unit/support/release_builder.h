@@ -68,6 +68,7 @@ struct ReleaseModel {
     std::vector<ModelFile> Files;
     std::vector<ModelDelta> Deltas;
     std::string PathTable;  // Settle writes the paths back to back
+    std::vector<uint64_t> PackEnds;  // where AddChunk puts the next chunk of each pack
 
     uint32_t AddPack(uint32_t release, uint32_t index) {
         Packs.push_back(ModelPack{release, index, 0});
@@ -77,10 +78,10 @@ struct ReleaseModel {
     // A chunk stored right after the last one of its pack, gap bytes further on (frames no
     // chunk of this release uses). Returns its index.
     uint32_t AddChunk(uint32_t label, uint32_t rawSize, uint32_t storedSize, uint32_t pack = 0, uint32_t gap = 0) {
-        uint32_t offset = 0;
-        for (const ModelChunk& c : Chunks)
-            if (c.Pack == pack && c.Offset + c.StoredSize > offset) offset = c.Offset + c.StoredSize;
-        Chunks.push_back(ModelChunk{HashOf(label), rawSize, storedSize, pack, offset + gap});
+        if (PackEnds.size() <= pack) PackEnds.resize(pack + 1, 0);
+        const uint32_t offset = static_cast<uint32_t>(PackEnds[pack] + gap);
+        PackEnds[pack] = uint64_t{offset} + storedSize;
+        Chunks.push_back(ModelChunk{HashOf(label), rawSize, storedSize, pack, offset});
         return static_cast<uint32_t>(Chunks.size() - 1);
     }
 
@@ -106,11 +107,10 @@ struct ReleaseModel {
             f.PathLength = static_cast<uint16_t>(f.Path.size());
             PathTable += f.Path;
         }
-        for (std::size_t p = 0; p < Packs.size(); ++p) {
-            Packs[p].Size = 0;
-            for (const ModelChunk& c : Chunks)
-                if (c.Pack == p && c.Offset + uint64_t{c.StoredSize} > Packs[p].Size) Packs[p].Size = c.Offset + uint64_t{c.StoredSize};
-        }
+        for (ModelPack& p : Packs) p.Size = 0;
+        for (const ModelChunk& c : Chunks)
+            if (c.Pack < Packs.size() && c.Offset + uint64_t{c.StoredSize} > Packs[c.Pack].Size)
+                Packs[c.Pack].Size = c.Offset + uint64_t{c.StoredSize};
         return *this;
     }
 
