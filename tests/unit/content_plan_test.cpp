@@ -260,8 +260,10 @@ ReleaseSpec Swapped(bool after) {
     r.release = after ? 2 : 1;
     r.packs = {{1, 0}};
     for (uint32_t label = 1; label <= 4; ++label) r.chunks.push_back({label, 20000, 1000, 0});
-    r.files = after ? std::vector<FileSpec>{{"a.bin", {1, 3}}, {"b.bin", {2, 4}}}
-                    : std::vector<FileSpec>{{"a.bin", {1, 2}}, {"b.bin", {3, 4}}};
+    if (after)
+        r.files = {{"a.bin", {1, 3}}, {"b.bin", {2, 4}}};
+    else
+        r.files = {{"a.bin", {1, 2}}, {"b.bin", {3, 4}}};
     return r;
 }
 
@@ -271,8 +273,10 @@ ReleaseSpec InTheWay(bool after) {
     r.release = after ? 2 : 1;
     r.packs = {{1, 0}};
     r.chunks = {{1, 20000, 1000, 0}, {2, 20000, 1000, 0}, {3, 20000, 1000, 0}};
-    r.files = after ? std::vector<FileSpec>{{"a", {2}}, {"data/x.bin", {1}}, {"keep.bin", {3}}}
-                    : std::vector<FileSpec>{{"a/b", {2}}, {"data", {1}}, {"keep.bin", {3}}};
+    if (after)
+        r.files = {{"a", {2}}, {"data/x.bin", {1}}, {"keep.bin", {3}}};
+    else
+        r.files = {{"a/b", {2}}, {"data", {1}}, {"keep.bin", {3}}};
     return r;
 }
 
@@ -281,8 +285,10 @@ ReleaseSpec CaseOnly(bool after) {
     r.release = after ? 2 : 1;
     r.packs = {{1, 0}};
     r.chunks = {{1, 20000, 1000, 0}, {2, 20000, 1000, 0}};
-    r.files = after ? std::vector<FileSpec>{{"DATA/b.bin", {2}}, {"data/a.bin", {1}}}
-                    : std::vector<FileSpec>{{"Data/A.bin", {1}}};
+    if (after)
+        r.files = {{"DATA/b.bin", {2}}, {"data/a.bin", {1}}};
+    else
+        r.files = {{"Data/A.bin", {1}}};
     return r;
 }
 
