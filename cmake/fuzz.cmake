@@ -21,6 +21,7 @@ set(FUZZ_LIBRARY_SOURCES
   src/common/file_replace_posix.cpp
   src/common/shared_text.cpp
   src/common/text_scan.cpp
+  src/content/release_manifest.cpp
   src/download/safe_path.cpp
   src/settings/aes256.cpp
   src/settings/apply_settings.cpp

@@ -1,0 +1,341 @@
+// Parsing the release manifest in place, and reading its tables.
+#include "content/release_manifest.h"
+
+#include <algorithm>
+#include <cstring>
+#include <new>
+
+#include "download/safe_path.h"
+
+namespace {
+
+uint16_t U16At(const uint8_t* p) { return static_cast<uint16_t>(p[0] | (p[1] << 8)); }
+
+uint32_t U32At(const uint8_t* p) {
+    return static_cast<uint32_t>(p[0]) | (static_cast<uint32_t>(p[1]) << 8) |
+           (static_cast<uint32_t>(p[2]) << 16) | (static_cast<uint32_t>(p[3]) << 24);
+}
+
+uint64_t U64At(const uint8_t* p) { return static_cast<uint64_t>(U32At(p)) | (static_cast<uint64_t>(U32At(p + 4)) << 32); }
+
+const uint8_t* PackBytes(const ReleaseManifest& m, uint32_t i) { return m.Data + m.PacksAt + std::size_t{i} * kReleasePackSize; }
+const uint8_t* ChunkBytes(const ReleaseManifest& m, uint32_t i) { return m.Data + m.ChunksAt + std::size_t{i} * kReleaseChunkSize; }
+const uint8_t* FileBytes(const ReleaseManifest& m, uint32_t i) { return m.Data + m.FilesAt + std::size_t{i} * kReleaseFileSize; }
+const uint8_t* DeltaBytes(const ReleaseManifest& m, uint32_t i) { return m.Data + m.DeltasAt + std::size_t{i} * kReleaseDeltaSize; }
+
+bool IsSeparator(char c) { return c == '/' || c == '\\'; }
+
+// The byte FindReleaseFile's order sees: no letter case, separators below everything.
+unsigned FoldedByte(char c) {
+    if (IsSeparator(c)) return 0;
+    if (c >= 'A' && c <= 'Z') return static_cast<unsigned>(c - 'A' + 'a');
+    return static_cast<unsigned char>(c);
+}
+
+bool FoldedEquals(const char* text, std::size_t length, const char* lower) {
+    const std::size_t n = std::strlen(lower);
+    if (length != n) return false;
+    for (std::size_t i = 0; i < n; ++i)
+        if (FoldedByte(text[i]) != static_cast<unsigned char>(lower[i])) return false;
+    return true;
+}
+
+bool FoldedStartsWith(const char* text, std::size_t length, const char* lower) {
+    const std::size_t n = std::strlen(lower);
+    return length >= n && FoldedEquals(text, n, lower);
+}
+
+// The header's counts and sizes, and where each table starts; the tables end exactly at length.
+bool ReadHeader(const uint8_t* data, std::size_t length, ReleaseManifest* m) {
+    if (length < kReleaseHeaderSize || length > kReleaseMaxBytes) return false;
+    if (std::memcmp(data, kReleaseMagic, kReleaseMagicSize) != 0) return false;
+    m->Release = U32At(data + 8);
+    m->ChunkMin = U32At(data + 12);
+    m->ChunkAvg = U32At(data + 16);
+    m->ChunkMax = U32At(data + 20);
+    m->PackCount = U32At(data + 24);
+    m->ChunkCount = U32At(data + 28);
+    m->FileCount = U32At(data + 32);
+    m->ReferenceCount = U32At(data + 36);
+    m->DeltaCount = U32At(data + 40);
+    m->PathBytes = U32At(data + 44);
+    if (m->Release < 1 || m->Release > kReleaseMaxVersion) return false;
+    const bool avgIsPowerOfTwo = (m->ChunkAvg & (m->ChunkAvg - 1)) == 0;
+    if (m->ChunkMin < kReleaseSmallestChunkMin || m->ChunkMin >= m->ChunkAvg || m->ChunkAvg >= m->ChunkMax ||
+        m->ChunkMax > kReleaseLargestChunkMax || !avgIsPowerOfTwo)
+        return false;
+    if (m->PackCount > kReleaseMaxPacks || m->ChunkCount > kReleaseMaxChunks || m->FileCount > kReleaseMaxFiles ||
+        m->ReferenceCount > kReleaseMaxReferences || m->DeltaCount > m->FileCount || m->PathBytes > kReleaseMaxPathBytes)
+        return false;
+    // With the counts bounded the tables end below 1.5 GiB: neither these 64-bit sums nor the
+    // offsets kept in size_t (32 bits on i686) can wrap.
+    uint64_t at = kReleaseHeaderSize;
+    m->PacksAt = static_cast<std::size_t>(at);
+    at += uint64_t{kReleasePackSize} * m->PackCount;
+    m->ChunksAt = static_cast<std::size_t>(at);
+    at += uint64_t{kReleaseChunkSize} * m->ChunkCount;
+    m->FilesAt = static_cast<std::size_t>(at);
+    at += uint64_t{kReleaseFileSize} * m->FileCount;
+    m->ReferencesAt = static_cast<std::size_t>(at);
+    at += uint64_t{kReleaseReferenceSize} * m->ReferenceCount;
+    m->DeltasAt = static_cast<std::size_t>(at);
+    at += uint64_t{kReleaseDeltaSize} * m->DeltaCount;
+    m->PathsAt = static_cast<std::size_t>(at);
+    at += m->PathBytes;
+    return at == length;
+}
+
+// Ascending (release, index) makes every pack distinct and the manifest canonical.
+bool CheckPacks(const ReleaseManifest& m) {
+    for (uint32_t i = 0; i < m.PackCount; ++i) {
+        const ReleasePack pack = ReleasePackAt(m, i);
+        if (pack.Release > m.Release || pack.Size >= (1ull << 32)) return false;
+        if (i > 0) {
+            const ReleasePack before = ReleasePackAt(m, i - 1);
+            const bool ascending = before.Release < pack.Release || (before.Release == pack.Release && before.Index < pack.Index);
+            if (!ascending) return false;
+        }
+    }
+    return true;
+}
+
+// In (pack, offset) order, each chunk after the end of the one before it in the same pack:
+// a pack is frames back to back, so two chunks can never share bytes, and the plan's merging
+// of neighbours relies on it.
+bool CheckChunks(const ReleaseManifest& m) {
+    uint32_t lastPack = 0;
+    uint64_t lastEnd = 0;
+    for (uint32_t i = 0; i < m.ChunkCount; ++i) {
+        const ReleaseChunk chunk = ReleaseChunkAt(m, i);
+        if (chunk.RawSize < 1 || chunk.RawSize > m.ChunkMax || chunk.StoredSize < 1 || chunk.Pack >= m.PackCount) return false;
+        const uint64_t end = uint64_t{chunk.Offset} + chunk.StoredSize;
+        if (end > ReleasePackAt(m, chunk.Pack).Size) return false;
+        if (i > 0 && (chunk.Pack < lastPack || (chunk.Pack == lastPack && chunk.Offset < lastEnd))) return false;
+        lastPack = chunk.Pack;
+        lastEnd = end;
+    }
+    return true;
+}
+
+bool IsReservedTopLevelName(const char* path, std::size_t length) {
+    std::size_t first = 0;
+    while (first < length && !IsSeparator(path[first])) ++first;
+    return FoldedEquals(path, first, "config") || FoldedEquals(path, first, "update.dat") ||
+           FoldedEquals(path, first, "update.manifest") || FoldedStartsWith(path, first, "update.") ||
+           FoldedStartsWith(path, first, "content.");
+}
+
+// 1 to 255 bytes, "/" between folders (so neither "\" nor a NUL that would end the name
+// early, nor a trailing "/"), and the safe-path rules on what is left.
+bool IsAcceptablePath(const char* path, std::size_t length) {
+    if (length < 1 || length > kReleaseMaxPathLength) return false;
+    if (std::memchr(path, '\0', length) || std::memchr(path, '\\', length) || path[length - 1] == '/') return false;
+    char name[kReleaseMaxPathLength + 1];
+    std::memcpy(name, path, length);
+    name[length] = '\0';
+    return IsSafeRelativePath(name) && !IsReservedTopLevelName(path, length);
+}
+
+bool ByteOrderBefore(const ReleaseFile& a, const ReleaseFile& b) {
+    const int order = std::memcmp(a.Path, b.Path, std::min(a.PathLength, b.PathLength));
+    return order < 0 || (order == 0 && a.PathLength < b.PathLength);
+}
+
+// One file's references: chunks that exist and whose sizes add up to the file's.
+bool CheckReferences(const ReleaseManifest& m, const ReleaseFile& file) {
+    uint64_t sum = 0;
+    for (uint32_t r = file.FirstReference; r < file.FirstReference + file.ReferenceCount; ++r) {
+        const uint32_t chunk = ReleaseReferenceAt(m, r);
+        if (chunk >= m.ChunkCount) return false;
+        sum += ReleaseChunkAt(m, chunk).RawSize;
+    }
+    return sum == file.Size;
+}
+
+// Reference ranges and paths both follow each other from 0 to the end of their tables.
+bool CheckFiles(const ReleaseManifest& m) {
+    uint64_t nextReference = 0;
+    uint64_t nextPath = 0;
+    for (uint32_t i = 0; i < m.FileCount; ++i) {
+        const uint8_t* p = FileBytes(m, i);
+        if (U16At(p + 22) != 0) return false;  // flags
+        if (U32At(p + 8) != nextReference || U32At(p + 16) != nextPath) return false;
+        const ReleaseFile file = ReleaseFileAt(m, i);
+        nextReference += file.ReferenceCount;
+        nextPath += file.PathLength;
+        if (nextReference > m.ReferenceCount || nextPath > m.PathBytes) return false;
+        if (!CheckReferences(m, file)) return false;
+        if (!IsAcceptablePath(file.Path, file.PathLength)) return false;
+        if (i > 0 && !ByteOrderBefore(ReleaseFileAt(m, i - 1), file)) return false;
+    }
+    return nextReference == m.ReferenceCount && nextPath == m.PathBytes;
+}
+
+bool CheckDeltas(const ReleaseManifest& m) {
+    for (uint32_t i = 0; i < m.DeltaCount; ++i) {
+        const ReleaseDelta delta = ReleaseDeltaAt(m, i);
+        if (delta.File >= m.FileCount || delta.BaseRelease >= m.Release || delta.Pack >= m.PackCount) return false;
+        if (uint64_t{delta.Offset} + delta.StoredSize > ReleasePackAt(m, delta.Pack).Size) return false;
+        if (U32At(DeltaBytes(m, i) + 92) != 0) return false;  // reserved
+    }
+    return true;
+}
+
+bool IndexChunksByHash(ReleaseManifest* m) {
+    m->ChunksByHash.reset(new (std::nothrow) uint32_t[m->ChunkCount ? m->ChunkCount : 1]);
+    if (!m->ChunksByHash) return false;
+    uint32_t* order = m->ChunksByHash.get();
+    for (uint32_t i = 0; i < m->ChunkCount; ++i) order[i] = i;
+    const ReleaseManifest& view = *m;
+    std::sort(order, order + m->ChunkCount, [&view](uint32_t a, uint32_t b) {
+        return std::memcmp(ChunkBytes(view, a), ChunkBytes(view, b), kReleaseHashSize) < 0;
+    });
+    for (uint32_t i = 1; i < m->ChunkCount; ++i)
+        if (std::memcmp(ChunkBytes(view, order[i - 1]), ChunkBytes(view, order[i]), kReleaseHashSize) == 0) return false;
+    return true;
+}
+
+// In the folded order a path equal to another but for case sits right beside it, and so does
+// the first path inside a folder whose name is also a file's.
+bool IndexFilesByFoldedPath(ReleaseManifest* m) {
+    m->FilesByFoldedPath.reset(new (std::nothrow) uint32_t[m->FileCount ? m->FileCount : 1]);
+    if (!m->FilesByFoldedPath) return false;
+    uint32_t* order = m->FilesByFoldedPath.get();
+    for (uint32_t i = 0; i < m->FileCount; ++i) order[i] = i;
+    const ReleaseManifest& view = *m;
+    std::sort(order, order + m->FileCount, [&view](uint32_t a, uint32_t b) {
+        const ReleaseFile fa = ReleaseFileAt(view, a);
+        const ReleaseFile fb = ReleaseFileAt(view, b);
+        return CompareFoldedPaths(fa.Path, fa.PathLength, fb.Path, fb.PathLength) < 0;
+    });
+    for (uint32_t i = 1; i < m->FileCount; ++i) {
+        const ReleaseFile a = ReleaseFileAt(view, order[i - 1]);
+        const ReleaseFile b = ReleaseFileAt(view, order[i]);
+        if (CompareFoldedPaths(a.Path, a.PathLength, b.Path, std::min(a.PathLength, b.PathLength)) == 0) {
+            if (a.PathLength == b.PathLength || b.Path[a.PathLength] == '/') return false;
+        }
+    }
+    return true;
+}
+
+bool ParseInto(const uint8_t* data, std::size_t length, ReleaseManifest* m) {
+    if (data == nullptr || !ReadHeader(data, length, m)) return false;
+    m->Data = data;
+    m->Length = length;
+    return CheckPacks(*m) && CheckChunks(*m) && CheckFiles(*m) && CheckDeltas(*m) && IndexChunksByHash(m) &&
+           IndexFilesByFoldedPath(m);
+}
+
+}  // namespace
+
+void EmptyReleaseManifest(ReleaseManifest* manifest) { *manifest = ReleaseManifest(); }
+
+int ParseReleaseManifest(const uint8_t* data, std::size_t length, ReleaseManifest* out) {
+    EmptyReleaseManifest(out);
+    if (ParseInto(data, length, out)) return 1;
+    EmptyReleaseManifest(out);
+    return 0;
+}
+
+ReleasePack ReleasePackAt(const ReleaseManifest& m, uint32_t i) {
+    const uint8_t* p = PackBytes(m, i);
+    return ReleasePack{U32At(p), U32At(p + 4), U64At(p + 8)};
+}
+
+ReleaseChunk ReleaseChunkAt(const ReleaseManifest& m, uint32_t i) {
+    const uint8_t* p = ChunkBytes(m, i);
+    return ReleaseChunk{p, U32At(p + 32), U32At(p + 36), U32At(p + 40), U32At(p + 44)};
+}
+
+ReleaseFile ReleaseFileAt(const ReleaseManifest& m, uint32_t i) {
+    const uint8_t* p = FileBytes(m, i);
+    // Only paths checked to lie within the table are ever handed out (the parser looks at
+    // the offset before it builds a path from it).
+    const char* path = reinterpret_cast<const char*>(m.Data + m.PathsAt + U32At(p + 16));
+    return ReleaseFile{U64At(p), U32At(p + 8), U32At(p + 12), path, U16At(p + 20)};
+}
+
+uint32_t ReleaseReferenceAt(const ReleaseManifest& m, uint32_t i) {
+    return U32At(m.Data + m.ReferencesAt + std::size_t{i} * kReleaseReferenceSize);
+}
+
+ReleaseDelta ReleaseDeltaAt(const ReleaseManifest& m, uint32_t i) {
+    const uint8_t* p = DeltaBytes(m, i);
+    return ReleaseDelta{U32At(p), U32At(p + 4), p + 8, U64At(p + 40), U32At(p + 48), U32At(p + 52), U32At(p + 56), p + 60};
+}
+
+int FindReleaseChunk(const ReleaseManifest& m, const uint8_t sha256[kReleaseHashSize], uint32_t* index) {
+    std::size_t low = 0;
+    std::size_t high = m.ChunkCount;
+    while (low < high) {
+        const std::size_t middle = low + (high - low) / 2;
+        const uint32_t chunk = m.ChunksByHash[middle];
+        const int order = std::memcmp(ChunkBytes(m, chunk), sha256, kReleaseHashSize);
+        if (order == 0) {
+            *index = chunk;
+            return 1;
+        }
+        if (order < 0)
+            low = middle + 1;
+        else
+            high = middle;
+    }
+    return 0;
+}
+
+int FindReleaseFile(const ReleaseManifest& m, const char* path, std::size_t length, uint32_t* index) {
+    std::size_t low = 0;
+    std::size_t high = m.FileCount;
+    while (low < high) {
+        const std::size_t middle = low + (high - low) / 2;
+        const uint32_t file = m.FilesByFoldedPath[middle];
+        const ReleaseFile entry = ReleaseFileAt(m, file);
+        const int order = CompareFoldedPaths(entry.Path, entry.PathLength, path, length);
+        if (order == 0) {
+            *index = file;
+            return 1;
+        }
+        if (order < 0)
+            low = middle + 1;
+        else
+            high = middle;
+    }
+    return 0;
+}
+
+bool ReleaseHasFileInFolder(const ReleaseManifest& m, const char* folder, std::size_t length) {
+    if (length == 0 || length > kReleaseMaxPathLength) return false;
+    // The paths inside the folder are the ones that start with "<folder>/": in the folded order
+    // the first of them is the first path not below that text.
+    char prefix[kReleaseMaxPathLength + 1];
+    std::memcpy(prefix, folder, length);
+    prefix[length] = '/';
+    std::size_t low = 0;
+    std::size_t high = m.FileCount;
+    while (low < high) {
+        const std::size_t middle = low + (high - low) / 2;
+        const ReleaseFile entry = ReleaseFileAt(m, m.FilesByFoldedPath[middle]);
+        if (CompareFoldedPaths(entry.Path, entry.PathLength, prefix, length + 1) < 0)
+            low = middle + 1;
+        else
+            high = middle;
+    }
+    if (low == m.FileCount) return false;
+    const ReleaseFile first = ReleaseFileAt(m, m.FilesByFoldedPath[low]);
+    return first.PathLength > length + 1 && CompareFoldedPaths(first.Path, length + 1, prefix, length + 1) == 0;
+}
+
+int CompareFoldedPaths(const char* a, std::size_t aLength, const char* b, std::size_t bLength) {
+    const std::size_t n = std::min(aLength, bLength);
+    for (std::size_t i = 0; i < n; ++i) {
+        const unsigned x = FoldedByte(a[i]);
+        const unsigned y = FoldedByte(b[i]);
+        if (x != y) return x < y ? -1 : 1;
+    }
+    if (aLength == bLength) return 0;
+    return aLength < bLength ? -1 : 1;
+}
+
+bool ReleasesCutAlike(const ReleaseManifest& a, const ReleaseManifest& b) {
+    return a.ChunkMin == b.ChunkMin && a.ChunkAvg == b.ChunkAvg && a.ChunkMax == b.ChunkMax;
+}

@@ -1,0 +1,563 @@
+// The plan of a content update, scenario by scenario: an old release and what the folder
+// holds, a new release, and the plan written out as text (whole files, each built file's
+// sources, requests, totals, deletions).
+#include <gtest/gtest.h>
+
+#include <map>
+#include <string>
+#include <vector>
+
+#include "content/content_plan.h"
+#include "content/release_manifest.h"
+#include "support/release_builder.h"
+
+namespace {
+
+struct ChunkSpec {
+    uint32_t label;
+    uint32_t raw;
+    uint32_t stored;
+    uint32_t pack;     // index into the spec's packs
+    uint32_t gap = 0;  // bytes of frames this release does not use before it
+};
+
+struct FileSpec {
+    std::string path;
+    std::vector<uint32_t> labels;
+};
+
+struct ReleaseSpec {
+    uint32_t release = 0;  // 0: no such release
+    std::vector<std::pair<uint32_t, uint32_t>> packs;  // (release, index)
+    std::vector<ChunkSpec> chunks;
+    std::vector<FileSpec> files;  // ascending paths
+    uint32_t chunkMin = 16384;
+};
+
+// A file in the folder: an old release file found as installed (vouched), or one cut into
+// chunks (labels; a label no release lists is 1000 + label bytes long).
+struct LocalSpec {
+    std::string path;
+    bool vouched;
+    std::vector<uint32_t> labels;
+};
+
+struct Scenario {
+    const char* name;
+    ReleaseSpec old;
+    ReleaseSpec next;
+    std::vector<LocalSpec> local;
+    std::string expected;
+    uint64_t gap = kContentMergeGap;
+};
+
+std::vector<uint8_t> Write(const ReleaseSpec& spec) {
+    ReleaseModel m;
+    m.Release = spec.release;
+    m.ChunkMin = spec.chunkMin;
+    for (const auto& p : spec.packs) m.AddPack(p.first, p.second);
+    std::map<uint32_t, uint32_t> index;
+    for (const ChunkSpec& c : spec.chunks) index[c.label] = m.AddChunk(c.label, c.raw, c.stored, c.pack, c.gap);
+    for (const FileSpec& f : spec.files) {
+        std::vector<uint32_t> chunks;
+        for (uint32_t label : f.labels) chunks.push_back(index.at(label));
+        m.AddFile(f.path, chunks);
+    }
+    return m.Settle().Bytes();
+}
+
+uint32_t RawSizeOf(const Scenario& s, uint32_t label) {
+    for (const ReleaseSpec* r : {&s.next, &s.old})
+        for (const ChunkSpec& c : r->chunks)
+            if (c.label == label) return c.raw;
+    return 1000 + label;
+}
+
+struct Folder {
+    std::vector<std::vector<ContentCutChunk>> chunks;
+    std::vector<ContentCutFile> cut;
+    std::vector<uint8_t> vouched;
+};
+
+Folder MakeFolder(const Scenario& s, const ReleaseManifest* old) {
+    Folder folder;
+    if (old) folder.vouched.assign(old->FileCount, 0);
+    for (const LocalSpec& l : s.local) {
+        if (l.vouched) {
+            uint32_t o = 0;
+            EXPECT_TRUE(old && FindReleaseFile(*old, l.path.data(), l.path.size(), &o)) << l.path;
+            folder.vouched[o] = 1;
+            continue;
+        }
+        std::vector<ContentCutChunk> chunks;
+        uint64_t offset = 0;
+        for (uint32_t label : l.labels) {
+            ContentCutChunk c = {offset, RawSizeOf(s, label), {}};
+            const TestHash hash = HashOf(label);
+            std::copy(hash.begin(), hash.end(), c.Sha256);
+            chunks.push_back(c);
+            offset += c.Length;
+        }
+        folder.chunks.push_back(chunks);
+    }
+    std::size_t k = 0;
+    for (const LocalSpec& l : s.local)
+        if (!l.vouched) {
+            folder.cut.push_back({l.path.data(), l.path.size(), folder.chunks[k].data(),
+                                  static_cast<uint32_t>(folder.chunks[k].size())});
+            ++k;
+        }
+    return folder;
+}
+
+std::string PathOf(const ReleaseManifest& m, uint32_t file) {
+    const ReleaseFile f = ReleaseFileAt(m, file);
+    return std::string(f.Path, f.PathLength);
+}
+
+std::string SourceText(const ContentChunkSource& s, const ReleaseManifest* old, const ReleaseManifest& next,
+                       const Folder& folder) {
+    switch (s.Kind) {
+        case kSourceFetch: return "fetch";
+        case kSourceOldFile: return "old:" + PathOf(*old, s.File) + "@" + std::to_string(s.Offset);
+        case kSourceCutFile:
+            return "cut:" + std::string(folder.cut[s.File].Path, folder.cut[s.File].PathLength) + "@" + std::to_string(s.Offset);
+        case kSourceBuilt: return "built:" + PathOf(next, s.File) + "@" + std::to_string(s.Offset);
+    }
+    return "?";
+}
+
+int AddRequest(void* context, const ContentFetchRequest& r) {
+    *static_cast<std::string*>(context) += " " + std::to_string(r.Pack) + ":" + std::to_string(r.Offset) + "+" +
+                                           std::to_string(r.Length);
+    return 1;
+}
+
+// The plan as lines: "whole: ...", "build PATH: SOURCE ...", "requests: PACK:OFFSET+LENGTH ...",
+// "bytes B ideal I requests R packs P", "delete: PATH ..." (a "!" before a path deleted first).
+std::string Describe(const ContentPlan& plan, const ReleaseManifest* old, const ReleaseManifest& next, const Folder& folder) {
+    std::string whole = "whole:";
+    std::string build;
+    for (uint32_t n = 0; n < next.FileCount; ++n) {
+        if (ContentFileIsWhole(plan, n)) {
+            whole += " " + PathOf(next, n);
+            continue;
+        }
+        build += "build " + PathOf(next, n) + ":";
+        const ReleaseFile f = ReleaseFileAt(next, n);
+        for (uint32_t r = f.FirstReference; r < f.FirstReference + f.ReferenceCount; ++r)
+            build += " " + SourceText(ContentSourceOf(plan, n, r), old, next, folder);
+        build += "\n";
+    }
+    std::string requests = "requests:";
+    EXPECT_EQ(1, ForEachContentRequest(plan, AddRequest, &requests));
+    const ContentPlanTotals& t = plan.Totals;
+    std::string text = whole + "\n" + build + requests + "\n" + "bytes " + std::to_string(t.Bytes) + " ideal " +
+                       std::to_string(t.Ideal) + " requests " + std::to_string(t.Requests) + " packs " +
+                       std::to_string(t.PacksTouched) + "\n" + "delete:";
+    for (uint32_t i = 0; i < t.Deletions; ++i) {
+        const ContentDeletion d = ContentDeletionAt(plan, i);
+        text += std::string(" ") + (d.BeforeBuilding ? "!" : "") + PathOf(*old, d.OldFile);
+    }
+    return text + "\n";
+}
+
+// A scenario planned: the releases, the folder and the plan, kept together because the plan
+// refers to all of them.
+struct Planned {
+    explicit Planned(const Scenario& s) {
+        nextBytes = Write(s.next);
+        EXPECT_EQ(1, ParseReleaseManifest(nextBytes.data(), nextBytes.size(), &next)) << s.name;
+        if (s.old.release) {
+            oldBytes = Write(s.old);
+            EXPECT_EQ(1, ParseReleaseManifest(oldBytes.data(), oldBytes.size(), &old)) << s.name;
+        }
+        const ReleaseManifest* oldPointer = s.old.release ? &old : nullptr;
+        folder = MakeFolder(s, oldPointer);
+        ContentPlanInput input;
+        input.NewRelease = &next;
+        input.OldRelease = oldPointer;
+        input.OldVouched = oldPointer ? folder.vouched.data() : nullptr;
+        input.CutFiles = folder.cut.data();
+        input.CutFileCount = static_cast<uint32_t>(folder.cut.size());
+        input.MergeGap = s.gap;
+        text = MakeContentPlan(input, &plan) ? Describe(plan, oldPointer, next, folder) : "refused\n";
+    }
+    Planned(const Planned&) = delete;
+    Planned& operator=(const Planned&) = delete;
+
+    std::vector<uint8_t> nextBytes;
+    std::vector<uint8_t> oldBytes;
+    ReleaseManifest next;
+    ReleaseManifest old;
+    Folder folder;
+    ContentPlan plan;
+    std::string text;
+};
+
+// Release 1: three files in one pack. The chunks are 20000 bytes (labels 1 to 9), stored
+// in 1000 (so a pack offset is 1000 per chunk before it).
+ReleaseSpec ReleaseOne() {
+    ReleaseSpec r;
+    r.release = 1;
+    r.packs = {{1, 0}};
+    for (uint32_t label = 1; label <= 5; ++label) r.chunks.push_back({label, 20000, 1000, 0});
+    r.files = {{"a.bin", {1, 2}}, {"b.bin", {3, 4}}, {"c.bin", {5}}};
+    return r;
+}
+
+// Release 3 after 1 and 2: a.bin unchanged, b.bin edited (its chunk 4 gone, 6 from release
+// 2 and 8 from release 3 new), c.bin removed, d.bin new and made of c.bin's chunk and chunk 7.
+ReleaseSpec ReleaseThree() {
+    ReleaseSpec r;
+    r.release = 3;
+    r.packs = {{1, 0}, {2, 0}, {3, 0}};
+    r.chunks = {{1, 20000, 1000, 0}, {2, 20000, 1000, 0}, {3, 20000, 1000, 0, 1000}, {5, 20000, 1000, 0, 1000},
+                {6, 20000, 1000, 1, 500}, {7, 20000, 1000, 1}, {8, 20000, 1000, 2}};
+    r.files = {{"a.bin", {1, 2}}, {"b.bin", {3, 6, 8}}, {"d.bin", {5, 7}}};
+    return r;
+}
+
+ReleaseSpec WithoutC() {
+    ReleaseSpec r = ReleaseOne();
+    r.release = 2;
+    r.packs.push_back({2, 0});
+    r.chunks.pop_back();
+    r.files.pop_back();
+    return r;
+}
+
+// c.bin renamed d.bin: its chunk is still listed, only by another file.
+ReleaseSpec WithD() {
+    ReleaseSpec r = ReleaseOne();
+    r.release = 2;
+    r.files.back().path = "d.bin";
+    return r;
+}
+
+ReleaseSpec Twice() {
+    ReleaseSpec r;
+    r.release = 1;
+    r.packs = {{1, 0}};
+    r.chunks = {{5, 20000, 1000, 0}, {6, 20000, 1000, 0}};
+    r.files = {{"a.bin", {5}}, {"b.bin", {5, 6, 6}}};
+    return r;
+}
+
+// The last chunk of one pack and the first of the next.
+ReleaseSpec AcrossPacks() {
+    ReleaseSpec r;
+    r.release = 2;
+    r.packs = {{1, 0}, {2, 0}};
+    r.chunks = {{1, 20000, 1000, 0, 1000}, {2, 20000, 1000, 1}};
+    r.files = {{"x.bin", {1, 2}}};
+    return r;
+}
+
+// a.bin {1, 2} and b.bin {3, 4}; after: a.bin {1, 3} and b.bin {2, 4}.
+ReleaseSpec Swapped(bool after) {
+    ReleaseSpec r;
+    r.release = after ? 2 : 1;
+    r.packs = {{1, 0}};
+    for (uint32_t label = 1; label <= 4; ++label) r.chunks.push_back({label, 20000, 1000, 0});
+    if (after)
+        r.files = {{"a.bin", {1, 3}}, {"b.bin", {2, 4}}};
+    else
+        r.files = {{"a.bin", {1, 2}}, {"b.bin", {3, 4}}};
+    return r;
+}
+
+// Files "data" and "a/b" become "data/x.bin" and "a", with the same content.
+ReleaseSpec InTheWay(bool after) {
+    ReleaseSpec r;
+    r.release = after ? 2 : 1;
+    r.packs = {{1, 0}};
+    r.chunks = {{1, 20000, 1000, 0}, {2, 20000, 1000, 0}, {3, 20000, 1000, 0}};
+    if (after)
+        r.files = {{"a", {2}}, {"data/x.bin", {1}}, {"keep.bin", {3}}};
+    else
+        r.files = {{"a/b", {2}}, {"data", {1}}, {"keep.bin", {3}}};
+    return r;
+}
+
+ReleaseSpec CaseOnly(bool after) {
+    ReleaseSpec r;
+    r.release = after ? 2 : 1;
+    r.packs = {{1, 0}};
+    r.chunks = {{1, 20000, 1000, 0}, {2, 20000, 1000, 0}};
+    if (after)
+        r.files = {{"DATA/b.bin", {2}}, {"data/a.bin", {1}}};
+    else
+        r.files = {{"Data/A.bin", {1}}};
+    return r;
+}
+
+ReleaseSpec CutOtherwise() {
+    ReleaseSpec r = ReleaseOne();
+    r.chunkMin = 16000;
+    return r;
+}
+
+const std::vector<LocalSpec> kAllVouched = {{"a.bin", true, {}}, {"b.bin", true, {}}, {"c.bin", true, {}}};
+
+}  // namespace
+
+TEST(ContentPlan, Scenarios) {
+    ReleaseSpec fresh;
+    fresh.release = 5;
+    fresh.packs = {{5, 0}};
+    fresh.chunks = {{1, 20000, 300, 0}, {2, 30000, 200, 0}, {3, 40000, 100, 0}};
+    fresh.files = {{"Data/a.bin", {1, 2}}, {"empty.txt", {}}, {"game.exe", {3}}};
+
+    const Scenario scenarios[] = {
+        {"from nothing", {}, fresh, {},
+         "whole:\n"
+         "build Data/a.bin: fetch fetch\nbuild empty.txt:\nbuild game.exe: fetch\n"
+         "requests: 0:0+600\nbytes 600 ideal 600 requests 1 packs 1\ndelete:\n"},
+        {"a classic install cut once", {}, fresh,
+         {{"Data/a.bin", false, {1, 2}}, {"EMPTY.TXT", false, {}}, {"game.exe", false, {3, 9}}},
+         "whole: Data/a.bin empty.txt\n"
+         "build game.exe: cut:game.exe@0\n"
+         "requests:\nbytes 0 ideal 0 requests 0 packs 0\ndelete:\n"},
+        {"skipping a version", ReleaseOne(), ReleaseThree(), kAllVouched,
+         "whole: a.bin\n"
+         "build b.bin: old:b.bin@0 fetch fetch\nbuild d.bin: old:c.bin@0 fetch\n"
+         "requests: 1:500+2000 2:0+1000\nbytes 3000 ideal 3000 requests 2 packs 2\ndelete: c.bin\n"},
+        {"an edited local file", ReleaseOne(), ReleaseOne(),
+         {{"a.bin", false, {1, 42, 2}}, {"b.bin", true, {}}, {"c.bin", true, {}}},
+         "whole: b.bin c.bin\n"
+         "build a.bin: cut:a.bin@0 cut:a.bin@21042\n"
+         "requests:\nbytes 0 ideal 0 requests 0 packs 0\ndelete:\n"},
+        {"a lost local file", ReleaseOne(), ReleaseOne(), {{"a.bin", true, {}}, {"c.bin", true, {}}},
+         "whole: a.bin c.bin\n"
+         "build b.bin: fetch fetch\n"
+         "requests: 0:2000+2000\nbytes 2000 ideal 2000 requests 1 packs 1\ndelete:\n"},
+        {"a removed file, even changed, and the player's own files", ReleaseOne(), WithoutC(),
+         {{"a.bin", true, {}}, {"b.bin", true, {}}, {"Screenshots/shot1.png", false, {50}}, {"notes.txt", false, {5}}},
+         "whole: a.bin b.bin\nrequests:\nbytes 0 ideal 0 requests 0 packs 0\ndelete: c.bin\n"},
+        {"a player's file as a source", ReleaseOne(), WithD(),
+         {{"a.bin", true, {}}, {"b.bin", true, {}}, {"my/copy of c.bin", false, {5}}},
+         "whole: a.bin b.bin\nbuild d.bin: cut:my/copy of c.bin@0\n"
+         "requests:\nbytes 0 ideal 0 requests 0 packs 0\ndelete: c.bin\n"},
+        {"the same chunk in two files and twice in one", {}, Twice(), {},
+         "whole:\nbuild a.bin: fetch\nbuild b.bin: built:a.bin@0 fetch built:b.bin@20000\n"
+         "requests: 0:0+2000\nbytes 2000 ideal 2000 requests 1 packs 1\ndelete:\n"},
+        {"neighbours in two packs", {}, AcrossPacks(), {},
+         "whole:\nbuild x.bin: fetch fetch\n"
+         "requests: 0:1000+1000 1:0+1000\nbytes 2000 ideal 2000 requests 2 packs 2\ndelete:\n"},
+        {"a source rebuilt before it is needed", Swapped(false), Swapped(true),
+         {{"a.bin", true, {}}, {"b.bin", true, {}}},
+         "whole:\nbuild a.bin: old:a.bin@0 old:b.bin@0\nbuild b.bin: fetch old:b.bin@20000\n"
+         "requests: 0:1000+1000\nbytes 1000 ideal 1000 requests 1 packs 1\ndelete:\n"},
+        {"a file left in place is the better source", Swapped(false), Swapped(true),
+         {{"a.bin", true, {}}, {"b.bin", true, {}}, {"backup/a.bin", false, {1, 2}}},
+         "whole:\nbuild a.bin: cut:backup/a.bin@0 old:b.bin@0\nbuild b.bin: cut:backup/a.bin@20000 old:b.bin@20000\n"
+         "requests:\nbytes 0 ideal 0 requests 0 packs 0\ndelete:\n"},
+        {"old files in the way of new folders", InTheWay(false), InTheWay(true), {
+             {"a/b", true, {}}, {"data", true, {}}, {"keep.bin", true, {}}},
+         "whole: keep.bin\nbuild a: fetch\nbuild data/x.bin: fetch\n"
+         "requests: 0:0+2000\nbytes 2000 ideal 2000 requests 1 packs 1\ndelete: !a/b !data\n"},
+        {"paths that differ in case only", CaseOnly(false), CaseOnly(true), {{"Data/A.bin", true, {}}},
+         "whole: data/a.bin\nbuild DATA/b.bin: fetch\n"
+         "requests: 0:1000+1000\nbytes 1000 ideal 1000 requests 1 packs 1\ndelete:\n"},
+        {"an old release cut with other sizes", CutOtherwise(), ReleaseOne(), kAllVouched,
+         "whole:\nbuild a.bin: fetch fetch\nbuild b.bin: fetch fetch\nbuild c.bin: fetch\n"
+         "requests: 0:0+5000\nbytes 5000 ideal 5000 requests 1 packs 1\ndelete:\n"},
+        {"a cut of a file its stamp vouches for", ReleaseOne(), ReleaseOne(),
+         {{"a.bin", true, {}}, {"a.bin", false, {1, 7}}, {"b.bin", true, {}}, {"c.bin", true, {}}},
+         "whole: b.bin c.bin\nbuild a.bin: cut:a.bin@0 fetch\n"
+         "requests: 0:1000+1000\nbytes 1000 ideal 1000 requests 1 packs 1\ndelete:\n"},
+    };
+    for (const Scenario& s : scenarios) EXPECT_EQ(s.expected, Planned(s).text) << s.name;
+}
+
+TEST(ContentPlan, MergesAcrossGapsUpToTheLimit) {
+    const struct {
+        uint32_t between;  // bytes of the pack between the two needed chunks
+        uint64_t gap;
+        const char* expected;
+    } cases[] = {
+        {65536, kContentMergeGap, "requests: 0:0+67536\nbytes 67536 ideal 2000 requests 1 packs 1\n"},
+        {65537, kContentMergeGap, "requests: 0:0+1000 0:66537+1000\nbytes 2000 ideal 2000 requests 2 packs 1\n"},
+        {0, 0, "requests: 0:0+2000\nbytes 2000 ideal 2000 requests 1 packs 1\n"},
+        {1, 0, "requests: 0:0+1000 0:1001+1000\nbytes 2000 ideal 2000 requests 2 packs 1\n"},
+        {4000000000u, 5000000000ull, "requests: 0:0+4000002000\nbytes 4000002000 ideal 2000 requests 1 packs 1\n"},
+    };
+    for (const auto& c : cases) {
+        // Unused bytes (frames of chunks this release no longer lists) and a listed chunk
+        // that is not needed (its file is whole) both count as gap.
+        for (bool listed : {false, true}) {
+            ReleaseSpec next;
+            next.release = 2;
+            next.packs = {{2, 0}};
+            std::vector<LocalSpec> local;
+            if (listed && c.between > 0) {
+                next.chunks = {{1, 20000, 1000, 0}, {2, 20000, c.between, 0}, {3, 20000, 1000, 0}};
+                next.files = {{"a.bin", {1, 3}}, {"b.bin", {2}}};
+                local = {{"b.bin", false, {2}}};
+            } else {
+                next.chunks = {{1, 20000, 1000, 0}, {3, 20000, 1000, 0, c.between}};
+                next.files = {{"a.bin", {1, 3}}};
+            }
+            const std::string text = Planned({"gap", {}, next, local, "", c.gap}).text;
+            const std::size_t at = text.find("requests:");
+            EXPECT_EQ(c.expected, text.substr(at, text.find("\ndelete") - at + 1)) << c.between << " listed " << listed;
+        }
+    }
+}
+
+TEST(ContentPlan, CountsWhatItPlans) {
+    const Planned planned({"skipping a version", ReleaseOne(), ReleaseThree(), kAllVouched, ""});
+    const ContentPlan& plan = planned.plan;
+    const ContentPlanTotals& t = plan.Totals;
+    EXPECT_EQ(1u, t.FilesWhole);
+    EXPECT_EQ(2u, t.FilesToBuild);
+    EXPECT_EQ(100000u, t.BytesToBuild);
+    EXPECT_EQ(3u, t.ChunksFetched);
+    EXPECT_EQ(1u, t.Deletions);
+    EXPECT_EQ(3000u, t.Bytes);
+    EXPECT_EQ(3000u, t.Ideal);
+    // Release 3's chunks: 1 2 3 5 in pack 0, 6 7 in pack 1, 8 in pack 2.
+    for (uint32_t chunk = 0; chunk < 7; ++chunk) EXPECT_EQ(chunk >= 4, ContentChunkFetched(plan, chunk)) << chunk;
+}
+
+namespace {
+
+struct Visits {
+    std::vector<ContentFetchRequest> requests;
+    std::vector<uint64_t> offsets;
+    std::size_t stopAfter = 1000;
+};
+
+int KeepRequest(void* context, const ContentFetchRequest& r) {
+    Visits* v = static_cast<Visits*>(context);
+    v->requests.push_back(r);
+    return v->requests.size() < v->stopAfter;
+}
+
+int KeepOffset(void* context, uint32_t, uint64_t offset, const ContentChunkSource&) {
+    Visits* v = static_cast<Visits*>(context);
+    v->offsets.push_back(offset);
+    return v->offsets.size() < v->stopAfter;
+}
+
+}  // namespace
+
+TEST(ContentPlan, VisitsRequestsAndChunksInOrderAndStopsWhenAsked) {
+    // b.bin of release 3 needs 6 and 8 (both fetched), then d.bin 7: two requests, [6 7] and [8].
+    const Planned planned({"skipping a version", ReleaseOne(), ReleaseThree(), kAllVouched, ""});
+    const ContentPlan& plan = planned.plan;
+    Visits all;
+    EXPECT_EQ(1, ForEachContentRequest(plan, KeepRequest, &all));
+    ASSERT_EQ(2u, all.requests.size());
+    EXPECT_EQ(4u, all.requests[0].FirstChunk);
+    EXPECT_EQ(5u, all.requests[0].LastChunk);
+    EXPECT_EQ(6u, all.requests[1].FirstChunk);
+    EXPECT_EQ(6u, all.requests[1].LastChunk);
+    Visits first;
+    first.stopAfter = 1;
+    EXPECT_EQ(0, ForEachContentRequest(plan, KeepRequest, &first));
+    EXPECT_EQ(1u, first.requests.size());
+
+    Visits chunks;
+    EXPECT_EQ(1, ForEachContentChunk(plan, 1, KeepOffset, &chunks));
+    EXPECT_EQ((std::vector<uint64_t>{0, 20000, 40000}), chunks.offsets);
+    Visits two;
+    two.stopAfter = 2;
+    EXPECT_EQ(0, ForEachContentChunk(plan, 1, KeepOffset, &two));
+    EXPECT_EQ(2u, two.offsets.size());
+}
+
+TEST(ContentPlan, RefusesInconsistentInput) {
+    const std::vector<uint8_t> bytes = Write(ReleaseOne());
+    ReleaseManifest next;
+    ASSERT_EQ(1, ParseReleaseManifest(bytes.data(), bytes.size(), &next));
+    const ContentCutChunk good[2] = {{0, 20000, {}}, {20000, 5, {}}};
+    const ContentCutChunk late[1] = {{1, 20000, {}}};
+    const ContentCutChunk apart[2] = {{0, 20000, {}}, {20001, 5, {}}};
+    const ContentCutChunk empty[2] = {{0, 20000, {}}, {20000, 0, {}}};
+    const struct {
+        const char* why;
+        std::vector<ContentCutFile> files;
+    } cases[] = {
+        {"a first chunk not at 0", {{"a.bin", 5, late, 1}}},
+        {"chunks apart", {{"a.bin", 5, apart, 2}}},
+        {"an empty chunk", {{"a.bin", 5, empty, 2}}},
+        {"no chunks given", {{"a.bin", 5, nullptr, 2}}},
+        {"no path", {{nullptr, 0, good, 2}}},
+        {"an empty path", {{"", 0, good, 2}}},
+        {"one path twice", {{"a.bin", 5, good, 2}, {"b.bin", 5, good, 1}, {"a.bin", 5, good, 1}}},
+        {"one path twice but for case and separator", {{"d/A.bin", 7, good, 2}, {"D\\a.BIN", 7, good, 1}}},
+    };
+    for (const auto& c : cases) {
+        ContentPlanInput input;
+        input.NewRelease = &next;
+        input.CutFiles = c.files.data();
+        input.CutFileCount = static_cast<uint32_t>(c.files.size());
+        ContentPlan plan;
+        EXPECT_EQ(0, MakeContentPlan(input, &plan)) << c.why;
+        EXPECT_EQ(nullptr, plan.Fetched) << c.why;
+        EXPECT_EQ(nullptr, plan.Input.NewRelease) << c.why;
+    }
+    ContentPlanInput none;
+    ContentPlan plan;
+    EXPECT_EQ(0, MakeContentPlan(none, &plan));
+    ContentPlanInput noFiles;
+    noFiles.NewRelease = &next;
+    noFiles.CutFileCount = 1;
+    EXPECT_EQ(0, MakeContentPlan(noFiles, &plan));
+    ReleaseManifest emptyOld;
+    ContentPlanInput unparsedOld;
+    unparsedOld.NewRelease = &next;
+    unparsedOld.OldRelease = &emptyOld;
+    EXPECT_EQ(0, MakeContentPlan(unparsedOld, &plan));
+    noFiles.CutFileCount = 0;
+    EXPECT_EQ(1, MakeContentPlan(noFiles, &plan));
+}
+
+// Past 4 GiB: a file of 65537 chunks of 64 KiB whose new version starts with one more chunk,
+// so every old chunk is read 64 KiB further on than it is written, the last at 2^32.
+TEST(ContentPlan, AFileBeyondFourGiB) {
+    const uint32_t count = 65537;
+    ReleaseSpec old;
+    old.release = 1;
+    old.packs = {{1, 0}};
+    FileSpec big = {"Game/big.pak", {}};
+    for (uint32_t i = 0; i < count; ++i) {
+        old.chunks.push_back({i, 65536, 16, 0});
+        big.labels.push_back(i);
+    }
+    old.files = {big};
+    ReleaseSpec next = old;
+    next.release = 2;
+    next.packs.push_back({2, 0});
+    next.chunks.push_back({count, 65536, 16, 1});
+    next.files[0].labels.insert(next.files[0].labels.begin(), count);
+
+    const std::vector<uint8_t> oldBytes = Write(old);
+    const std::vector<uint8_t> nextBytes = Write(next);
+    ReleaseManifest o, n;
+    ASSERT_EQ(1, ParseReleaseManifest(oldBytes.data(), oldBytes.size(), &o));
+    ASSERT_EQ(1, ParseReleaseManifest(nextBytes.data(), nextBytes.size(), &n));
+    EXPECT_EQ((1ull << 32) + 65536, ReleaseFileAt(o, 0).Size);
+    const uint8_t vouched[1] = {1};
+    ContentPlanInput input;
+    input.NewRelease = &n;
+    input.OldRelease = &o;
+    input.OldVouched = vouched;
+    ContentPlan plan;
+    ASSERT_EQ(1, MakeContentPlan(input, &plan));
+    EXPECT_EQ((1ull << 32) + 2 * 65536, plan.Totals.BytesToBuild);
+    EXPECT_EQ(1u, plan.Totals.ChunksFetched);
+    EXPECT_EQ(16u, plan.Totals.Bytes);
+    const ReleaseFile f = ReleaseFileAt(n, 0);
+    EXPECT_EQ(kSourceFetch, ContentSourceOf(plan, 0, f.FirstReference).Kind);
+    const ContentChunkSource last = ContentSourceOf(plan, 0, f.FirstReference + count);
+    EXPECT_EQ(kSourceOldFile, last.Kind);
+    EXPECT_EQ(1ull << 32, last.Offset);
+    Visits visits;
+    visits.stopAfter = count + 2;
+    EXPECT_EQ(1, ForEachContentChunk(plan, 0, KeepOffset, &visits));
+    ASSERT_EQ(count + 1, visits.offsets.size());
+    EXPECT_EQ((1ull << 32) + 65536, visits.offsets.back());  // written 64 KiB after where it is read
+}
