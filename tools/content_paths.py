@@ -22,6 +22,13 @@ def _is_device(component):
     return (digit or superscript) and lower_ascii(base[:3]) in (b"com", b"lpt")
 
 
+def _is_utf8_superscript_port(component):
+    """COM or LPT with a superscript 1, 2 or 3 in UTF-8: the launcher's rules know it in CP949."""
+    base = component.split(b".", 1)[0].rstrip(b" ")
+    return len(base) == 5 and base[3:] in (b"\xc2\xb9", b"\xc2\xb2", b"\xc2\xb3") and \
+        lower_ascii(base[:3]) in (b"com", b"lpt")
+
+
 def _is_safe_component(component):
     if not component or component[-1:] in (b".", b" "):
         return False
@@ -50,6 +57,13 @@ def path_problem(name):
     if b"\\" in name or name.endswith(b"/") or not is_safe_relative_path(name):
         return ("is not a safe relative path (no .. or . component, drive, stream, device name, "
                 "reserved character, backslash, or component ending in a dot or a blank)")
+    # UTF-8, so that a name means the same on every player's Windows whatever its code page.
+    try:
+        name.decode("utf-8", "strict")
+    except UnicodeDecodeError:
+        return "is not UTF-8 (release paths are UTF-8 on every player's machine)"
+    if any(_is_utf8_superscript_port(c) for c in name.split(b"/")):
+        return "is not a safe relative path (a COM or LPT port name with a superscript digit)"
     top = lower_ascii(name.split(b"/", 1)[0])
     if top in RESERVED_TOP or top.startswith(RESERVED_TOP_PREFIXES):
         return "names one of the launcher's own files in the folder's top level"

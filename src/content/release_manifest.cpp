@@ -125,11 +125,62 @@ bool IsReservedTopLevelName(const char* path, std::size_t length) {
            FoldedStartsWith(path, first, "content.");
 }
 
-// 1 to 255 bytes, "/" between folders (so neither "\" nor a NUL that would end the name
-// early, nor a trailing "/"), and the safe-path rules on what is left.
+// Paths are UTF-8, so that a name means the same on every player's Windows whatever its
+// code page: whole sequences only, no overlong forms, no surrogates, nothing above U+10FFFF.
+bool IsValidUtf8(const char* text, std::size_t length) {
+    const auto* p = reinterpret_cast<const uint8_t*>(text);
+    for (std::size_t i = 0; i < length;) {
+        const uint8_t lead = p[i];
+        std::size_t extra = 0;
+        uint32_t low = 0;
+        if (lead < 0x80) {
+            ++i;
+            continue;
+        }
+        if (lead >= 0xC2 && lead <= 0xDF) extra = 1, low = 0x80;
+        else if (lead >= 0xE0 && lead <= 0xEF) extra = 2, low = 0x800;
+        else if (lead >= 0xF0 && lead <= 0xF4) extra = 3, low = 0x10000;
+        else return false;
+        if (length - i <= extra) return false;
+        uint32_t code = lead & (0x3F >> extra);
+        for (std::size_t k = 1; k <= extra; ++k) {
+            if ((p[i + k] & 0xC0) != 0x80) return false;
+            code = (code << 6) | (p[i + k] & 0x3F);
+        }
+        if (code < low || code > 0x10FFFF || (code >= 0xD800 && code <= 0xDFFF)) return false;
+        i += extra + 1;
+    }
+    return true;
+}
+
+// COM and LPT with a superscript one, two or three reach a port too; the safe-path rules know
+// them in CP949, a release spells them in UTF-8 (C2 B9, C2 B2, C2 B3).
+bool IsUtf8SuperscriptPort(const char* component, std::size_t length) {
+    std::size_t base = 0;
+    while (base < length && component[base] != '.') ++base;
+    while (base > 0 && component[base - 1] == ' ') --base;
+    if (base != 5 || static_cast<uint8_t>(component[3]) != 0xC2) return false;
+    const uint8_t digit = static_cast<uint8_t>(component[4]);
+    if (digit != 0xB9 && digit != 0xB2 && digit != 0xB3) return false;
+    return FoldedEquals(component, 3, "com") || FoldedEquals(component, 3, "lpt");
+}
+
+bool HasUtf8SuperscriptPort(const char* path, std::size_t length) {
+    std::size_t start = 0;
+    for (std::size_t i = 0; i <= length; ++i) {
+        if (i < length && path[i] != '/') continue;
+        if (IsUtf8SuperscriptPort(path + start, i - start)) return true;
+        start = i + 1;
+    }
+    return false;
+}
+
+// 1 to 255 bytes of UTF-8, "/" between folders (so neither "\" nor a NUL that would end the
+// name early, nor a trailing "/"), and the safe-path rules on what is left.
 bool IsAcceptablePath(const char* path, std::size_t length) {
     if (length < 1 || length > kReleaseMaxPathLength) return false;
     if (std::memchr(path, '\0', length) || std::memchr(path, '\\', length) || path[length - 1] == '/') return false;
+    if (!IsValidUtf8(path, length) || HasUtf8SuperscriptPort(path, length)) return false;
     char name[kReleaseMaxPathLength + 1];
     std::memcpy(name, path, length);
     name[length] = '\0';

@@ -141,7 +141,9 @@ def test_the_safe_path_rules_are_the_launchers():
 
 @pytest.mark.parametrize("name,allowed", [
     (b"Data/Maps/a.bin", True), (b"content/x", True), (b"Data/config", True), (b"updater.exe", True),
-    (b"\xb0\xa1/\xb3\xaa.txt", True), (b"a" * 255, True),
+    ("가/나.txt".encode(), True), (b"a" * 255, True), (b"COM\xc2\xb4", True),
+    (b"\xb0\xa1/\xb3\xaa.txt", False), (b"a\xc0\xaf", False), (b"\xed\xa0\x80", False),
+    (b"COM\xc2\xb9", False), (b"data/Lpt\xc2\xb2 .txt", False),
     (b"a" * 256, False), (b"", False), (b"Data\\a.bin", False), (b"Data/", False),
     (b"config", False), (b"CONFIG/x", False), (b"Update.Dat", False), (b"update.manifest", False),
     (b"update.new", False), (b"content.state/x", False), (b"Data/nul.txt", False), (b"a./b", False),

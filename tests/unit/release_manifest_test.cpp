@@ -140,7 +140,7 @@ TEST(ReleaseManifest, AcceptsTheLimitsThemselves) {
              m.Files[0].Path = "..a/.hidden/a..b";
              m.Files[1].Path = "Data/config";
              m.Files[2].Path = "configs";
-             m.Files[3].Path = "update\xB0\xA1/update.dat";
+             m.Files[3].Path = "update\xEA\xB0\x80/update.dat";
              m.Settle();
          }},
         {"the folder order's neighbours", [](ReleaseModel& m) {
@@ -264,6 +264,20 @@ TEST(ReleaseManifest, PathsFollowTheSafePathRules) {
     ReleaseManifest m;
     EXPECT_EQ(0, ParseOver(WithFiles({std::string("a\0b", 3)}), &m)) << "a NUL inside";
     ExpectEmpty(m, "a NUL inside");
+}
+
+TEST(ReleaseManifest, PathsAreWholeUtf8) {
+    for (const char* path : {"\xB0\xA1", "a\xEA\xB0", "a\xC0\xAF", "\xE0\x80\xAF", "\xED\xA0\x80",
+                             "\xF4\x90\x80\x80", "\xF8\x88\x80\x80\x80", "\xFF", "COM\xC2\xB9",
+                             "data/lpt\xC2\xB2.txt", "Com\xC2\xB3 .x"}) {
+        ReleaseManifest m;
+        EXPECT_EQ(0, ParseOver(WithFiles({path}), &m)) << path;
+    }
+    for (const char* path : {"\xEA\xB0\x80", "caf\xC3\xA9/\xF0\x9F\x8E\xAE.bin", "COM\xC2\xB4", "COM\xC2\xB9x",
+                             "\xEF\xBF\xBF"}) {
+        ReleaseManifest m;
+        EXPECT_EQ(1, ParseOver(WithFiles({path}), &m)) << path;
+    }
 }
 
 TEST(ReleaseManifest, PathsNeverNameTheLaunchersOwnFiles) {
