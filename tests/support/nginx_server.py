@@ -12,6 +12,7 @@ import subprocess
 import sys
 import threading
 import time
+from urllib.parse import urlsplit
 
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
 import patch_server  # noqa: E402  (shares the test certificates, the TLS suites and the base path)
@@ -24,12 +25,14 @@ START_TIMEOUT = 10.0
 STOP_WAIT = 5.0
 
 # One JSON object per request. Numbers are written bare (nginx always has one for them);
-# connection and requests together tell which requests shared a kept-alive connection.
+# connection and requests together tell which requests shared a kept-alive connection
+# ($sent_http_connection would not: by the time the line is written it always says "close").
 LOG_FORMAT = ('{"time":$msec,"method":"$request_method","uri":"$request_uri","status":$status,'
               '"bytes_sent":$bytes_sent,"body_bytes_sent":$body_bytes_sent,"range":"$http_range",'
               '"if_range":"$http_if_range","if_none_match":"$http_if_none_match",'
               '"agent":"$http_user_agent","connection":$connection,"requests":$connection_requests,'
-              '"keepalive":"$http_connection","location":"$sent_http_location","etag":"$sent_http_etag",'
+              '"request_connection":"$http_connection","location":"$sent_http_location",'
+              '"etag":"$sent_http_etag","accept_ranges":"$sent_http_accept_ranges",'
               '"tls":"$ssl_protocol $ssl_cipher","session_reused":"$ssl_session_reused",'
               '"request_time":$request_time}')
 
@@ -61,31 +64,53 @@ def _probe_address(address):
     return {"0.0.0.0": "127.0.0.1", "::": "::1", "[::]": "::1"}.get(address, address.strip("[]"))
 
 
-def read_access_log(path):
-    """The access log's entries as dicts; lines nginx is still writing are left out."""
+def follow_access_log(path, offset=0):
+    """The entries from byte `offset` on, and the offset after the last whole line: a line nginx
+    is still writing waits for the next call."""
     try:
-        with open(path, encoding="utf-8", errors="replace") as log:
-            lines = log.read().splitlines()
+        with open(path, "rb") as log:
+            log.seek(offset)
+            data = log.read()
     except FileNotFoundError:
-        return []
+        return [], offset
+    whole = data[:data.rfind(b"\n") + 1]
     entries = []
-    for line in lines:
+    for line in whole.decode("utf-8", "replace").splitlines():
         try:
-            entries.append(json.loads(line))
+            entry = json.loads(line)
         except ValueError:
             continue
-    return entries
+        # The same path and query keys as patch_server.py's log, so readers can take either.
+        entry["path"], _, entry["query"] = entry["uri"].partition("?")
+        entries.append(entry)
+    return entries, offset + len(whole)
+
+
+def read_access_log(path, offset=0):
+    """The access log's entries from byte `offset` on."""
+    return follow_access_log(path, offset)[0]
+
+
+def kernel_tls():
+    """Whether this kernel offers TLS in the kernel, without which sendfile cannot carry HTTPS."""
+    try:
+        with open("/proc/sys/net/ipv4/tcp_available_ulp") as f:
+            return "tls" in f.read().split()
+    except OSError:
+        return False
 
 
 class NginxServer:
     """nginx serving `root` under `base` on `listen:port` with the test certificates of `certs`.
 
-    `redirects` are paths below the base that answer 302 to the same path below `edge`, which
-    serves the same folder, as a CDN sends clients on to an edge host. `netns` runs nginx in
-    that network namespace. `lifetime` bounds nginx's run even when its owner dies."""
+    `redirects` are paths below the base that answer 302 to the same path below `edge` (a path,
+    or an address whose path this nginx serves), which serves the same folder, as a CDN sends
+    clients on to an edge host. `netns` runs nginx in that network namespace. `limit_rate`
+    (bytes per second and connection, 0 for none) paces the answers. `lifetime` bounds nginx's
+    run even when its owner dies."""
 
     def __init__(self, root, port, certs, work, base=DEFAULT_BASE, listen="127.0.0.1", netns=None,
-                 redirects=(), edge=DEFAULT_EDGE, cert="good", lifetime=DEFAULT_LIFETIME):
+                 redirects=(), edge=DEFAULT_EDGE, cert="good", limit_rate=0, lifetime=DEFAULT_LIFETIME):
         self.root = os.path.realpath(root)
         self.port = int(port)
         self.certs = os.path.abspath(certs)
@@ -94,10 +119,17 @@ class NginxServer:
         self.listen = listen
         self.netns = netns
         self.redirects = [_checked(r.strip("/"), "redirect path") for r in redirects]
-        self.edge = _normalize_path(edge)
+        # An edge given as a whole address sends clients to that host (which must reach this
+        # nginx too, e.g. localhost for 127.0.0.1); a path keeps them on the host they asked.
+        parts = urlsplit(edge)
+        self.edge = _normalize_path(parts.path)
         if not self.edge:
             raise ValueError("the edge location needs a path of its own")
+        self.edge_prefix = _checked(f"{parts.scheme}://{parts.netloc}{self.edge}" if parts.netloc else self.edge,
+                                    "edge")
         self.cert = cert
+        self.limit_rate = int(limit_rate)
+        self.ktls = kernel_tls()
         self.lifetime = lifetime
         self.config_path = os.path.join(self.work, "nginx.conf")
         self.access_log = os.path.join(self.work, "access.log")
@@ -121,6 +153,9 @@ class NginxServer:
             user = f"user {pwd.getpwuid(os.geteuid()).pw_name} {grp.getgrgid(os.getegid()).gr_name};\n"
         temps = "".join(f"    {kind}_temp_path {_quoted(os.path.join(temp, kind), 'work folder')};\n"
                         for kind in ("client_body", "proxy", "fastcgi", "uwsgi", "scgi"))
+        # Over TLS nginx can hand files to sendfile only when the kernel encrypts.
+        ktls = "    ssl_conf_command Options KTLS;\n" if self.ktls else ""
+        rate = f"    limit_rate {self.limit_rate};\n" if self.limit_rate else ""
         return f"""\
 # Written by nginx_server.py; nginx -p {self.work} -c {self.config_path}
 {user}worker_processes 1;
@@ -147,13 +182,13 @@ http {{
     keepalive_timeout 30s;
     keepalive_requests 1000;
     server_tokens off;
-
+{rate}
     ssl_protocols TLSv1.2 TLSv1.3;
     ssl_ciphers {patch_server.TLS12_CIPHERS};
     ssl_prefer_server_ciphers on;
     ssl_session_cache shared:launcher_tls:1m;
     ssl_session_timeout 10m;
-
+{ktls}
     server {{
         listen {_listen_spec(self.listen, self.port)} ssl;
         server_name _;
@@ -174,7 +209,7 @@ http {{
                   f"        location {_quoted(self.edge + '/', 'edge')} {{\n            alias {root};\n        }}\n"]
         for rel in self.redirects:
             source = _quoted(f"{self.base}/{rel}", "redirect path")
-            target = _quoted(f"{self.edge}/{rel}", "redirect path")
+            target = _quoted(f"{self.edge_prefix}/{rel}", "redirect path")
             blocks.append(f"        location = {source} {{\n            return 302 {target[:-1]}$is_args$args\";\n"
                           "        }\n")
         return "".join(blocks)
@@ -262,8 +297,15 @@ http {{
         except (OSError, ValueError):
             return None
 
-    def entries(self):
-        return read_access_log(self.access_log)
+    def entries(self, offset=0):
+        return read_access_log(self.access_log, offset)
+
+    def log_mark(self):
+        """A place in the access log; entries(mark) are the requests logged after it."""
+        try:
+            return os.path.getsize(self.access_log)
+        except OSError:
+            return 0
 
     def errors(self):
         texts = []
@@ -296,8 +338,11 @@ def parser():
     p.add_argument("--netns", help="network namespace to run nginx in")
     p.add_argument("--redirect", action="append", default=[], metavar="PATH",
                    help="path below the base answered with 302 to the edge; repeatable")
-    p.add_argument("--edge", default=DEFAULT_EDGE, help=f"edge location serving the same folder (default {DEFAULT_EDGE})")
+    p.add_argument("--edge", default=DEFAULT_EDGE,
+                   help=f"edge location serving the same folder: a path or https://HOST:PORT/PATH (default {DEFAULT_EDGE})")
     p.add_argument("--cert", choices=sorted(patch_server.SERVER_CERTS), default="good")
+    p.add_argument("--limit-rate", type=int, default=0, metavar="BYTES_PER_SEC",
+                   help="pace each connection's answers (default 0: as fast as it goes)")
     p.add_argument("--ready-file", help='write {"port": N, "pid": P} here once nginx answers')
     p.add_argument("--lifetime", type=float, default=DEFAULT_LIFETIME,
                    help=f"stop after this many seconds (default {DEFAULT_LIFETIME:g})")
@@ -316,7 +361,7 @@ def main(argv):
     signal.signal(signal.SIGINT, lambda *_: stop.set())
     server = NginxServer(args.root, args.port, args.certs, args.work, base=args.base, listen=args.listen,
                          netns=args.netns, redirects=args.redirect, edge=args.edge, cert=args.cert,
-                         lifetime=args.lifetime + 10)
+                         limit_rate=args.limit_rate, lifetime=args.lifetime + 10)
     try:
         server.start()
     except (RuntimeError, ValueError) as error:

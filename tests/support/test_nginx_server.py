@@ -137,6 +137,20 @@ def test_chosen_paths_redirect_to_the_edge_which_serves_the_same_file(server, ce
     assert [e["status"] for e in logged(server, 3)] == [302, 206, 200]
 
 
+def test_an_edge_on_another_host_name_gets_the_whole_address(tmp_path, root, certs):
+    port = patch_server.free_port()
+    edge = f"https://localhost:{port}/cdn"
+    with nginx_server.NginxServer(root, port, certs, tmp_path / "work", redirects=["Player/moved.zip"], edge=edge,
+                                  lifetime=60) as server:
+        conn = connect(server, certs)
+        response, _ = fetch(conn, BASE + "/Player/moved.zip")
+        assert (response.status, response.getheader("Location")) == (302, edge + "/Player/moved.zip")
+        context = ssl.create_default_context(cafile=str(certs / "ca.pem"))
+        there = http.client.HTTPSConnection("localhost", port, context=context, timeout=10)
+        moved, body = fetch(there, "/cdn/Player/moved.zip")
+        assert (moved.status, body) == (200, BLOB)
+
+
 def test_paths_nginx_would_read_as_syntax_are_refused(tmp_path, root, certs):
     for bad in ('Player/a";b.zip', "Player/$uri.zip", "Player/a\nb.zip"):
         with pytest.raises(ValueError):
