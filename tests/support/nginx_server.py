@@ -339,7 +339,8 @@ def parser():
     p.add_argument("--redirect", action="append", default=[], metavar="PATH",
                    help="path below the base answered with 302 to the edge; repeatable")
     p.add_argument("--edge", default=DEFAULT_EDGE,
-                   help=f"edge location serving the same folder: a path or https://HOST:PORT/PATH (default {DEFAULT_EDGE})")
+                   help="edge location serving the same folder: a path or https://HOST:PORT/PATH "
+                        f"(default {DEFAULT_EDGE})")
     p.add_argument("--cert", choices=sorted(patch_server.SERVER_CERTS), default="good")
     p.add_argument("--limit-rate", type=int, default=0, metavar="BYTES_PER_SEC",
                    help="pace each connection's answers (default 0: as fast as it goes)")

@@ -1,4 +1,4 @@
-"""Tests of nginx_server.py: files, ranges, keep-alive and redirects as nginx answers them, and that stopping leaves nothing."""
+"""Tests of nginx_server.py: files, ranges, keep-alive and redirects as nginx answers them; stopping leaves nothing."""
 
 import http.client
 import json
