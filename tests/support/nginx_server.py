@@ -82,6 +82,7 @@ def follow_access_log(path, offset=0):
             continue
         # The same path and query keys as patch_server.py's log, so readers can take either.
         entry["path"], _, entry["query"] = entry["uri"].partition("?")
+        entry["tls"] = entry["tls"].strip()  # "" for a request in the clear
         entries.append(entry)
     return entries, offset + len(whole)
 
@@ -107,10 +108,12 @@ class NginxServer:
     or an address whose path this nginx serves), which serves the same folder, as a CDN sends
     clients on to an edge host. `netns` runs nginx in that network namespace. `limit_rate`
     (bytes per second and connection, 0 for none) paces the answers. `lifetime` bounds nginx's
-    run even when its owner dies."""
+    run even when its owner dies. `plain_port` also serves everything over plain HTTP there,
+    e.g. as an edge that a redirect sends clients to in the clear."""
 
     def __init__(self, root, port, certs, work, base=DEFAULT_BASE, listen="127.0.0.1", netns=None,
-                 redirects=(), edge=DEFAULT_EDGE, cert="good", limit_rate=0, lifetime=DEFAULT_LIFETIME):
+                 redirects=(), edge=DEFAULT_EDGE, cert="good", limit_rate=0, plain_port=None,
+                 lifetime=DEFAULT_LIFETIME):
         self.root = os.path.realpath(root)
         self.port = int(port)
         self.certs = os.path.abspath(certs)
@@ -129,6 +132,7 @@ class NginxServer:
                                     "edge")
         self.cert = cert
         self.limit_rate = int(limit_rate)
+        self.plain_port = int(plain_port) if plain_port else None
         self.ktls = kernel_tls()
         self.lifetime = lifetime
         self.config_path = os.path.join(self.work, "nginx.conf")
@@ -156,6 +160,8 @@ class NginxServer:
         # Over TLS nginx can hand files to sendfile only when the kernel encrypts.
         ktls = "    ssl_conf_command Options KTLS;\n" if self.ktls else ""
         rate = f"    limit_rate {self.limit_rate};\n" if self.limit_rate else ""
+        # The same files in the clear, for an edge that a redirect leaves HTTPS for.
+        plain = f"        listen {_listen_spec(self.listen, self.plain_port)};\n" if self.plain_port else ""
         return f"""\
 # Written by nginx_server.py; nginx -p {self.work} -c {self.config_path}
 {user}worker_processes 1;
@@ -191,7 +197,7 @@ http {{
 {ktls}
     server {{
         listen {_listen_spec(self.listen, self.port)} ssl;
-        server_name _;
+{plain}        server_name _;
         ssl_certificate {_quoted(stem + '.pem', 'certificate')};
         ssl_certificate_key {_quoted(stem + '.key', 'certificate key')};
 
@@ -342,6 +348,7 @@ def parser():
                    help="edge location serving the same folder: a path or https://HOST:PORT/PATH "
                         f"(default {DEFAULT_EDGE})")
     p.add_argument("--cert", choices=sorted(patch_server.SERVER_CERTS), default="good")
+    p.add_argument("--plain-port", type=int, help="also serve everything over plain HTTP on this port")
     p.add_argument("--limit-rate", type=int, default=0, metavar="BYTES_PER_SEC",
                    help="pace each connection's answers (default 0: as fast as it goes)")
     p.add_argument("--ready-file", help='write {"port": N, "pid": P} here once nginx answers')
@@ -362,7 +369,8 @@ def main(argv):
     signal.signal(signal.SIGINT, lambda *_: stop.set())
     server = NginxServer(args.root, args.port, args.certs, args.work, base=args.base, listen=args.listen,
                          netns=args.netns, redirects=args.redirect, edge=args.edge, cert=args.cert,
-                         limit_rate=args.limit_rate, lifetime=args.lifetime + 10)
+                         limit_rate=args.limit_rate, plain_port=args.plain_port,
+                         lifetime=args.lifetime + 10)
     try:
         server.start()
     except (RuntimeError, ValueError) as error:

@@ -151,6 +151,19 @@ def test_an_edge_on_another_host_name_gets_the_whole_address(tmp_path, root, cer
         assert (moved.status, body) == (200, BLOB)
 
 
+def test_an_edge_in_the_clear_is_served_on_the_plain_port(tmp_path, root, certs):
+    port, plain = patch_server.free_port(), patch_server.free_port()
+    edge = f"http://127.0.0.1:{plain}/edge"
+    with nginx_server.NginxServer(root, port, certs, tmp_path / "work", redirects=["Player/moved.zip"], edge=edge,
+                                  plain_port=plain, lifetime=60) as server:
+        response, _ = fetch(connect(server, certs), BASE + "/Player/moved.zip")
+        assert (response.status, response.getheader("Location")) == (302, edge + "/Player/moved.zip")
+        moved, body = fetch(http.client.HTTPConnection("127.0.0.1", plain, timeout=10), "/edge/Player/moved.zip")
+        assert (moved.status, body) == (200, BLOB)
+        first, second = logged(server, 2)
+        assert first["tls"].startswith("TLS") and second["tls"] == ""
+
+
 def test_paths_nginx_would_read_as_syntax_are_refused(tmp_path, root, certs):
     for bad in ('Player/a";b.zip', "Player/$uri.zip", "Player/a\nb.zip"):
         with pytest.raises(ValueError):
