@@ -4,6 +4,7 @@ add_subdirectory(${GTEST_DIR} "${CMAKE_BINARY_DIR}/googletest" EXCLUDE_FROM_ALL)
 set(SANITIZE -fsanitize=address,undefined -fno-omit-frame-pointer -fno-sanitize-recover=all)
 
 find_package(Threads REQUIRED)
+include(cmake/zstd.cmake)
 add_library(launcher_portable_flags INTERFACE)
 target_compile_options(launcher_portable_flags INTERFACE ${LAUNCHER_WARNINGS} ${LAUNCHER_CHARSET} ${SANITIZE})
 target_link_options(launcher_portable_flags INTERFACE ${SANITIZE})

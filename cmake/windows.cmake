@@ -1,6 +1,7 @@
 # Windows configuration: launcher.exe, the Windows unit tests and the test support programs.
 # The same sources build for i686 and x86_64 with the same flags; warnings are errors in both.
 include(cmake/minizip.cmake)
+include(cmake/zstd.cmake)
 list(APPEND LAUNCHER_WARNINGS -Werror)
 if(CMAKE_SIZEOF_VOID_P EQUAL 8)
   set(LAUNCHER_ARCH x86_64)
