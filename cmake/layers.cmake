@@ -1,20 +1,24 @@
 # One static library per folder of src/, and the direction of their dependencies:
-#   shell -> skin, launch, download -> update -> settings -> common
+#   shell -> skin, launch, download, content
+#   content -> download -> update -> settings -> common
 #   updater -> update (the Updater program, beside the launcher's folders)
 # (skin and download build on update for the launcher's version and the patch list; launch
-# builds on settings alone; the Updater checks its files against the signed manifest with
-# update's parser, BCrypt checks and built-in key). A folder's code may include the headers of its own folder and of
-# the folders below it in this graph, and nothing else: each library is compiled against a
-# view of src/ in the build tree that holds only those folders, so an include against the
-# direction ("shell/..." from skin, say) stops the build with "No such file".
-set(LAUNCHER_LAYERS common settings update download skin launch shell updater)
+# builds on settings alone; content, the opt-in content mode, builds on download's path checks
+# and update's signed manifest and hashes; the Updater checks its files against the signed
+# manifest with update's parser, BCrypt checks and built-in key). A folder's code may include
+# the headers of its own folder and of the folders below it in this graph, and nothing else:
+# each library is compiled against a view of src/ in the build tree that holds only those
+# folders, so an include against the direction ("shell/..." from skin, say) stops the build
+# with "No such file".
+set(LAUNCHER_LAYERS common settings update download content skin launch shell updater)
 set(LAUNCHER_LAYER_USES_common "")
 set(LAUNCHER_LAYER_USES_settings common)
 set(LAUNCHER_LAYER_USES_update settings)
 set(LAUNCHER_LAYER_USES_download update)
+set(LAUNCHER_LAYER_USES_content download)
 set(LAUNCHER_LAYER_USES_skin update)
 set(LAUNCHER_LAYER_USES_launch settings)
-set(LAUNCHER_LAYER_USES_shell skin launch download)
+set(LAUNCHER_LAYER_USES_shell skin launch download content)
 set(LAUNCHER_LAYER_USES_updater update)
 
 # The folders a layer may include: itself and everything below it.

@@ -13,6 +13,7 @@ target_link_libraries(launcher_portable_flags INTERFACE Threads::Threads)
 # launcher_portable_<folder> per folder of src/ (cmake/layers.cmake); launcher_portable links them all.
 include(cmake/layers.cmake)
 launcher_add_layers(launcher_portable launcher_portable_flags ${LAUNCHER_PORTABLE_SOURCES} ${LAUNCHER_POSIX_SOURCES})
+launcher_content_layer(launcher_portable)
 
 add_executable(unit_tests_native ${UNIT_PORTABLE_TESTS} ${UNIT_SUPPORT_PORTABLE})
 target_include_directories(unit_tests_native PRIVATE "${CMAKE_SOURCE_DIR}/tests/unit")
