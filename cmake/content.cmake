@@ -38,3 +38,10 @@ function(launcher_add_content_test_launcher)
   add_dependencies(launcher_content skin)
   target_link_libraries(launcher_content PRIVATE launcher_core)
 endfunction()
+
+# The content tests' data, for the unit test program target: the chunker's shared cut points,
+# read from the source tree. drive is what makes a path of this machine one the program can
+# open ("Z:" under Wine).
+function(launcher_content_test_data target drive)
+  target_compile_definitions(${target} PRIVATE TEST_VECTORS_DIR="${drive}${CMAKE_SOURCE_DIR}/tests/vectors")
+endfunction()

@@ -58,6 +58,7 @@ add_executable(unit_tests ${UNIT_PORTABLE_TESTS} ${UNIT_WIN32_TESTS} ${UNIT_SUPP
 target_include_directories(unit_tests PRIVATE "${CMAKE_SOURCE_DIR}/tests/unit")
 # The version the build gives the launcher, for the test of its version resource.
 target_compile_definitions(unit_tests PRIVATE TEST_LAUNCHER_FILE_VERSION="${LAUNCHER_FILE_VERSION}")
+launcher_content_test_data(unit_tests "Z:")
 target_link_libraries(unit_tests PRIVATE launcher_core gtest gtest_main)
 add_dependencies(unit_tests skin)
 
