@@ -15,7 +15,7 @@ include(cmake/layers.cmake)
 launcher_add_layers(launcher_portable launcher_portable_flags ${LAUNCHER_PORTABLE_SOURCES} ${LAUNCHER_POSIX_SOURCES})
 launcher_content_layer(launcher_portable)
 
-add_executable(unit_tests_native ${UNIT_PORTABLE_TESTS} ${UNIT_SUPPORT_PORTABLE})
+add_executable(unit_tests_native ${UNIT_PORTABLE_TESTS} ${UNIT_NATIVE_TESTS} ${UNIT_SUPPORT_PORTABLE})
 target_include_directories(unit_tests_native PRIVATE "${CMAKE_SOURCE_DIR}/tests/unit")
 target_link_libraries(unit_tests_native PRIVATE launcher_portable gtest gtest_main)
 launcher_content_test_data(unit_tests_native "")
