@@ -44,11 +44,12 @@ include(cmake/updater.cmake)
 
 # What we ship, checked without running it: PE type, GUI subsystem, version, manifest, skin
 # resources, and imports from system DLLs only. launcher_content.exe stands for a launcher built
-# with the content mode, whose zstd must be linked in too.
+# with the content mode; until it calls the content code, the unit tests are the program that
+# links zstd, so their imports are checked too.
 add_test(NAME pe_check COMMAND /usr/bin/python3 "${CMAKE_SOURCE_DIR}/tests/support/check_pe.py"
          --arch ${LAUNCHER_ARCH} --version ${LAUNCHER_FILE_VERSION} --launcher $<TARGET_FILE:launcher>
-         $<TARGET_FILE:launcher_content>
-         --program $<TARGET_FILE:updater> --program $<TARGET_FILE:updater_keyed>)
+         $<TARGET_FILE:launcher_content> --program $<TARGET_FILE:updater> --program $<TARGET_FILE:updater_keyed>
+         --imports $<TARGET_FILE:unit_tests>)
 set_tests_properties(pe_check PROPERTIES TIMEOUT 60)
 
 # Unit tests: portable and Windows tests together in one executable, with the product's
