@@ -95,6 +95,12 @@ def band_picture(harness, status, buttons, current, total, name):
     return name, (box[0], box[1], box[2] - box[0], box[3] - box[1]), path
 
 
+def launcher_stages(harness):
+    """The first frame (the first status text, start button disabled) and the ready frame."""
+    return [band_picture(harness, FIRST, (3, 0, 0, 0), 0, 0, "first"),
+            band_picture(harness, READY.format(VERSION), (0, 0, 0, 0), 100, 100, "ready")]
+
+
 def plain_picture(name, box, colour):
     path = WORK / f"empty-{name}.rgb"
     path.write_bytes(bytes(colour) * (box[2] * box[3]))
@@ -117,17 +123,67 @@ def start_server(harness):
     return server
 
 
+# Where a traced start spends its time: Wine's own timestamped channels, nothing in the product.
+TRACE_CHANNELS = "+timestamp,+loaddll,+wininet"
+TRACE_MARKS = (
+    ("Wine's loader maps launcher.exe", lambda l: "loaddll" in l and "launcher.exe" in l, False),
+    ("the display driver is loaded", lambda l: "loaddll" in l and "winex11.drv" in l, False),
+    ("the fetch opens WinInet", lambda l: ":InternetOpenA " in l, False),
+    ("the TLS libraries are loaded", lambda l: "loaddll" in l and "rsaenh.dll" in l, False),
+    ("the certificate check begins", lambda l: "netconn_verify_cert verifying" in l, False),
+    ("the first TLS connection is up", lambda l: "established SSL connection" in l, False),
+    ("the fetch has closed WinInet", lambda l: "APPINFO_Destroy" in l, True),
+)
+
+
+def traced_start(harness, watcher, folder, stages, interval_us):
+    """One launcher start with Wine's trace channels on; the steps' times from the spawn. Wine
+    stamps its lines with CLOCK_MONOTONIC_RAW, the watch with CLOCK_MONOTONIC."""
+    log_path = WORK / "traced-start.log"
+    watch = Watch(watcher, harness.TITLE, stages, interval_us)
+    env = harness.wine_env({"LC_ALL": "ko_KR.UTF-8", "WINEDEBUG": TRACE_CHANNELS})
+    with log_path.open("w") as log:
+        spawned = time.monotonic()
+        raw_offset = time.clock_gettime(time.CLOCK_MONOTONIC_RAW) - spawned
+        process = subprocess.Popen(["timeout", "-k", "5", "60", "wine", str(folder / "launcher.exe")], cwd=folder,
+                                   env=env, stdin=subprocess.DEVNULL, stdout=log, stderr=log, start_new_session=True)
+        events, _ = watch.results()
+        end_program(harness, process, harness.TITLE)
+    marks = {name: (t - spawned) * 1000 for name, t in events.items()}
+    for name, matches, last in TRACE_MARKS:
+        for line in log_path.read_text(errors="replace").splitlines():
+            stamp = line.split(":", 1)[0]
+            if matches(line) and stamp.replace(".", "", 1).isdigit():
+                marks[name] = (float(stamp) - raw_offset - spawned) * 1000
+                if not last:
+                    break
+    return marks
+
+
+def print_trace(marks):
+    print(f"one start traced with WINEDEBUG={TRACE_CHANNELS} (the tracing slows it), ms from the spawn:")
+    names = {"mapped": "the window is mapped", "first": "the first frame is on screen",
+             "ready": "the ready frame is on screen"}
+    for name, at in sorted(marks.items(), key=lambda item: item[1]):
+        print(f"  {at:8.1f}  {names.get(name, name)}")
+
+
 def main():
     p = argparse.ArgumentParser(description=__doc__.splitlines()[0])
     p.add_argument("--watch", required=True, help="the startup_watch program")
     p.add_argument("--starts", type=int, default=10)
     p.add_argument("--interval-us", type=int, default=2000)
+    p.add_argument("--trace", action=argparse.BooleanOptionalAction, default=True,
+                   help="after the timed starts, one start traced to show where its time goes")
     args = p.parse_args()
     WORK.mkdir(parents=True, exist_ok=True)
     harness = bench_prefix.use()
     server = start_server(harness)
     try:
         run_rounds(harness, args)
+        if args.trace:
+            print_trace(traced_start(harness, args.watch, WORK / "player", launcher_stages(harness),
+                                     args.interval_us))
     finally:
         server.terminate()
         server.wait(10)
@@ -139,8 +195,7 @@ def run_rounds(harness, args):
     launcher = harness.Launcher(folder)
     launcher.write_config(VERSION)
     (folder / "update.dat").write_text(f"{harness.INFO_HEAD}{VERSION}\n")
-    launcher_stages = [band_picture(harness, FIRST, (3, 0, 0, 0), 0, 0, "first"),
-                       band_picture(harness, READY.format(VERSION), (0, 0, 0, 0), 100, 100, "ready")]
+    stages = launcher_stages(harness)
     empty_stages = [plain_picture("first", (8, 8, 48, 48), EMPTY_COLOUR)]
     empty_exe = harness.BUILD / "empty_window_win32_bench.exe"
     rows = {"empty mapped": [], "empty first frame": [], "launcher mapped": [], "launcher first frame": [],
@@ -149,7 +204,7 @@ def run_rounds(harness, args):
     # One start of each first, not counted: the files it reads are then in the page cache.
     for round_ in range(args.starts + 1):
         empty, _ = timed_start(harness, args.watch, empty_exe, folder, EMPTY_TITLE, empty_stages, args.interval_us)
-        ran, cost = timed_start(harness, args.watch, folder / "launcher.exe", folder, harness.TITLE, launcher_stages,
+        ran, cost = timed_start(harness, args.watch, folder / "launcher.exe", folder, harness.TITLE, stages,
                                 args.interval_us)
         if round_ == 0:
             continue
