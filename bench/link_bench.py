@@ -245,7 +245,7 @@ def main():
         link.up()
         here, there = link.qdiscs()
         print(f"link: namespace {link.name}, {link_emulation.HOST_ADDRESS} -- {link_emulation.NAMESPACE_ADDRESS}; "
-              f"{here.split(' root ')[-1]} on both ends; relay on 127.0.0.1:{harness.PORT}, {DELAY_MS} ms each way")
+              f"tbf {here[here.find('rate'):]} on both ends; relay on 127.0.0.1:{harness.PORT}, {DELAY_MS} ms each way")
         nginx_port = harness.PORT
         for loss, runs, scale, label in ((0.0, args.runs, args.scale, "no loss"),
                                          (LOSS, args.loss_runs, args.loss_scale, "1% loss")):

@@ -111,7 +111,8 @@ def cannot_run():
     for tool in ("ip", "tc", "nginx"):
         if run("sh", "-c", f"command -v {tool}", check=False).returncode != 0:
             return f"no {tool} command"
-    link = Link(f"qorprobe{os.getpid() % 100000}")
+    # The probe is the link itself, so a stale one of an interrupted run is cleared first.
+    link = Link()
     try:
         link.up()
     except RuntimeError as error:
