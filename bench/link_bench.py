@@ -15,12 +15,10 @@ is interrupted, and every process it starts is bounded in time and ended by its 
 import argparse
 import filecmp
 import json
-import os
 import random
 import shutil
 import signal
 import statistics
-import subprocess
 import sys
 import time
 from pathlib import Path
@@ -206,8 +204,10 @@ def profile(harness, nginx_port, series, loss, runs, label):
             stats = relay.stop()
         if stats:
             stalls.append(stats["stalls"]["to_client"])
-        print(f"  run {i + 1}: {times[-1]:.2f} s, {floor / times[-1]:.3f} of the floor"
-              + (f" ({stalls[-1]} pieces stalled)" if loss else ""), flush=True)
+        moving = times[-1] - pauses - unpack
+        print(f"  run {i + 1}: {times[-1]:.2f} s, {floor / times[-1]:.3f} of the floor; "
+              f"{series.bytes / 1e6 / moving:.2f} MB/s over the rest of the run"
+              + (f" ({stalls[-1]} pieces stalled)" if loss and stalls else ""), flush=True)
     ratios = [floor / t for t in times]
     print(f"  {label}, spawn to ready (s):  min {min(times):8.2f}  median {statistics.median(times):8.2f}  "
           f"max {max(times):8.2f}  ({runs} runs)")
