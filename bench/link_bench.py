@@ -19,6 +19,7 @@ import random
 import shutil
 import signal
 import statistics
+import subprocess
 import sys
 import time
 from pathlib import Path
@@ -182,6 +183,18 @@ def harness_files(folder):
     return [p.relative_to(folder).as_posix() for p in sorted(folder.rglob("*")) if p.is_file()]
 
 
+def curl_speed(harness, series, nginx_port):
+    """What a plain client gets through the relay and the tbf on one file."""
+    largest = max(series.archives, key=lambda n: (series.root / "Player" / n).stat().st_size)
+    relay = link_emulation.Relay(harness.PORT, f"{link_emulation.NAMESPACE_ADDRESS}:{nginx_port}", DELAY_MS, 0.0,
+                                 WORK / "relay", lifetime=300)
+    with relay:
+        result = subprocess.run(["timeout", "240", "curl", "-s", "--cacert", str(bench_prefix.CERTS / "ca.pem"),
+                                 "-o", "/dev/null", "-w", "%{speed_download}",
+                                 f"{harness.BASE_URL}/Player/{largest}"], capture_output=True, text=True)
+    return float(result.stdout or 0) / 1e6
+
+
 def floor_of(series, unpack):
     transfer = series.bytes * 8 / RATE_BITS
     pauses = PAUSE_MS / 1000 * (len(series.files) + len(series.archives))
@@ -195,6 +208,9 @@ def profile(harness, nginx_port, series, loss, runs, label):
           f"floor {floor:.2f} s = {transfer:.2f} s at 50 Mbit/s + {pauses:.1f} s of pauses + "
           f"{unpack:.2f} s unpacking (local ExtractArchive, median of {', '.join(f'{r:.2f}' for r in rounds)})",
           flush=True)
+    if not loss:
+        print(f"  curl over the same link (context): {curl_speed(harness, series, nginx_port):.2f} MB/s on "
+              f"the largest archive", flush=True)
     times, stalls = [], []
     for i in range(runs):
         relay = link_emulation.Relay(harness.PORT, f"{link_emulation.NAMESPACE_ADDRESS}:{nginx_port}", DELAY_MS,
