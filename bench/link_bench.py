@@ -26,6 +26,7 @@ from pathlib import Path
 
 import bench_prefix
 import link_emulation
+import startup_bench
 
 ROOT = Path(__file__).resolve().parents[1]
 sys.path.insert(0, str(ROOT / "tools"))
@@ -225,6 +226,7 @@ def profile(harness, nginx_port, series, loss, runs, label):
               f"{series.bytes / 1e6 / moving:.2f} MB/s over the rest of the run"
               + (f" ({stalls[-1]} pieces stalled)" if loss and stalls else ""), flush=True)
     ratios = [floor / t for t in times]
+    print(f"  ({startup_bench.machine_load()})")
     print(f"  {label}, spawn to ready (s):  min {min(times):8.2f}  median {statistics.median(times):8.2f}  "
           f"max {max(times):8.2f}  ({runs} runs)")
     print(f"  {label}, floor / run:         min {min(ratios):8.3f}  median {statistics.median(ratios):8.3f}  "

@@ -31,6 +31,12 @@ EMPTY_TITLE, EMPTY_COLOUR = "QOR Empty", (0x30, 0x60, 0x90)
 SIZE = (649, 489)
 
 
+def machine_load():
+    """The load the figures were taken under: this machine's cores are shared."""
+    one, five = Path("/proc/loadavg").read_text().split()[:2]
+    return f"load average {one} over 1 min, {five} over 5 min, {os.cpu_count()} cores"
+
+
 def spread(values):
     return f"min {min(values):7.1f}  median {statistics.median(values):7.1f}  max {max(values):7.1f} ms"
 
@@ -216,7 +222,7 @@ def run_rounds(harness, args):
         rows["launcher first frame"].append(ran["first"])
         rows["launcher ready"].append(ran["ready"])
         costs.append(cost)
-    print(f"from the spawn of wine, {args.starts} alternating starts each:")
+    print(f"from the spawn of wine, {args.starts} alternating starts each ({machine_load()}):")
     for name, values in rows.items():
         print(f"  {name + ':':32} {spread(values)}")
     base = rows["empty first frame"]
