@@ -45,6 +45,15 @@ add_test(NAME chunker_vectors
           "${CMAKE_SOURCE_DIR}/tests/vectors/chunker_cuts.txt")
 set_tests_properties(chunker_vectors PROPERTIES TIMEOUT 300)
 
+# The start-up benchmark's eye on the X display: when a window is mapped and shows a picture.
+find_package(X11)
+if(X11_FOUND)
+  add_executable(startup_watch EXCLUDE_FROM_ALL "${CMAKE_SOURCE_DIR}/bench/startup_watch.cpp")
+  target_compile_options(startup_watch PRIVATE -O2 ${LAUNCHER_WARNINGS})
+  target_include_directories(startup_watch PRIVATE ${X11_INCLUDE_DIR})
+  target_link_libraries(startup_watch PRIVATE ${X11_LIBRARIES})
+endif()
+
 # The Python tools: the test patch server and the skin generator.
 add_test(NAME python_tools COMMAND /usr/bin/python3 -m pytest -q -p no:cacheprovider
          "${CMAKE_SOURCE_DIR}/tests/support" "${CMAKE_SOURCE_DIR}/tests/skin" "${CMAKE_SOURCE_DIR}/tests/tools")

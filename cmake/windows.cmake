@@ -101,10 +101,16 @@ add_dependencies(render_frame skin)
 file(GLOB BENCH_SOURCES CONFIGURE_DEPENDS "${CMAKE_SOURCE_DIR}/bench/*_win32_bench.cpp")
 foreach(source IN LISTS BENCH_SOURCES)
   get_filename_component(name "${source}" NAME_WE)
+  if(name STREQUAL "empty_window_win32_bench")
+    continue()
+  endif()
   add_executable(${name} EXCLUDE_FROM_ALL ${source} ${LAUNCHER_RESOURCE_FILES})
   target_link_libraries(${name} PRIVATE launcher_core launcher_message_box)
   add_dependencies(${name} skin)
 endforeach()
+# The start-up benchmark's empty program: a GUI program like the launcher, with nothing of it.
+add_executable(empty_window_win32_bench WIN32 EXCLUDE_FROM_ALL "${CMAKE_SOURCE_DIR}/bench/empty_window_win32_bench.cpp")
+target_link_libraries(empty_window_win32_bench PRIVATE launcher_flags)
 
 # End-to-end tests: the real launcher.exe under Wine on the test display (pytest).
 add_test(NAME e2e COMMAND /usr/bin/python3 -m pytest -q -p no:cacheprovider --durations=12
