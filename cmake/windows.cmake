@@ -53,7 +53,7 @@ add_executable(unit_tests ${UNIT_PORTABLE_TESTS} ${UNIT_WIN32_TESTS} ${UNIT_SUPP
 target_include_directories(unit_tests PRIVATE "${CMAKE_SOURCE_DIR}/tests/unit")
 # The version the build gives the launcher, for the test of its version resource.
 target_compile_definitions(unit_tests PRIVATE TEST_LAUNCHER_FILE_VERSION="${LAUNCHER_FILE_VERSION}")
-target_link_libraries(unit_tests PRIVATE launcher_core gtest gtest_main)
+target_link_libraries(unit_tests PRIVATE launcher_core gtest gtest_main ws2_32)  # ws2_32: the plain-HTTP listener
 add_dependencies(unit_tests skin)
 
 # The test patch server runs for the Windows tests as a CTest fixture; its authority is
