@@ -60,7 +60,7 @@ target_include_directories(unit_tests PRIVATE "${CMAKE_SOURCE_DIR}/tests/unit")
 # The version the build gives the launcher, for the test of its version resource.
 target_compile_definitions(unit_tests PRIVATE TEST_LAUNCHER_FILE_VERSION="${LAUNCHER_FILE_VERSION}")
 launcher_content_test_data(unit_tests "Z:")
-target_link_libraries(unit_tests PRIVATE launcher_core gtest gtest_main)
+target_link_libraries(unit_tests PRIVATE launcher_core gtest gtest_main ws2_32)  # ws2_32: the plain-HTTP listener
 add_dependencies(unit_tests skin)
 
 # The test patch server runs for the Windows tests as a CTest fixture; its authority is

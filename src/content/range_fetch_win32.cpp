@@ -3,6 +3,7 @@
 
 #include "common/failure_trace.h"
 #include "content/range_request.h"
+#include "update/https_answer_win32.h"
 
 namespace {
 
@@ -122,7 +123,7 @@ int32_t FetchRange(HINTERNET session, const char* url, int secure, uint64_t firs
     char header[kHeaderSize];
     if (!FormatRangeHeader(first, last, header, sizeof header)) return kRangeBadAnswer;
     InternetHandle request(InternetOpenUrlA(session, url, header, static_cast<DWORD>(-1), ContentRequestFlags(secure), 0));
-    if (!request) {
+    if (!request || !AnswerStayedOnHttps(request.Get(), url)) {
         answer->Error = GetLastError();
         TraceFailure("content open url", url, answer->Error);
         return kRangeOpenFailed;

@@ -16,6 +16,7 @@
 #include "download/safe_path.h"
 #include "download/zip_extract.h"
 #include "settings/launcher_settings.h"
+#include "update/https_answer_win32.h"
 
 unsigned char DownloadBuffer[kDownloadBufferSize];
 
@@ -48,7 +49,8 @@ bool OpenRequest(const char* url, const char* name, InternetHandle& root, Intern
     if (!root) root.Reset(InternetOpenA("MS", INTERNET_OPEN_TYPE_PRECONFIG_WITH_NO_AUTOPROXY, nullptr, nullptr, 0));
     if (!root) return FailedCall("open", "Downloading failed - open (%s)", name);
     request.Reset(InternetOpenUrlA(root.Get(), url, nullptr, 0, kUrlFlags, 0));
-    if (!request) return FailedCall("open", "Downloading failed - open (%s)", name);
+    // An answer that reached the launcher in the clear is refused like no answer at all.
+    if (!request || !AnswerStayedOnHttps(request.Get(), url)) return FailedCall("open", "Downloading failed - open (%s)", name);
     return true;
 }
 

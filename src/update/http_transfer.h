@@ -9,7 +9,8 @@
 // Result codes of TransferUrlToFile, DownloadUrlToFileEx and DownloadUrlToFile.
 constexpr int32_t kTransferDone = 0;          // the body was received and written
 constexpr int32_t kTransferNoSession = 1;     // the URL has no "/", or no root internet handle
-constexpr int32_t kTransferOpenFailed = 2;    // name, connection, secure channel or request failed
+constexpr int32_t kTransferOpenFailed = 2;    // name, connection, secure channel or request failed,
+                                              // or an HTTPS address was answered from plain HTTP
 constexpr int32_t kTransferFileFailed = 3;    // the local file could not be created
 constexpr int32_t kTransferStopped = 4;       // the progress callback asked to stop
 constexpr int32_t kTransferReadFailed = 5;    // a read failed short of the probed length

@@ -10,6 +10,7 @@
 #include "common/file_replace.h"
 #include "common/win32_handle.h"
 #include "update/http_transfer.h"
+#include "update/https_answer_win32.h"
 #include "update/url_split.h"
 
 namespace {
@@ -62,7 +63,9 @@ int32_t ProbeContentLength(const char* host, const char* path, int secure, const
         return kProbeNoLength;
     }
 
-    if (!HttpSendRequestA(request.Get(), nullptr, 0, nullptr, 0)) {
+    // The probe has no address of its own; its scheme is the one secure asks for.
+    const char* asked = secure ? "https://" : "http://";
+    if (!HttpSendRequestA(request.Get(), nullptr, 0, nullptr, 0) || !AnswerStayedOnHttps(request.Get(), asked)) {
         const DWORD error = GetLastError();
         TraceFailure("size probe: send", path, error);
         if (error == ERROR_INTERNET_INVALID_CA && secure) {
@@ -118,7 +121,7 @@ int32_t OpenAnswer(const char* url, int secure, const char* userAgent, Answer* a
     answer->session = OpenSession(userAgent);
     if (!answer->session) return kTransferNoSession;
     answer->body.Reset(InternetOpenUrlA(answer->session.Get(), url, nullptr, 0, RequestFlags(secure), 0));
-    if (!answer->body) {
+    if (!answer->body || !AnswerStayedOnHttps(answer->body.Get(), url)) {
         TraceFailure("open url", url, GetLastError());
         return kTransferOpenFailed;
     }

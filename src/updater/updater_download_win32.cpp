@@ -8,6 +8,7 @@
 
 #include "common/bounded_text.h"
 #include "common/win32_handle.h"
+#include "update/https_answer_win32.h"
 #include "updater/updater_window_win32.h"
 
 namespace {
@@ -90,7 +91,9 @@ DownloadOutcome Open(const char* url, Answer* answer) {
     if (!answer->session) return Outcome(DownloadResult::ConnectFailed, GetLastError());
     SetTimeouts(answer->session.Get());
     answer->request.Reset(InternetOpenUrlA(answer->session.Get(), url, nullptr, 0, kRequestFlags, 0));
-    if (!answer->request) return Outcome(DownloadResult::ConnectFailed, GetLastError());
+    // What it runs with administrator rights never comes over a redirect to plain HTTP.
+    if (!answer->request || !AnswerStayedOnHttps(answer->request.Get(), url))
+        return Outcome(DownloadResult::ConnectFailed, GetLastError());
 
     DWORD status = 0;
     DWORD size = sizeof status;

@@ -19,6 +19,7 @@ constexpr ErrorWords kConnectErrors[] = {
     {12031, "the connection was reset"},
     {12037, "the server's certificate has expired or is not yet valid"},
     {12038, "the server's certificate is for another host name"},
+    {12040, "the server sent it on to an address without encryption"},
     {12044, "the server asked for a client certificate"},
     {12045, "the server's certificate is from an unknown authority"},
     {12057, "the server's certificate could not be checked"},

@@ -24,7 +24,8 @@ enum UpdaterExit : int {
 
 enum class DownloadResult {
     Done,
-    ConnectFailed,  // no answer: name, connection, secure channel or certificate (code: error)
+    ConnectFailed,  // no answer: name, connection, secure channel, certificate, or a redirect
+                    // to an address without encryption (code: error, 12040 for that)
     BadStatus,      // an answer other than 200 (code: status)
     NoLength,       // no Content-Length, or not a number
     TooShort,       // the body ended before its length (or a read failed: code)

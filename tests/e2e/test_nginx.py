@@ -8,12 +8,13 @@ import time
 import pytest
 
 import harness
-from harness import BASE_PATH, BUILD, PORT, STATE, wait_until
+from harness import BASE_PATH, BASE_URL, BUILD, PORT, STATE
 from test_fault_matrix import HEAD, READY, ends_on_its_exit_button, shows
 from test_patching import make_zip
 from test_signed_patching import SIDE_FILES
-from test_updater import (NEW, OLD, ends, game_folder, hands_over_and_comes_back_ready,  # noqa: F401
-                          old_launcher_intact, publish_next, server_folder)
+from test_updater import (DOWNLOAD_FAILED, NEW, OLD, ends, game_folder,  # noqa: F401
+                          hands_over_and_comes_back_ready, old_launcher_intact, publish_next, server_folder,
+                          start_updater, temporaries)
 import test_signed_patching  # the roads of these modules, run here against nginx
 import test_updater
 
@@ -235,13 +236,9 @@ def test_the_keyed_launcher_verifies_nginx_s_signed_folder_and_patches(launcher,
 
 # ---- an edge in the clear ------------------------------------------------------------------
 
-# Nothing in the launcher or the Updater looks at the address an answer finally came from, and
-# their flags leave WinInet's own refusal of a redirect from HTTPS to HTTP to the system: under
-# Wine 8 WinInet follows it. These tests say what must happen; they fail today (strict xfail),
-# so the day a check of the final address lands, they pass and the marker must go.
-IN_THE_CLEAR = pytest.mark.xfail(strict=True, reason="WinInet under Wine follows a 302 from HTTPS to plain "
-                                 "HTTP, and neither program checks the address it was answered from")
-
+# Under Wine 8 WinInet follows a 302 from HTTPS to plain HTTP by itself, so the plain request
+# does happen: what these tests hold is that its answer is refused like a failed open, and
+# nothing that came in the clear is installed.
 
 @pytest.fixture
 def downgrading_server(python_server_aside):
@@ -256,8 +253,7 @@ def answered_in_the_clear(server, mark, name):
     return [e for e in server.requests_since(mark) if e["path"] == f"{EDGE}/{name}" and e["tls"] == ""]
 
 
-@IN_THE_CLEAR
-def test_a_patch_file_redirected_to_plain_http_is_not_installed(launcher, downgrading_server):
+def test_a_patch_file_redirected_to_plain_http_fails_like_an_open_and_is_not_installed(launcher, downgrading_server):
     server = downgrading_server
     server.put("Player/clear.txt", "fetched in the clear")
     server.put("LauncherPatchInfo.txt", HEAD + "10003 clear.txt\n")
@@ -265,10 +261,14 @@ def test_a_patch_file_redirected_to_plain_http_is_not_installed(launcher, downgr
     run.write_config(10002)
     mark = server.log_mark()
     run.start()
-    run.wait_window()
-    wait_until(lambda: run.version() == 10003 or answered_in_the_clear(server, mark, "Player/clear.txt"), timeout=30)
-    time.sleep(2)  # time to install what came in the clear
+    origin = run.origin()
+    assert shows(origin, "Downloading failed - open (clear.txt)", timeout=60)
+    assert harness.start_button_look(harness.screenshot(), origin) == "disabled"
     assert run.version() == 10002 and not (run.folder / "clear.txt").exists()
+    assert not [p.name for p in run.folder.iterdir() if p.name.endswith(".part")]
+    # The redirect was followed out of TLS (the test would prove nothing otherwise); its body was not kept.
+    assert answered_in_the_clear(server, mark, "Player/clear.txt")
+    ends_on_its_exit_button(run, origin)
 
 
 def replaced(folder):
@@ -278,12 +278,17 @@ def replaced(folder):
         return False
 
 
-@IN_THE_CLEAR
-def test_the_updater_installs_no_launcher_redirected_to_plain_http(launcher, downgrading_server, ends):
+def test_the_updater_refuses_a_launcher_redirected_to_plain_http_and_changes_nothing(launcher, downgrading_server,
+                                                                                     ends):
     run = game_folder(launcher, downgrading_server, required=OLD)
     publish_next(downgrading_server)
-    run.start()
-    assert run.wait(60) == 0
-    swapped = wait_until(lambda: replaced(run.folder), timeout=30)
-    harness.probe_box("Updater", timeout_ms=5000)  # a refusal's box, if there is one
-    assert not swapped
+    mark = downgrading_server.log_mark()
+    updater = start_updater(run.folder, "Launcher", 0, NEW, BASE_URL)
+    box = harness.probe_box("Updater", timeout_ms=30000)
+    assert box["found"], "no box from the Updater"
+    assert "connection error 12040: the server sent it on to an address without encryption" in box["text"], box
+    assert "launcher.exe" in box["text"] and "Nothing was changed" in box["text"], box
+    assert updater.wait(30) == DOWNLOAD_FAILED
+    assert old_launcher_intact(run.folder) and temporaries(run.folder) == [] and not replaced(run.folder)
+    assert not harness.find_windows()  # no launcher was started
+    assert answered_in_the_clear(downgrading_server, mark, f"{server_folder()}/{NEW}/launcher.exe")

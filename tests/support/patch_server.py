@@ -51,7 +51,8 @@ CHUNK = 64 * 1024
 class Rule:
     """One PATTERN=KIND[:ARG][@COUNT] rule; COUNT limits how many requests it answers."""
 
-    KINDS = {"status", "nolength", "chunked", "short", "reset", "slow", "delay", "long", "norange"}
+    KINDS = {"status", "nolength", "chunked", "short", "reset", "slow", "delay", "long", "norange", "redirect"}
+    ON_HEAD = {"status", "redirect"}  # the kinds that answer a HEAD as well
     OPTIONAL_ARG = {"nolength", "chunked"}  # without N the whole body
     NO_ARG = {"norange"}
 
@@ -78,7 +79,12 @@ class Rule:
         elif not colon:
             raise ValueError(f"fault rule {text!r}: {kind} needs an argument")
         elif kind == "status":
-            self.arg = _number(text, arg, int, 200, 599)  # a 1xx is never a final answer
+            self.arg = _number(text, arg, int, 200, 599)
+        elif kind == "redirect":
+            # The whole rest is the address; a "=" or "@" in it would be read as the rule's own.
+            if not arg.lower().startswith(("http://", "https://")):
+                raise ValueError(f"fault rule {text!r}: redirect needs an http:// or https:// address")
+            self.arg = arg  # a 1xx is never a final answer
         elif kind == "slow":
             self.arg = _number(text, arg, int, 1)
         elif kind == "delay":
@@ -119,8 +125,8 @@ class Faults:
             for rule in self.rules:
                 if rule.remaining == 0 or not fnmatch.fnmatchcase(rel, rule.pattern):
                     continue
-                # The first live match decides; on HEAD only a status rule changes the answer.
-                if method == "HEAD" and rule.kind != "status":
+                # The first live match decides; on HEAD only a status or redirect rule changes the answer.
+                if method == "HEAD" and rule.kind not in Rule.ON_HEAD:
                     return None
                 if rule.remaining is not None:
                     rule.remaining -= 1
@@ -299,6 +305,17 @@ class PatchHandler(BaseHTTPRequestHandler):
             self.wfile.write(body)
             self.bytes_sent = len(body)
 
+    def _redirect(self, location, head):
+        body = f"moved to {location}\n".encode("utf-8")
+        self.send_response(302)
+        self.send_header("Location", location)
+        self.send_header("Content-Type", "text/plain; charset=utf-8")
+        self.send_header("Content-Length", str(len(body)))
+        self.end_headers()
+        if not head:
+            self.wfile.write(body)
+            self.bytes_sent = len(body)
+
     def _json(self, code, value):
         self._simple(code, json.dumps(value) + "\n", content_type="application/json")
 
@@ -373,6 +390,8 @@ class PatchHandler(BaseHTTPRequestHandler):
         rule = self.rule = self.server.faults.take(rel.decode("utf-8", "replace"), self.command)
         if rule and rule.kind == "status":
             return self._simple(rule.arg, f"error {rule.arg}\n", head)
+        if rule and rule.kind == "redirect":
+            return self._redirect(rule.arg, head)
         if rule and rule.kind == "delay":
             self._wait(rule.arg)
         f = self._open(rel)

@@ -245,6 +245,21 @@ class TestFaults:
         assert (headers["content-length"], body, end) == (str(len(BLOB)), BLOB[:300], "reset")
         assert fetch(ctl.conn(), BASE + "/Player/escape.txt")[0].status == 404  # a fault opens no way out of root
 
+    def test_redirect_on_get_and_head_even_for_a_missing_file(self, ctl):
+        target = "http://127.0.0.1:9/edge/a.bin"
+        set_faults(ctl, f"Player/a.bin=redirect:{target}", "Player/gone.bin=redirect:HTTPS://x/y@1")
+        conn = ctl.conn()
+        for method in ("GET", "HEAD"):
+            response, body = fetch(conn, BASE + "/Player/a.bin?tick=5", method)
+            assert (response.status, response.getheader("Location")) == (302, target), method
+            assert body == (f"moved to {target}\n".encode() if method == "GET" else b"")
+        response, _ = fetch(conn, BASE + "/Player/gone.bin")
+        assert (response.status, response.getheader("Location")) == (302, "HTTPS://x/y")
+        assert fetch(conn, BASE + "/Player/gone.bin")[0].status == 404  # its count is used up
+        for bad in ("Player/a.bin=redirect", "Player/a.bin=redirect:ftp://x/", "Player/a.bin=redirect:/relative"):
+            response, _ = fetch(ctl.conn(), "/__control/faults", "POST", body=json.dumps([bad]))
+            assert response.status == 400, bad
+
     def test_norange_answers_a_range_with_the_whole_file(self, ctl):
         set_faults(ctl, "Player/a.bin=norange@1")
         response, body = fetch(ctl.conn(), BASE + "/Player/a.bin", headers={"Range": "bytes=100-199"})

@@ -17,6 +17,7 @@
 #include "support/debug_output_win32.h"
 #include "support/message_box_recorder.h"
 #include "support/patch_server_win32.h"
+#include "support/plain_http_server_win32.h"
 #include "support/temp_folder.h"
 #include "support/zip_writer.h"
 
@@ -256,6 +257,30 @@ TEST_F(Download, FailedDownloadsLeaveTheExistingFileAsItWas) {
     EXPECT_EQ("Creating file failed. (dl-folder.bin)", Status());
     EXPECT_EQ((std::set<std::string>{"dl-folder.bin", "dl-keep.bin"}), Names(folder.path()));
     EXPECT_EQ(FILE_ATTRIBUTE_DIRECTORY, Attributes("dl-folder.bin") & FILE_ATTRIBUTE_DIRECTORY);
+}
+
+// A 302 out of TLS ends like a failed open: same text, the old file kept, no partial file left;
+// one to another HTTPS address is fetched as today.
+TEST_F(Download, ARedirectOutOfTlsFailsLikeAnOpenAndHttpsToHttpsIsFollowed) {
+    PlainHttpServer plain("fetched in the clear");
+    ASSERT_NE(0, plain.Port());
+    Serve("dl-clear.bin", "over tls");
+    Serve("dl-there.bin", "from the edge");
+    ASSERT_TRUE(SetServerFaults({"Player/dl-clear.bin=redirect:" + plain.Url("/edge/dl-clear.bin"),
+                                 "Player/dl-moved.bin=redirect:" + PatchServerUrl("Player/dl-there.bin")}));
+    folder.Write("dl-clear.bin", "old version");
+    DebugOutputRecorder debug;
+    EXPECT_EQ(0, DownloadFile("dl-clear.bin", "/Player/"));
+    EXPECT_EQ("Downloading failed - open (dl-clear.bin)", Status());
+    EXPECT_EQ(kButtonDisabled, ButtonStates[kStartButton].load());
+    EXPECT_EQ("old version", folder.Read("dl-clear.bin"));
+    EXPECT_EQ(std::set<std::string>{"dl-clear.bin"}, Names(folder.path()));
+    EXPECT_EQ(1, plain.Requests());
+    EXPECT_TRUE(debug.Saw("launcher: answer over https failed (" + plain.Url("/edge/dl-clear.bin") + "): error 12040\n"));
+    EXPECT_TRUE(debug.Saw("launcher: download open failed (dl-clear.bin): error 12040\n"));
+
+    ASSERT_EQ(1, DownloadFile("dl-moved.bin", "/Player/"));
+    EXPECT_EQ("from the edge", folder.Read("dl-moved.bin"));
 }
 
 // A client file whose name ends in ".part", even the name the download would try first, is a

@@ -16,6 +16,7 @@
 
 #include "support/debug_output_win32.h"
 #include "support/patch_server_win32.h"
+#include "support/plain_http_server_win32.h"
 #include "support/temp_folder.h"
 #include "update/http_transfer.h"
 
@@ -202,6 +203,41 @@ TEST_F(HttpTransfer, ProbeAsksTheUrlsOwnPort) {
     length = -5;
     EXPECT_EQ(kProbeNoLength, ProbeContentLength(host.c_str(), path.c_str(), 0, "downslib", 3000, &length));
     EXPECT_EQ(-5, length);
+}
+
+// WinInet follows a 302 by itself; where it led decides. Out of TLS is refused like a failed
+// open, although the plain server did answer; to another HTTPS address is taken.
+TEST_F(HttpTransfer, RedirectsOutOfTlsAreRefusedAndToHttpsFollowed) {
+    PlainHttpServer plain("fetched in the clear\n");
+    ASSERT_NE(0, plain.Port());
+    const std::string clear = plain.Url("/edge/clear.txt");
+    Serve("clear.txt", "served over tls\n");
+    const std::string there = Serve("there.txt", "from the other address\n");
+    ASSERT_TRUE(SetServerFaults({"transfer/clear.txt=redirect:" + clear, "transfer/moved.txt=redirect:" + there}));
+    folder.Write("clear.txt", "old");
+    {
+        DebugOutputRecorder debugger;
+        EXPECT_EQ(kTransferOpenFailed, Download(PatchServerUrl("transfer/clear.txt"), "clear.txt"));
+        EXPECT_TRUE(debugger.Saw("launcher: answer over https failed (" + clear + "): error 12040\n"));
+        EXPECT_TRUE(debugger.Saw("launcher: open url failed (" + PatchServerUrl("transfer/clear.txt") + "): error 12040\n"));
+    }
+    EXPECT_EQ("old", folder.Read("clear.txt"));
+    EXPECT_TRUE(Calls.empty());
+    EXPECT_EQ(kTransferOpenFailed, DownloadCompleteUrlToFile(PatchServerUrl("transfer/clear.txt").c_str(), "clear.txt", 1));
+    EXPECT_EQ("old", folder.Read("clear.txt"));
+    EXPECT_FALSE(folder.Exists("clear.txt.new"));
+    // The HEAD and the GET of each transfer reached the plain server: the check, not WinInet, refused.
+    EXPECT_EQ(4, plain.Requests());
+
+    const std::string host = "127.0.0.1:" + std::to_string(PatchServerPort());
+    const std::string path = std::string(kServedBase) + "transfer/clear.txt";
+    int32_t length = -5;
+    EXPECT_EQ(kProbeNoLength, ProbeContentLength(host.c_str(), path.c_str(), 1, "downslib", 3000, &length));
+    EXPECT_EQ(-5, length);
+
+    EXPECT_EQ(kTransferDone, DownloadCompleteUrlToFile(PatchServerUrl("transfer/moved.txt").c_str(), "moved.txt", 1));
+    EXPECT_EQ("from the other address\n", folder.Read("moved.txt"));
+    EXPECT_EQ(5, plain.Requests());
 }
 
 TEST_F(HttpTransfer, FullDiskIsAFailureAndLeavesNoFile) {

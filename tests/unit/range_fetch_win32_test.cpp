@@ -8,6 +8,7 @@
 
 #include "content/range_fetch_win32.h"
 #include "support/patch_server_win32.h"
+#include "support/plain_http_server_win32.h"
 
 namespace {
 
@@ -121,6 +122,19 @@ TEST_F(RangeFetch, ABodyThatBreaksOffTellsHowFarItGot) {
         EXPECT_LE(answer.Delivered, 40000u) << fault;
         EXPECT_EQ(pack_.substr(10000, got.bytes.size()), got.bytes) << fault;
     }
+}
+
+TEST_F(RangeFetch, ARedirectOutOfTlsIsRefusedLikeAFailedOpen) {
+    PlainHttpServer plain(std::string(64, 'c'));
+    ASSERT_NE(0, plain.Port());
+    ASSERT_TRUE(SetServerFaults({std::string(kPack) + "=redirect:" + plain.Url("/edge/range-test.pack")}));
+    Collected got;
+    RangeAnswer answer{};
+    EXPECT_EQ(kRangeOpenFailed, Fetch(0, 9, &got, &answer));
+    EXPECT_EQ(12040u, answer.Error);
+    EXPECT_EQ(0u, answer.Delivered);
+    EXPECT_TRUE(got.bytes.empty());
+    EXPECT_EQ(1, plain.Requests());
 }
 
 TEST_F(RangeFetch, TheSinkCanStopAndNothingIsReadPastTheRange) {

@@ -172,6 +172,8 @@ TEST(DownloadWords, PercentAndReasons) {
     EXPECT_STREQ("the download ended after 100 of 2048 bytes", text);
     ASSERT_TRUE(DescribeDownloadFailure({DownloadResult::ConnectFailed, 12038, 0, 0}, text, sizeof text));
     EXPECT_STREQ("connection error 12038: the server's certificate is for another host name", text);
+    ASSERT_TRUE(DescribeDownloadFailure({DownloadResult::ConnectFailed, 12040, 0, 0}, text, sizeof text));
+    EXPECT_STREQ("connection error 12040: the server sent it on to an address without encryption", text);
     ASSERT_TRUE(DescribeDownloadFailure({DownloadResult::TooLarge, 64, 0, 5000000000}, text, sizeof text));
     EXPECT_STREQ("the server announced 5000000000 bytes, more than the 64 this file may have", text);
 }
