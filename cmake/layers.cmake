@@ -1,12 +1,15 @@
 # One static library per folder of src/, and the direction of their dependencies:
-#   shell -> skin, launch, download -> update -> settings -> common
+#   shell -> skin, launch, download, content
+#   content -> download -> update -> settings -> common
 #   updater -> update (the Updater program, beside the launcher's folders)
 # (skin and download build on update for the launcher's version and the patch list; launch
-# builds on settings alone; the Updater checks its files against the signed manifest with
-# update's parser, BCrypt checks and built-in key). A folder's code may include the headers of its own folder and of
-# the folders below it in this graph, and nothing else: each library is compiled against a
-# view of src/ in the build tree that holds only those folders, so an include against the
-# direction ("shell/..." from skin, say) stops the build with "No such file".
+# builds on settings alone; content, the opt-in content mode, builds on download's path checks
+# and update's signed manifest and hashes; the Updater checks its files against the signed
+# manifest with update's parser, BCrypt checks and built-in key). A folder's code may include
+# the headers of its own folder and of the folders below it in this graph, and nothing else:
+# each library is compiled against a view of src/ in the build tree that holds only those
+# folders, so an include against the direction ("shell/..." from skin, say) stops the build
+# with "No such file".
 set(LAUNCHER_LAYERS common settings update download content skin launch shell updater)
 set(LAUNCHER_LAYER_USES_common "")
 set(LAUNCHER_LAYER_USES_settings common)

@@ -1,6 +1,7 @@
 # Windows configuration: launcher.exe, the Windows unit tests and the test support programs.
 # The same sources build for i686 and x86_64 with the same flags; warnings are errors in both.
 include(cmake/minizip.cmake)
+include(cmake/zstd.cmake)
 list(APPEND LAUNCHER_WARNINGS -Werror)
 if(CMAKE_SIZEOF_VOID_P EQUAL 8)
   set(LAUNCHER_ARCH x86_64)
@@ -23,6 +24,7 @@ target_link_options(launcher_flags INTERFACE -static -static-libgcc -static-libs
 include(cmake/layers.cmake)
 launcher_add_layers(launcher_core launcher_flags ${LAUNCHER_PORTABLE_SOURCES} ${LAUNCHER_WIN32_SOURCES})
 target_link_libraries(launcher_core_download PUBLIC minizip)
+launcher_content_layer(launcher_core)
 
 # The product's message box; the unit tests link a recorder in its place.
 add_library(launcher_message_box OBJECT "${CMAKE_SOURCE_DIR}/src/common/message_box_win32.cpp")
@@ -37,12 +39,15 @@ add_dependencies(launcher skin)
 target_link_libraries(launcher PRIVATE launcher_core launcher_message_box)
 set_target_properties(launcher PROPERTIES OUTPUT_NAME launcher)
 launcher_add_keyed_test_launcher()
+launcher_add_content_test_launcher()
 include(cmake/updater.cmake)
 
 # What we ship, checked without running it: PE type, GUI subsystem, version, manifest, skin
-# resources, and imports from system DLLs only.
+# resources, and imports from system DLLs only. launcher_content.exe stands for a launcher built
+# with the content mode, whose zstd must be linked in too.
 add_test(NAME pe_check COMMAND /usr/bin/python3 "${CMAKE_SOURCE_DIR}/tests/support/check_pe.py"
          --arch ${LAUNCHER_ARCH} --version ${LAUNCHER_FILE_VERSION} --launcher $<TARGET_FILE:launcher>
+         $<TARGET_FILE:launcher_content>
          --program $<TARGET_FILE:updater> --program $<TARGET_FILE:updater_keyed>)
 set_tests_properties(pe_check PROPERTIES TIMEOUT 60)
 
@@ -53,6 +58,7 @@ add_executable(unit_tests ${UNIT_PORTABLE_TESTS} ${UNIT_WIN32_TESTS} ${UNIT_SUPP
 target_include_directories(unit_tests PRIVATE "${CMAKE_SOURCE_DIR}/tests/unit")
 # The version the build gives the launcher, for the test of its version resource.
 target_compile_definitions(unit_tests PRIVATE TEST_LAUNCHER_FILE_VERSION="${LAUNCHER_FILE_VERSION}")
+launcher_content_test_data(unit_tests "Z:")
 target_link_libraries(unit_tests PRIVATE launcher_core gtest gtest_main)
 add_dependencies(unit_tests skin)
 

@@ -9,7 +9,7 @@ DEPS="$ROOT/build/deps"
 PACKAGES=(g++-mingw-w64-i686 g++-mingw-w64-x86-64 wine wine64 xvfb xauth xdotool imagemagick
           libz-mingw-w64-dev googletest fonts-nanum python3-pytest
           cmake make g++ openssl curl nginx-light unzip zip dpkg-dev python3-pil python3-pefile
-          clang libclang-rt-14-dev python3-numpy python3-zstandard python3-cryptography)
+          clang libclang-rt-14-dev libzstd-dev python3-numpy python3-zstandard python3-cryptography)
 
 SUDO=""
 if [ "$(id -u)" != 0 ]; then SUDO="sudo"; fi
@@ -63,6 +63,24 @@ if [ ! -f "$DEPS/minizip/unzip.c" ]; then
       rm -rf unpacked && mkdir unpacked && tar -xf "$tarball" -C unpacked
       mkdir -p "$DEPS/minizip"
       cp unpacked/*/contrib/minizip/{unzip.c,unzip.h,ioapi.c,ioapi.h,iowin32.c,iowin32.h,crypt.h} "$DEPS/minizip/"
+    )
+fi
+
+# zstd's decompressor for the Windows builds (cmake/zstd.cmake), from Debian's zstd source
+# package in the same way: lib/common, lib/decompress and the public headers, nothing else.
+if [ ! -f "$DEPS/zstd/lib/decompress/zstd_decompress.c" ]; then
+    mkdir -p "$DEPS/src"
+    ( cd "$DEPS/src"
+      if ! ls libzstd_*.orig.tar.* >/dev/null 2>&1; then
+          apt-get source --download-only libzstd >/dev/null
+      fi
+      tarball=$(ls libzstd_*.orig.tar.* | grep -v '\.asc$' | head -n1)
+      rm -rf unpacked-zstd && mkdir unpacked-zstd && tar -xf "$tarball" -C unpacked-zstd
+      rm -rf "$DEPS/zstd" && mkdir -p "$DEPS/zstd/lib"
+      cp -r unpacked-zstd/*/lib/common unpacked-zstd/*/lib/decompress "$DEPS/zstd/lib/"
+      cp unpacked-zstd/*/lib/zstd.h unpacked-zstd/*/lib/zstd_errors.h "$DEPS/zstd/lib/"
+      cp unpacked-zstd/*/LICENSE "$DEPS/zstd/"
+      rm -rf unpacked-zstd
     )
 fi
 echo "setup: ready"

@@ -1,0 +1,47 @@
+# The content mode (opt-in): with LAUNCHER_CONTENT_PATCHING=ON the launcher updates the client
+# from the chunks of signed release manifests (docs/content-format.md). A chunk's SHA-256 is only
+# as trustworthy as the manifest that lists it, so the mode needs the signing key. Off, the
+# launcher is the one built without it: nothing of src/content is referenced, and static
+# libraries give the program only what it references.
+option(LAUNCHER_CONTENT_PATCHING "Build the content mode (needs LAUNCHER_SIGNING_PUBLIC_KEY)" OFF)
+if(LAUNCHER_CONTENT_PATCHING AND NOT LAUNCHER_SIGNING_PUBLIC_KEY)
+  message(FATAL_ERROR "LAUNCHER_CONTENT_PATCHING=ON needs LAUNCHER_SIGNING_PUBLIC_KEY: content chunks are "
+                      "trusted through the signed manifest that lists them, so a launcher without a signing "
+                      "key cannot use them")
+endif()
+if(LAUNCHER_CONTENT_PATCHING)
+  set(LAUNCHER_CONTENT_PATCHING_VALUE 1)
+else()
+  set(LAUNCHER_CONTENT_PATCHING_VALUE 0)
+endif()
+
+# The content folder's library PREFIX_content (cmake/layers.cmake) gets zstd and the build's
+# choice; only content_mode.cpp reads the latter.
+function(launcher_content_layer prefix)
+  if(TARGET ${prefix}_content)
+    target_link_libraries(${prefix}_content PUBLIC launcher_zstd)
+    target_compile_definitions(${prefix}_content PRIVATE LAUNCHER_CONTENT_PATCHING=${LAUNCHER_CONTENT_PATCHING_VALUE})
+  endif()
+endfunction()
+
+# launcher_content.exe, for the end-to-end tests of the content mode: launcher_keyed.exe (the
+# build tree's test key) with the mode on. Like the key, only content_mode.cpp differs: its
+# copy compiled with the mode on is linked ahead of launcher_core.
+function(launcher_add_content_test_launcher)
+  add_library(test_content_mode OBJECT "${CMAKE_SOURCE_DIR}/src/content/content_mode.cpp")
+  target_include_directories(test_content_mode PRIVATE "${CMAKE_SOURCE_DIR}/src")
+  target_compile_options(test_content_mode PRIVATE ${LAUNCHER_WARNINGS})
+  target_compile_definitions(test_content_mode PRIVATE LAUNCHER_CONTENT_PATCHING=1)
+  add_executable(launcher_content WIN32 ${LAUNCHER_ENTRY_SOURCES} ${LAUNCHER_RESOURCE_FILES}
+                                  ${LAUNCHER_MANIFEST_FILE} $<TARGET_OBJECTS:test_signing_key>
+                                  $<TARGET_OBJECTS:test_content_mode>)
+  add_dependencies(launcher_content skin)
+  target_link_libraries(launcher_content PRIVATE launcher_core)
+endfunction()
+
+# The content tests' data, for the unit test program target: the chunker's shared cut points,
+# read from the source tree. drive is what makes a path of this machine one the program can
+# open ("Z:" under Wine).
+function(launcher_content_test_data target drive)
+  target_compile_definitions(${target} PRIVATE TEST_VECTORS_DIR="${drive}${CMAKE_SOURCE_DIR}/tests/vectors")
+endfunction()
