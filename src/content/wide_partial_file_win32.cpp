@@ -46,10 +46,11 @@ bool WidePartialFile::Create(const wchar_t* target) {
             break;
         }
         UnmarkedGuard guard;
-        file_.Reset(CreateFileW(name_, GENERIC_WRITE | DELETE, FILE_SHARE_READ | FILE_SHARE_DELETE, nullptr,
+        file_.Reset(CreateFileW(name_, GENERIC_READ | GENERIC_WRITE | DELETE, FILE_SHARE_READ | FILE_SHARE_DELETE, nullptr,
                                 CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr));
         if (file_) {
             marked_ = MarkForDeletion(file_.Get(), true);
+            written_ = 0;
             return true;
         }
         error_ = GetLastError();
@@ -62,10 +63,27 @@ bool WidePartialFile::Create(const wchar_t* target) {
 bool WidePartialFile::Write(const void* data, unsigned long size) {
     DWORD written = 0;
     const bool ok = WriteFile(file_.Get(), data, size, &written, nullptr) != 0;
-    if (ok && written == size) return true;
+    if (ok && written == size) {
+        written_ += size;
+        return true;
+    }
     error_ = ok ? ERROR_DISK_FULL : GetLastError();
     Trace(area_, "write", error_);
     return false;
+}
+
+// A positioned read moves the file pointer, so it is put back at the end for the next write.
+bool WidePartialFile::ReadAt(uint64_t offset, void* data, unsigned long size) {
+    if (offset + size > written_) return false;
+    OVERLAPPED at = {};
+    at.Offset = static_cast<DWORD>(offset);
+    at.OffsetHigh = static_cast<DWORD>(offset >> 32);
+    DWORD got = 0;
+    const bool ok = ReadFile(file_.Get(), data, size, &got, &at) != 0 && got == size;
+    if (!ok) error_ = GetLastError();
+    LARGE_INTEGER end;
+    end.QuadPart = static_cast<LONGLONG>(written_);
+    return SetFilePointerEx(file_.Get(), end, nullptr, FILE_BEGIN) && ok;
 }
 
 CommitResult WidePartialFile::Commit(const wchar_t* target, uint64_t* lastWrite) {

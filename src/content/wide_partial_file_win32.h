@@ -21,6 +21,8 @@ public:
     // False when no name was free or the folder refused; LastError() holds the code.
     bool Create(const wchar_t* target);
     bool Write(const void* data, unsigned long size);
+    // Reads size bytes at offset of what was written so far (a chunk the file itself holds).
+    bool ReadAt(uint64_t offset, void* data, unsigned long size);
     // Flushes, keeps and moves the file over target; *lastWrite (may be null) receives the
     // target's last-write time after the move. The object is empty afterwards.
     CommitResult Commit(const wchar_t* target, uint64_t* lastWrite);
@@ -34,5 +36,6 @@ private:
     FileHandle file_;
     bool marked_ = false;
     unsigned long error_ = 0;
+    uint64_t written_ = 0;
     wchar_t name_[kWidePathSize] = {};
 };

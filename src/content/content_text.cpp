@@ -1,0 +1,11 @@
+// The content mode's status texts in their Korean defaults, CP949 bytes.
+#include "content/content_text.h"
+
+ContentTexts ContentText = {
+    "\xC6\xC4\xC0\xCF \xC8\xAE\xC0\xCE \xC1\xDF...",  // Checking files...
+    "\xB3\xBB\xB7\xC1\xB9\xDE\xB4\xC2 \xC1\xDF (%u / %u KB)",  // Downloading (%u / %u KB)
+    "\xC6\xC4\xC0\xCF \xB8\xB8\xB5\xE5\xB4\xC2 \xC1\xDF: %s (%u / %u KB)",  // Building %s (%u / %u KB)
+    "\xB8\xB1\xB8\xAE\xBD\xBA \xC8\xAE\xC0\xCE \xBD\xC7\xC6\xD0 (%s)",  // Release check failed (%s)
+    "\xB3\xBB\xB7\xC1\xB9\xDE\xB1\xE2 \xBD\xC7\xC6\xD0 (%s)",  // Downloading failed (%s)
+    "\xC6\xC4\xC0\xCF \xB8\xB8\xB5\xE9\xB1\xE2 \xBD\xC7\xC6\xD0 (%s)",  // Building failed (%s)
+};
