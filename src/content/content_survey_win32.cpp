@@ -69,12 +69,9 @@ bool IsVouched(const ContentRun& run, const char* path, std::size_t length) {
     return run.HaveOld && FindReleaseFile(run.OldRelease, path, length, &old) && run.Vouched[old];
 }
 
-// Cuts the local file at path unless it was cut already or is vouched for; a missing file is
-// simply not there.
+// Cuts the local file at path unless it is vouched for; a missing file is simply not there.
 void CutIfPresent(ContentRun& run, const char* path, std::size_t length, const ChunkSizes& sizes) {
     if (IsVouched(run, path, length)) return;
-    for (const std::string& cut : run.CutPaths)
-        if (CompareFoldedPaths(cut.data(), cut.size(), path, length) == 0) return;
     wchar_t wide[kWidePathSize];
     uint64_t size = 0, lastWrite = 0;
     if (!WidePathOf(path, length, wide, kWidePathSize) || !WideFileStamp(wide, &size, &lastWrite)) return;
@@ -104,7 +101,8 @@ int SurveyFolder(ContentRun& run) {
     }
     for (uint32_t i = 0; run.HaveOld && i < run.OldRelease.FileCount; ++i) {
         const ReleaseFile f = ReleaseFileAt(run.OldRelease, i);
-        CutIfPresent(run, f.Path, f.PathLength, sizes);
+        uint32_t same = 0;  // a path both releases list was looked at above
+        if (!FindReleaseFile(run.NewRelease, f.Path, f.PathLength, &same)) CutIfPresent(run, f.Path, f.PathLength, sizes);
     }
     run.CutFiles.resize(run.CutPaths.size());
     for (std::size_t i = 0; i < run.CutPaths.size(); ++i) {

@@ -1,11 +1,33 @@
-// The content mode's status texts in their Korean defaults, CP949 bytes.
+// The content mode's status texts: Korean defaults (the build stores them in CP949, like the
+// settings' messages), each replaced by a ContentNAME= line of the build's messages file.
 #include "content/content_text.h"
 
+#include "build_settings.h"
+
+#ifndef LAUNCHER_TEXT_ContentChecking
+#define LAUNCHER_TEXT_ContentChecking "파일 확인 중..."  // Checking files...
+#endif
+#ifndef LAUNCHER_TEXT_ContentFetching
+#define LAUNCHER_TEXT_ContentFetching "내려받는 중 (%u / %u KB)"  // Downloading (%u / %u KB)
+#endif
+#ifndef LAUNCHER_TEXT_ContentBuilding
+#define LAUNCHER_TEXT_ContentBuilding "파일 만드는 중: %s (%u / %u KB)"  // Building %s (%u / %u KB)
+#endif
+#ifndef LAUNCHER_TEXT_ContentReleaseFailed
+#define LAUNCHER_TEXT_ContentReleaseFailed "릴리스 확인 실패 (%s)"  // Release check failed (%s)
+#endif
+#ifndef LAUNCHER_TEXT_ContentFetchFailed
+#define LAUNCHER_TEXT_ContentFetchFailed "내려받기 실패 (%s)"  // Downloading failed (%s)
+#endif
+#ifndef LAUNCHER_TEXT_ContentFileFailed
+#define LAUNCHER_TEXT_ContentFileFailed "파일 만들기 실패 (%s)"  // Building failed (%s)
+#endif
+
 ContentTexts ContentText = {
-    "\xC6\xC4\xC0\xCF \xC8\xAE\xC0\xCE \xC1\xDF...",  // Checking files...
-    "\xB3\xBB\xB7\xC1\xB9\xDE\xB4\xC2 \xC1\xDF (%u / %u KB)",  // Downloading (%u / %u KB)
-    "\xC6\xC4\xC0\xCF \xB8\xB8\xB5\xE5\xB4\xC2 \xC1\xDF: %s (%u / %u KB)",  // Building %s (%u / %u KB)
-    "\xB8\xB1\xB8\xAE\xBD\xBA \xC8\xAE\xC0\xCE \xBD\xC7\xC6\xD0 (%s)",  // Release check failed (%s)
-    "\xB3\xBB\xB7\xC1\xB9\xDE\xB1\xE2 \xBD\xC7\xC6\xD0 (%s)",  // Downloading failed (%s)
-    "\xC6\xC4\xC0\xCF \xB8\xB8\xB5\xE9\xB1\xE2 \xBD\xC7\xC6\xD0 (%s)",  // Building failed (%s)
+    LAUNCHER_TEXT_ContentChecking,
+    LAUNCHER_TEXT_ContentFetching,
+    LAUNCHER_TEXT_ContentBuilding,
+    LAUNCHER_TEXT_ContentReleaseFailed,
+    LAUNCHER_TEXT_ContentFetchFailed,
+    LAUNCHER_TEXT_ContentFileFailed,
 };

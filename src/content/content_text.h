@@ -1,5 +1,6 @@
 // The content mode's own status texts: a table beside the settings record's 32 fixed slots,
-// so the classic messages keep their places. Korean defaults in CP949 (English in README.md).
+// so the classic messages keep their places. Korean defaults in CP949 (English in README.md),
+// brandable through the messages file (cmake/branding.cmake) as ContentChecking=..., and so on.
 #pragma once
 
 struct ContentTexts {

@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "content/content_cache_win32.h"
+#include "content/content_text.h"
 #include "content/local_cut_win32.h"
 #include "content/wide_partial_file_win32.h"
 #include "content/wide_path_win32.h"
@@ -158,4 +159,10 @@ TEST(ContentFiles, LocalFilesAreCutIntoHashedChunks) {
     EXPECT_GE(alike + 3, chunks.size());
     EXPECT_EQ(0, CutLocalFile(L"missing.bin", sizes, &empty, &error));
     EXPECT_EQ(DWORD(ERROR_FILE_NOT_FOUND), error);
+}
+
+// The content texts are the player's code page's bytes, like the settings' messages.
+TEST(ContentFiles, TextsAreStoredInCp949) {
+    EXPECT_STREQ("\xB3\xBB\xB7\xC1\xB9\xDE\xB1\xE2 \xBD\xC7\xC6\xD0 (%s)", ContentText.FetchFailed);
+    EXPECT_STREQ("\xC6\xC4\xC0\xCF \xC8\xAE\xC0\xCE \xC1\xDF...", ContentText.Checking);
 }
