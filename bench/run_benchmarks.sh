@@ -1,18 +1,36 @@
 #!/bin/bash
 # Builds and runs the benchmarks on the build this machine runs (i686 where it executes 32-bit
 # code, x86_64 otherwise); prints figures only (no pass or fail on timings).
+#   run_benchmarks.sh [--skip-link]   --skip-link (or BENCH_SKIP_LINK=1): leave out the emulated
+#                                     link (it needs root for its namespace and qdiscs)
 set -euo pipefail
 source "$(dirname "${BASH_SOURCE[0]}")/../scripts/env.sh"
+SKIP_LINK="${BENCH_SKIP_LINK:-0}"
+for arg in "$@"; do
+    case "$arg" in
+    --skip-link) SKIP_LINK=1 ;;
+    *) echo "usage: run_benchmarks.sh [--skip-link]" >&2; exit 2 ;;
+    esac
+done
 "$ROOT/scripts/setup.sh"
 ARCH="$(runnable_arch)"
 WIN_BUILD="$(win_build_dir "$ARCH")"
 echo "bench: the $ARCH build (Wine $(wine --version 2>/dev/null))"
 configure_native
-cmake --build "$NATIVE_BUILD" -j"$JOBS" --target opacity_native_bench chunker_native_bench
+cmake --build "$NATIVE_BUILD" -j"$JOBS" --target opacity_native_bench chunker_native_bench startup_watch
 configure_win "$ARCH"
 cmake --build "$WIN_BUILD" -j"$JOBS"
-cmake --build "$WIN_BUILD" -j"$JOBS" --target frame_win32_bench transfer_win32_bench chunker_win32_bench
-trap 'stop_wineserver; stop_display' EXIT
+cmake --build "$WIN_BUILD" -j"$JOBS" --target frame_win32_bench transfer_win32_bench empty_window_win32_bench chunker_win32_bench
+# Whatever an interrupted run leaves is removed: the link's namespace, veth pair and qdiscs, and
+# the benchmark prefix's wineserver (the link and start-up benchmarks' own prefix).
+cleanup() {
+    /usr/bin/python3 "$ROOT/bench/link_emulation.py" down >/dev/null 2>&1 || true
+    WINEPREFIX="$BUILD/bench/wineprefix" timeout -k 5 20 wineserver -k >/dev/null 2>&1 || true
+    stop_wineserver
+    stop_display
+}
+trap cleanup EXIT
+trap 'exit 130' INT TERM
 ensure_display
 prepare_prefix
 echo "== frame ($ARCH)"
@@ -26,3 +44,25 @@ echo "== transfer and unpacking ($ARCH; nginx on 127.0.0.1:$TEST_PATCH_PORT; the
 TEST_BUILD_DIR="$WIN_BUILD" /usr/bin/python3 "$ROOT/bench/transfer_bench.py"
 echo "== content publishing (the Python publisher, native)"
 /usr/bin/python3 "$ROOT/bench/content_publish_bench.py"
+
+# Start-up latency on each build this machine runs, one after the other.
+for arch in x86_64 i686; do
+    if [ "$arch" = i686 ] && ! runs_32bit_code; then
+        echo "== start-up latency (i686): not run, this machine's kernel refuses 32-bit code"
+        continue
+    fi
+    if [ "$arch" != "$ARCH" ]; then
+        configure_win "$arch"
+        cmake --build "$(win_build_dir "$arch")" -j"$JOBS" --target launcher render_frame import_root_ca \
+            empty_window_win32_bench
+    fi
+    echo "== start-up latency ($arch; the test patch server on 127.0.0.1:$TEST_PATCH_PORT)"
+    TEST_BUILD_DIR="$(win_build_dir "$arch")" /usr/bin/python3 "$ROOT/bench/startup_bench.py" --watch "$NATIVE_BUILD/startup_watch"
+done
+
+if [ "$SKIP_LINK" = 1 ]; then
+    echo "== emulated link: skipped (--skip-link)"
+else
+    echo "== emulated link ($ARCH; 50 Mbit/s, 20 ms each way; nginx in a namespace, the relay on 127.0.0.1:$TEST_PATCH_PORT)"
+    TEST_BUILD_DIR="$WIN_BUILD" /usr/bin/python3 "$ROOT/bench/link_bench.py"
+fi

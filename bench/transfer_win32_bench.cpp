@@ -7,6 +7,7 @@
 // prints what the flush costs.
 //   transfer_win32_bench FILE_NAME ARCHIVE_NAME [ARCHIVE_NAME...] [--rounds N (at least 5)]
 //                        [--paced PACED_FILE_NAME]
+//   transfer_win32_bench --unpack ARCHIVE [ARCHIVE...]   (times ExtractArchive alone, each once)
 // The names are relative to PatchBaseUrl + "/Player/" on the server, which the build bakes in;
 // PACED_FILE_NAME is a file the server sends at a limited rate, for the verification figures.
 #include <windows.h>
@@ -194,7 +195,21 @@ void CompareExtraction(const char* name, int rounds) {
 
 }  // namespace
 
+// The local unpacking of archives already on disk, in the order given, into the working
+// directory: what the link benchmark's floor counts for the unpacking the launcher must do.
+int UnpackOnly(int count, char** names) {
+    for (int i = 0; i < count; ++i) {
+        SharedText message;
+        const double start = Now();
+        const int done = ExtractArchive(names[i], &message);
+        std::printf("unpack %s %.6f %s\n", names[i], Now() - start, done ? "ok" : "failed");
+        if (!done) return 1;
+    }
+    return 0;
+}
+
 int main(int argc, char** argv) {
+    if (argc > 1 && std::strcmp(argv[1], "--unpack") == 0) return UnpackOnly(argc - 2, argv + 2);
     int rounds = 5;
     const char* paced = nullptr;
     std::vector<const char*> names;

@@ -41,9 +41,19 @@ function(launcher_add_content_test_launcher)
   target_link_libraries(launcher_content PRIVATE launcher_core)
 endfunction()
 
-# The content tests' data, for the unit test program target: the chunker's shared cut points,
-# read from the source tree. drive is what makes a path of this machine one the program can
-# open ("Z:" under Wine).
+# The content tests' data, for the unit test program target: the chunker's shared cut points from
+# the source tree, and stored chunks made at build time by the publisher's zstd library
+# (tests/support/make_chunk_frames.py). drive is what makes a path of this machine one the
+# program can open ("Z:" under Wine).
 function(launcher_content_test_data target drive)
-  target_compile_definitions(${target} PRIVATE TEST_VECTORS_DIR="${drive}${CMAKE_SOURCE_DIR}/tests/vectors")
+  set(frames "${CMAKE_BINARY_DIR}/test-data/chunk-frames")
+  set(script "${CMAKE_SOURCE_DIR}/tests/support/make_chunk_frames.py")
+  if(NOT TARGET chunk_frames)
+    add_custom_command(OUTPUT "${frames}/ready" COMMAND /usr/bin/python3 "${script}" "${frames}"
+                       DEPENDS "${script}" COMMENT "Making the chunk decoder's test frames")
+    add_custom_target(chunk_frames DEPENDS "${frames}/ready")
+  endif()
+  add_dependencies(${target} chunk_frames)
+  target_compile_definitions(${target} PRIVATE TEST_VECTORS_DIR="${drive}${CMAKE_SOURCE_DIR}/tests/vectors"
+                                               TEST_FRAMES_DIR="${drive}${frames}")
 endfunction()

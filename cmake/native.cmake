@@ -15,7 +15,7 @@ include(cmake/layers.cmake)
 launcher_add_layers(launcher_portable launcher_portable_flags ${LAUNCHER_PORTABLE_SOURCES} ${LAUNCHER_POSIX_SOURCES})
 launcher_content_layer(launcher_portable)
 
-add_executable(unit_tests_native ${UNIT_PORTABLE_TESTS} ${UNIT_SUPPORT_PORTABLE})
+add_executable(unit_tests_native ${UNIT_PORTABLE_TESTS} ${UNIT_NATIVE_TESTS} ${UNIT_SUPPORT_PORTABLE})
 target_include_directories(unit_tests_native PRIVATE "${CMAKE_SOURCE_DIR}/tests/unit")
 target_link_libraries(unit_tests_native PRIVATE launcher_portable gtest gtest_main)
 launcher_content_test_data(unit_tests_native "")
@@ -44,6 +44,15 @@ add_test(NAME chunker_vectors
           "${CMAKE_SOURCE_DIR}/tests/vectors/make_chunker_vectors.py" "${CMAKE_BINARY_DIR}/chunker_cuts.txt"
           "${CMAKE_SOURCE_DIR}/tests/vectors/chunker_cuts.txt")
 set_tests_properties(chunker_vectors PROPERTIES TIMEOUT 300)
+
+# The start-up benchmark's eye on the X display: when a window is mapped and shows a picture.
+find_package(X11)
+if(X11_FOUND)
+  add_executable(startup_watch EXCLUDE_FROM_ALL "${CMAKE_SOURCE_DIR}/bench/startup_watch.cpp")
+  target_compile_options(startup_watch PRIVATE -O2 ${LAUNCHER_WARNINGS})
+  target_include_directories(startup_watch PRIVATE ${X11_INCLUDE_DIR})
+  target_link_libraries(startup_watch PRIVATE ${X11_LIBRARIES})
+endif()
 
 # The Python tools: the test patch server and the skin generator.
 add_test(NAME python_tools COMMAND /usr/bin/python3 -m pytest -q -p no:cacheprovider

@@ -44,11 +44,12 @@ include(cmake/updater.cmake)
 
 # What we ship, checked without running it: PE type, GUI subsystem, version, manifest, skin
 # resources, and imports from system DLLs only. launcher_content.exe stands for a launcher built
-# with the content mode, whose zstd must be linked in too.
+# with the content mode; until it calls the content code, the unit tests are the program that
+# links zstd, so their imports are checked too.
 add_test(NAME pe_check COMMAND /usr/bin/python3 "${CMAKE_SOURCE_DIR}/tests/support/check_pe.py"
          --arch ${LAUNCHER_ARCH} --version ${LAUNCHER_FILE_VERSION} --launcher $<TARGET_FILE:launcher>
-         $<TARGET_FILE:launcher_content>
-         --program $<TARGET_FILE:updater> --program $<TARGET_FILE:updater_keyed>)
+         $<TARGET_FILE:launcher_content> --program $<TARGET_FILE:updater> --program $<TARGET_FILE:updater_keyed>
+         --imports $<TARGET_FILE:unit_tests>)
 set_tests_properties(pe_check PROPERTIES TIMEOUT 60)
 
 # Unit tests: portable and Windows tests together in one executable, with the product's
@@ -100,10 +101,16 @@ add_dependencies(render_frame skin)
 file(GLOB BENCH_SOURCES CONFIGURE_DEPENDS "${CMAKE_SOURCE_DIR}/bench/*_win32_bench.cpp")
 foreach(source IN LISTS BENCH_SOURCES)
   get_filename_component(name "${source}" NAME_WE)
+  if(name STREQUAL "empty_window_win32_bench")
+    continue()
+  endif()
   add_executable(${name} EXCLUDE_FROM_ALL ${source} ${LAUNCHER_RESOURCE_FILES})
   target_link_libraries(${name} PRIVATE launcher_core launcher_message_box)
   add_dependencies(${name} skin)
 endforeach()
+# The start-up benchmark's empty program: a GUI program like the launcher, with nothing of it.
+add_executable(empty_window_win32_bench WIN32 EXCLUDE_FROM_ALL "${CMAKE_SOURCE_DIR}/bench/empty_window_win32_bench.cpp")
+target_link_libraries(empty_window_win32_bench PRIVATE launcher_flags)
 
 # End-to-end tests: the real launcher.exe under Wine on the test display (pytest).
 add_test(NAME e2e COMMAND /usr/bin/python3 -m pytest -q -p no:cacheprovider --durations=12

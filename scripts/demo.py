@@ -1,22 +1,22 @@
 #!/usr/bin/python3
-"""The demo: a client at 10001, a patch series up to 10004 served over HTTPS on 127.0.0.1,
-and the real launcher patching it under Wine, then starting the (stand-in) game. In a second
+"""The demo: a client at 10001, a patch series up to 10004 served over HTTPS on 127.0.0.1 by
+nginx, and the real launcher patching it under Wine, then starting the (stand-in) game. In a second
 act the operator publishes launcher 1.1.1.25 and the launcher updates itself through the
 Updater, which checks the server's certificate in full, and comes back ready.
 
 Run by scripts/demo.sh after the build. Without a display of the user's it runs on Xvfb,
 saves a screenshot of each stage and presses the start button itself."""
-import json
+import collections
 import os
 import random
 import shutil
-import subprocess
 import sys
 import time
 from pathlib import Path
 
 ROOT = Path(__file__).resolve().parents[1]
 sys.path.insert(0, str(ROOT / "tests" / "e2e"))
+sys.path.insert(0, str(ROOT / "tests" / "support"))
 sys.path.insert(0, str(ROOT / "tools"))
 
 DEMO = Path(os.environ["DEMO_BUILD"])
@@ -26,6 +26,7 @@ os.environ["TEST_PATCH_PORT"] = str(PORT)
 os.environ["TEST_PATCH_STATE"] = str(DEMO / "server")
 
 import harness  # noqa: E402
+import nginx_server  # noqa: E402
 import publish_patch  # noqa: E402
 
 HEADLESS = os.environ.get("DEMO_HEADLESS") == "1"
@@ -90,22 +91,20 @@ def make_patch_series():
 
 
 def start_server():
+    """nginx as an operator runs it, its configuration, logs and pid file in the build tree."""
     (SERVER / "root").mkdir(parents=True, exist_ok=True)
-    for f in ("ready.json", "requests.log"):
-        (SERVER / f).unlink(missing_ok=True)
-    log = open(SERVER / "server.out", "w")
-    # Slow enough that the bars can be watched, fast enough to finish in seconds.
-    process = subprocess.Popen(
-        ["/usr/bin/python3", str(ROOT / "tests" / "support" / "patch_server.py"), "--root", str(SERVER / "root"),
-         "--port", str(PORT), "--certs", str(SERVER / "certs"), "--log", str(SERVER / "requests.log"),
-         "--control", "--ready-file", str(SERVER / "ready.json"), "--lifetime", "600",
-         "--fault", "Player/*=slow:2000000", "--fault", "Launcher/*=slow:1500000",
-         "--fault", "Launcher64/*=slow:1500000"],
-        stdout=log, stderr=subprocess.STDOUT, start_new_session=True)
-    if not harness.wait_until(lambda: (SERVER / "ready.json").exists(), timeout=30):
-        raise SystemExit("demo: the patch server did not start")
-    say(f"patch server on https://127.0.0.1:{PORT}{harness.BASE_PATH} (pid {process.pid})")
-    return process
+    # Paced, so that the bars can be watched, and fast enough to finish in seconds.
+    server = nginx_server.NginxServer(SERVER / "root", PORT, SERVER / "certs", SERVER / "nginx",
+                                      limit_rate=2_000_000, lifetime=600)
+    if os.path.exists(server.access_log):
+        os.unlink(server.access_log)
+    try:
+        server.start()
+    except RuntimeError as error:
+        raise SystemExit(f"demo: nginx did not start: {error}")
+    say(f"nginx on https://127.0.0.1:{PORT}{harness.BASE_PATH} (pid {server.master_pid()}, "
+        f"configuration {server.config_path})")
+    return server
 
 
 def prepare_player_folder(clients):
@@ -118,32 +117,24 @@ def prepare_player_folder(clients):
 
 
 class Watcher:
-    """Tells on the terminal what the launcher does, from the server's log and the record."""
+    """Tells on the terminal what the launcher does, from nginx's access log and the record."""
 
-    def __init__(self, folder):
+    def __init__(self, folder, server):
         self.folder = folder
+        self.server = server
         self.mark = 0
         self.version = None
 
     def poll(self):
-        log = SERVER / "requests.log"
-        if log.exists():
-            with log.open("rb") as f:
-                f.seek(self.mark)
-                data = f.read()
-            complete = data.rsplit(b"\n", 1)[0] + b"\n" if b"\n" in data else b""
-            self.mark += len(complete)
-            for line in complete.decode().splitlines():
-                if not line.strip():
-                    continue
-                entry = json.loads(line)
-                name = entry["path"].split(harness.BASE_PATH, 1)[-1]
-                who = "Updater" if entry.get("agent") == "Updater" else "launcher"
-                if entry["method"] == "GET" and name.endswith("LauncherPatchInfo.txt"):
-                    say(f"launcher fetched the patch information ({entry['status']})")
-                elif entry["method"] == "GET":
-                    say(f"{who} downloaded {name.lstrip('/')} ({entry.get('bytes_sent', '?')} bytes, "
-                        f"{entry['status']})")
+        entries, self.mark = nginx_server.follow_access_log(self.server.access_log, self.mark)
+        for entry in entries:
+            name = entry["path"].split(harness.BASE_PATH, 1)[-1]
+            who = "Updater" if entry["agent"] == "Updater" else "launcher"
+            if entry["method"] == "GET" and name.endswith("LauncherPatchInfo.txt"):
+                say(f"launcher fetched the patch information ({entry['status']})")
+            elif entry["method"] == "GET":
+                say(f"{who} downloaded {name.lstrip('/')} ({entry['body_bytes_sent']} bytes, {entry['status']}, "
+                    f"request {entry['requests']} on connection {entry['connection']})")
         try:
             version = harness.record_version(self.folder)
         except (OSError, ValueError, IndexError):
@@ -278,7 +269,7 @@ def main():
     try:
         folder = prepare_player_folder(clients)
         say(f"player folder {folder} holds client 10001; the server publishes 10004")
-        watcher = Watcher(folder)
+        watcher = Watcher(folder, server)
         code, record = run_launcher(folder, watcher, True)
         say(f"launcher exited with code {code}")
         if record:
@@ -296,13 +287,13 @@ def main():
             raise SystemExit(f"demo: the second run ended with {code2}, game started {bool(record2)}")
         road = self_update(folder, watcher)
     finally:
-        server.terminate()
-        try:
-            server.wait(10)
-        except subprocess.TimeoutExpired:
-            server.kill()
+        server.stop()
+    served = server.entries()
+    say(f"nginx answered {len(served)} requests on {len({e['connection'] for e in served})} connections "
+        f"({', '.join(f'{n} x {c}' for c, n in sorted(collections.Counter(e['status'] for e in served).items()))}); "
+        f"access log {server.access_log}")
     where = f", screenshots in {SHOTS}" if HEADLESS else ""
-    print(f"demo: OK - patched 10001 to 10004 over HTTPS, started the game twice, updated the launcher to "
+    print(f"demo: OK - patched 10001 to 10004 over HTTPS from nginx, started the game twice, updated the launcher to "
           f"1.1.1.25 in {road:.1f} s, {time.time() - started:.0f} s{where}", flush=True)
     return 0
 

@@ -1,6 +1,7 @@
 #!/bin/bash
 # Sets the machine up, builds the launcher for a local patch server, and runs the demo:
-# a client at 10001 patched to 10004 over HTTPS on 127.0.0.1, then the game started; then the
+# a client at 10001 patched to 10004 over HTTPS on 127.0.0.1, served by Debian's nginx from a
+# configuration written into the demo's build folder, then the game started; then the
 # operator publishes launcher 1.1.1.25 and the launcher updates itself through the Updater.
 # Uses the user's display when there is one, otherwise Xvfb (and then saves screenshots).
 set -euo pipefail

@@ -150,18 +150,25 @@ def assert_new_launcher_ready(folder, published, started):
     return elapsed
 
 
+def hands_over_and_comes_back_ready(run, published):
+    """The launcher in run's folder hands over and ends; the Updater swaps in `published`, which
+    comes back ready, and leaves nothing behind. The seconds from the start to the ready state."""
+    started = time.time()
+    run.start()
+    assert run.wait(60) == 0
+    elapsed = assert_new_launcher_ready(run.folder, published, started)
+    assert wait_until(lambda: not running(run.folder, "updater"), timeout=20)
+    assert temporaries(run.folder) == []
+    return elapsed
+
+
 # ---- the whole road ------------------------------------------------------------------------
 
 def test_the_launcher_updates_itself_and_the_new_one_comes_back_ready(launcher, server, ends):
     run = game_folder(launcher, server, required=OLD)
     published = publish_next(server)
     mark = server.log_mark()
-    started = time.time()
-    run.start()
-    assert run.wait(60) == 0  # the old launcher hands over and ends
-    elapsed = assert_new_launcher_ready(run.folder, published, started)
-    assert wait_until(lambda: not running(run.folder, "updater"), timeout=20)
-    assert temporaries(run.folder) == []
+    elapsed = hands_over_and_comes_back_ready(run, published)
     fetched = [r for r in server.requests_since(mark) if r["path"].endswith("/launcher.exe")]
     assert [(r["path"], r["status"], r["agent"]) for r in fetched] == \
         [(f"{BASE_PATH}/{server_folder()}/{NEW}/launcher.exe", 200, "Updater")]

@@ -5,9 +5,11 @@ its system DLLs; an import of zlib1.dll or a MinGW runtime DLL would stop the pr
 its first line, while Wine (which ships such DLLs) would not notice.
 
     check_pe.py --arch i686|x86_64 --version 1.1.1.24 [--launcher] FILE... [--program FILE]...
+                [--imports FILE]...
 
 --launcher also checks the skin resources of FILE...; the files of --program (the Updater)
-get every other check.
+get every other check. --imports names a test program that links code we ship before a
+shipped program does (zstd, say): only its architecture and imports are checked.
 
 Exits 0 when every file passes, 1 with one line per finding otherwise."""
 import argparse
@@ -90,20 +92,34 @@ def check_manifest(pe, arch):
     return problems
 
 
-def check_file(path, arch, version, launcher):
-    problems = []
+def load(path):
     pe = pefile.PE(path, fast_load=True)
     pe.parse_data_directories(directories=[pefile.DIRECTORY_ENTRY[d] for d in (
         "IMAGE_DIRECTORY_ENTRY_IMPORT", "IMAGE_DIRECTORY_ENTRY_DELAY_IMPORT",
         "IMAGE_DIRECTORY_ENTRY_RESOURCE")])
+    return pe
+
+
+def machine_and_import_problems(pe, arch):
+    problems = []
     machine, magic = ARCHES[arch]
     if pe.FILE_HEADER.Machine != machine or pe.OPTIONAL_HEADER.Magic != magic:
         problems.append(f"machine {pe.FILE_HEADER.Machine:#x} / magic {pe.OPTIONAL_HEADER.Magic:#x} is not {arch}")
-    if pe.OPTIONAL_HEADER.Subsystem != GUI:
-        problems.append(f"subsystem {pe.OPTIONAL_HEADER.Subsystem} is not the Windows GUI")
     for dll in imported_dlls(pe):
         if dll not in SYSTEM_DLLS:
             problems.append(f"imports {dll}, which is not a system DLL of every Windows")
+    return problems
+
+
+def check_imports(path, arch):
+    return [f"{path}: {p}" for p in machine_and_import_problems(load(path), arch)]
+
+
+def check_file(path, arch, version, launcher):
+    pe = load(path)
+    problems = machine_and_import_problems(pe, arch)
+    if pe.OPTIONAL_HEADER.Subsystem != GUI:
+        problems.append(f"subsystem {pe.OPTIONAL_HEADER.Subsystem} is not the Windows GUI")
     file_version, product_version = fixed_versions(pe)
     if (file_version, product_version) != (version, version):
         problems.append(f"file version {file_version} / product version {product_version}, expected {version}")
@@ -123,17 +139,22 @@ def main(argv):
     parser.add_argument("--version", required=True)
     parser.add_argument("--launcher", action="store_true", help="also check the skin resources")
     parser.add_argument("--program", action="append", default=[], help="another program we ship, no skin")
-    parser.add_argument("files", nargs="+")
+    parser.add_argument("--imports", action="append", default=[], help="a test program: architecture and imports")
+    parser.add_argument("files", nargs="*")
     args = parser.parse_args(argv)
+    if not args.files + args.program + args.imports:
+        parser.error("no file to check")
     problems = []
     for path in args.files:
         problems += check_file(path, args.arch, args.version, args.launcher)
     for path in args.program:
         problems += check_file(path, args.arch, args.version, False)
+    for path in args.imports:
+        problems += check_imports(path, args.arch)
     for line in problems:
         print(line)
     if not problems:
-        count = len(args.files) + len(args.program)
+        count = len(args.files) + len(args.program) + len(args.imports)
         print(f"check_pe: {count} file(s) pass as {args.arch}, version {args.version}")
     return 1 if problems else 0
 

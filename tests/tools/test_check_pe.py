@@ -78,3 +78,19 @@ def test_a_program_beside_the_launcher_gets_every_check_but_the_skin(tmp_path, c
     assert sum("bitmaps" in line for line in lines) == 1  # asked of the launcher file alone
     assert check_pe.main(common + [good, "--program", bad]) == 1
     assert any("zlib1.dll" in line and line.startswith(bad) for line in capsys.readouterr().out.splitlines())
+
+
+
+def test_a_test_program_gets_the_import_and_architecture_checks_only(tmp_path, capsys):
+    (tmp_path / "static").mkdir()
+    (tmp_path / "dynamic").mkdir()
+    good = build(tmp_path / "static", "-static", "-Wl,-Bstatic", "-lz", "-mconsole")
+    bad = build(tmp_path / "dynamic", "-lz", "-mconsole")
+    common = ["--arch", "x86_64", "--version", "1.1.1.24"]
+    assert check_pe.main(common + ["--imports", good]) == 0
+    assert check_pe.main(common + [good]) == 1  # as a program we ship: not a GUI program
+    assert "subsystem" in capsys.readouterr().out
+    assert check_pe.main(common + ["--imports", bad]) == 1
+    assert any(line.startswith(bad) and "zlib1.dll" in line for line in capsys.readouterr().out.splitlines())
+    assert check_pe.main(["--arch", "i686", "--version", "1.1.1.24", "--imports", good]) == 1
+    assert "is not i686" in capsys.readouterr().out
