@@ -26,9 +26,11 @@ endfunction()
 
 # launcher_content.exe, for the end-to-end tests of the content mode: launcher_keyed.exe (the
 # build tree's test key) with the mode on. Like the key, only content_mode.cpp differs: its
-# copy compiled with the mode on is linked ahead of launcher_core.
+# copy compiled with the mode on is linked ahead of launcher_core, with the content road's real
+# definition (content_road_win32.cpp), which the default build leaves out.
 function(launcher_add_content_test_launcher)
-  add_library(test_content_mode OBJECT "${CMAKE_SOURCE_DIR}/src/content/content_mode.cpp")
+  add_library(test_content_mode OBJECT "${CMAKE_SOURCE_DIR}/src/content/content_mode.cpp"
+                                       "${CMAKE_SOURCE_DIR}/src/content/content_road_win32.cpp")
   target_include_directories(test_content_mode PRIVATE "${CMAKE_SOURCE_DIR}/src")
   target_compile_options(test_content_mode PRIVATE ${LAUNCHER_WARNINGS})
   target_compile_definitions(test_content_mode PRIVATE LAUNCHER_CONTENT_PATCHING=1)

@@ -69,9 +69,9 @@ function(launcher_add_layers prefix flags)
       endforeach()
     endif()
   endforeach()
-  # The settings' built-in values and the update check's signing key come from headers
-  # generated at configure time.
-  foreach(layer settings update)
+  # The settings' built-in values, the content texts and the update check's signing key come
+  # from headers generated at configure time.
+  foreach(layer settings update content)
     if(TARGET ${prefix}_${layer})
       target_include_directories(${prefix}_${layer} PRIVATE "${CMAKE_BINARY_DIR}/generated")
     endif()

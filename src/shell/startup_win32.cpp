@@ -14,6 +14,7 @@
 #include "common/message_box.h"
 #include "common/process_state.h"
 #include "common/win32_handle.h"
+#include "content/content_road_win32.h"
 #include "download/download_worker.h"
 #include "download/file_downloader.h"
 #include "launch/game_launch_win32.h"
@@ -202,7 +203,10 @@ void CheckVersions() {
 // Takes the road the update decision names. True, with the exit code, when the launcher ends
 // here (the updater has the update); false when it goes on into the message loop.
 bool TakeRoad(int* exitCode) {
-    switch (DecideStartupRoad()) {
+    const UpdateRoad road = DecideStartupRoad();
+    // A content launcher brings any installed version, or none, to the newest release itself.
+    if (road != UpdateRoad::InstallerUpdate && road != UpdateRoad::LauncherUpdate && TakeContentRoad()) return false;
+    switch (road) {
     case UpdateRoad::InstallerUpdate:
         *exitCode = StartUpdater(false);
         return true;

@@ -1,0 +1,151 @@
+// The content worker's build: each file that needs it made in a partial file beside it from
+// local chunks and the cache, every chunk hashed as it is read, then moved into place.
+#include <windows.h>
+
+#include <cstring>
+
+#include "common/display_state.h"
+#include "common/failure_trace.h"
+#include "content/content_run.h"
+#include "content/content_text.h"
+#include "content/stored_chunk_win32.h"
+#include "content/wide_partial_file_win32.h"
+#include "content/wide_path_win32.h"
+
+namespace {
+
+struct FileBuild {
+    ContentRun* Run;
+    uint32_t File;
+    WidePartialFile* Partial;
+    FileHandle Source;  // the local file read last, kept open between its chunks
+    int SourceKind = -1;
+    uint32_t SourceFile = 0;
+    uint64_t FileDone = 0;
+    uint64_t FileSize = 0;
+};
+
+// The path a source names: (pointer, length) into a manifest or the cut list.
+void SourcePath(const ContentRun& run, const ContentChunkSource& source, const char** path, std::size_t* length) {
+    if (source.Kind == kSourceCutFile) {
+        *path = run.CutPaths[source.File].data();
+        *length = run.CutPaths[source.File].size();
+        return;
+    }
+    const ReleaseFile f = ReleaseFileAt(source.Kind == kSourceOldFile ? run.OldRelease : run.NewRelease, source.File);
+    *path = f.Path;
+    *length = f.PathLength;
+}
+
+bool ReadLocal(FileBuild& b, const ContentChunkSource& source, uint32_t size) {
+    ContentRun& run = *b.Run;
+    if (source.Kind == kSourceBuilt && source.File == b.File) return b.Partial->ReadAt(source.Offset, run.Raw.get(), size);
+    if (!b.Source || b.SourceKind != source.Kind || b.SourceFile != source.File) {
+        const char* path;
+        std::size_t length;
+        SourcePath(run, source, &path, &length);
+        wchar_t wide[kWidePathSize];
+        if (!WidePathOf(path, length, wide, kWidePathSize)) return false;
+        b.Source.Reset(CreateFileW(wide, GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                                   OPEN_EXISTING, 0, nullptr));
+        b.SourceKind = source.Kind;
+        b.SourceFile = source.File;
+        if (!b.Source) return false;
+    }
+    OVERLAPPED at = {};
+    at.Offset = static_cast<DWORD>(source.Offset);
+    at.OffsetHigh = static_cast<DWORD>(source.Offset >> 32);
+    DWORD got = 0;
+    return ReadFile(b.Source.Get(), run.Raw.get(), size, &got, &at) && got == size;
+}
+
+// Puts the chunk's bytes in run.Raw: from the cache when it was fetched, else from its local
+// source; a local chunk that no longer matches its name is fetched on its own.
+bool ChunkBytes(FileBuild& b, uint32_t chunk, const ContentChunkSource& source) {
+    ContentRun& run = *b.Run;
+    const ReleaseChunk c = ReleaseChunkAt(run.NewRelease, chunk);
+    if (ContentChunkFetched(run.Plan, chunk)) {
+        CacheRecordHeader header;
+        std::memcpy(header.Sha256, c.Sha256, sizeof header.Sha256);
+        header.RawSize = c.RawSize;
+        header.StoredSize = c.StoredSize;
+        return run.Cache.ReadFrame(run.FrameAt[chunk], header, run.Frame.get()) &&
+               DecodeStoredChunk(run.Decoder, run.Frame.get(), c, run.Raw.get());
+    }
+    if (ReadLocal(b, source, c.RawSize) && BytesMatchChunk(run.Raw.get(), c.RawSize, c.Sha256)) return true;
+    TraceFailure("content chunk", "local", "changed since cut", 0);
+    return FetchOneChunk(run, chunk) != 0;
+}
+
+int BuildChunk(void* context, uint32_t reference, uint64_t, const ContentChunkSource& source) {
+    FileBuild& b = *static_cast<FileBuild*>(context);
+    ContentRun& run = *b.Run;
+    const uint32_t chunk = ReleaseReferenceAt(run.NewRelease, reference);
+    const uint32_t size = ReleaseChunkAt(run.NewRelease, chunk).RawSize;
+    if (!ChunkBytes(b, chunk, source) || !b.Partial->Write(run.Raw.get(), size)) return 0;
+    b.FileDone += size;
+    run.BytesDone += size;
+    ProgressCurrent = static_cast<int32_t>(b.FileDone * 100 / b.FileSize);
+    const uint64_t total = run.Plan.Totals.BytesToBuild;
+    ProgressTotal = total ? static_cast<int32_t>(run.BytesDone * 100 / total) : 100;
+    return 1;
+}
+
+int FailFile(const ReleaseFile& f, const char* step, unsigned long code) {
+    char name[kReleaseMaxPathLength + 1];
+    std::memcpy(name, f.Path, f.PathLength);
+    name[f.PathLength] = '\0';
+    TraceFailure("content build", step, name, code);
+    StatusText.Format(ContentText.FileFailed, name);
+    SetStartButtonState(kButtonDisabled);
+    return 0;
+}
+
+void ShowFile(const ContentRun& run, const ReleaseFile& f) {
+    char name[kReleaseMaxPathLength + 1];
+    std::memcpy(name, f.Path, f.PathLength);
+    name[f.PathLength] = '\0';
+    StatusText.Format(ContentText.Building, name, static_cast<unsigned>(run.BytesDone >> 10),
+                      static_cast<unsigned>(run.Plan.Totals.BytesToBuild >> 10));
+}
+
+int BuildFile(ContentRun& run, uint32_t file) {
+    const ReleaseFile f = ReleaseFileAt(run.NewRelease, file);
+    wchar_t wide[kWidePathSize];
+    unsigned long error = 0;
+    if (!WidePathOf(f.Path, f.PathLength, wide, kWidePathSize)) return FailFile(f, "name", ERROR_INVALID_NAME);
+    if (IsOwnProgramName(wide)) return FailFile(f, "own program", ERROR_ACCESS_DENIED);
+    if (!CreateFoldersAbove(wide, &error)) return FailFile(f, "folder", error);
+    ShowFile(run, f);
+    WidePartialFile partial("content build");
+    if (!partial.Create(wide)) return FailFile(f, "create", partial.LastError());
+    FileBuild b;
+    b.Run = &run;
+    b.File = file;
+    b.Partial = &partial;
+    b.FileSize = f.Size ? f.Size : 1;
+    if (!ForEachContentChunk(run.Plan, file, BuildChunk, &b)) return FailFile(f, "chunk", GetLastError());
+    b.Source.Reset();  // the old file at this path may be the one replaced
+    ContentFileStamp& stamp = run.Stamps[file];
+    if (partial.Commit(wide, &stamp.LastWrite) != kCommitted) return FailFile(f, "commit", partial.LastError());
+    stamp.Size = f.Size;
+    return 1;
+}
+
+}  // namespace
+
+int BuildFiles(ContentRun& run) {
+    for (uint32_t file = 0; file < run.NewRelease.FileCount; ++file) {
+        if (ContentFileIsWhole(run.Plan, file)) {
+            const ReleaseFile f = ReleaseFileAt(run.NewRelease, file);
+            wchar_t wide[kWidePathSize];
+            ContentFileStamp& stamp = run.Stamps[file];
+            if (!WidePathOf(f.Path, f.PathLength, wide, kWidePathSize) ||
+                !WideFileStamp(wide, &stamp.Size, &stamp.LastWrite))
+                stamp = ContentFileStamp{f.Size, 0};
+            continue;
+        }
+        if (!BuildFile(run, file)) return 0;
+    }
+    return 1;
+}

@@ -1,0 +1,190 @@
+// The content worker's transfers: the release manifest (checked against the signed manifest
+// before it is parsed), the plan's range requests into the cache, and one chunk on its own.
+#include <windows.h>
+
+#include <cstring>
+
+#include "common/bounded_text.h"
+#include "common/display_state.h"
+#include "common/failure_trace.h"
+#include "content/content_run.h"
+#include "content/content_text.h"
+#include "content/range_fetch_win32.h"
+#include "content/stored_chunk_win32.h"
+#include "settings/launcher_settings.h"
+#include "update/signature_win32.h"
+#include "update/signed_patch_info.h"
+
+int ContentUrl(const char* path, char* out, std::size_t size) {
+    return FormatText(out, size, "%s/%s", LauncherSettings.PatchBaseUrl, path) ? 1 : 0;
+}
+
+int PackPath(const ContentRun& run, uint32_t pack, char* out, std::size_t size) {
+    const ReleasePack p = ReleasePackAt(run.NewRelease, pack);
+    return FormatText(out, size, "Content/packs/%u-%u.pack", p.Release, p.Index) ? 1 : 0;
+}
+
+namespace {
+
+struct BufferSink {
+    uint8_t* Data;
+    uint64_t Size;
+    uint64_t Have;
+};
+
+int ToBuffer(void* context, const uint8_t* data, std::size_t length) {
+    BufferSink& sink = *static_cast<BufferSink*>(context);
+    if (length > sink.Size - sink.Have) return 1;
+    std::memcpy(sink.Data + sink.Have, data, length);
+    sink.Have += length;
+    return 0;
+}
+
+int FetchInto(ContentRun& run, const char* path, uint64_t first, uint64_t size, uint8_t* out) {
+    char url[1024];
+    if (!ContentUrl(path, url, sizeof url)) return 0;
+    BufferSink sink = {out, size, 0};
+    RangeAnswer answer = {};
+    const int32_t result = FetchRange(run.Session.Get(), url, run.Secure, first, first + size - 1, ToBuffer, &sink, &answer);
+    if (result == kRangeDone && sink.Have == size) return 1;
+    TraceFailure("content fetch", path, answer.Error ? answer.Error : answer.Status);
+    return 0;
+}
+
+int RefuseRelease(const char* path, const char* why) {
+    TraceFailure("content release", why, path, 0);
+    StatusText.Format(ContentText.ReleaseFailed, path);
+    SetStartButtonState(kButtonDisabled);
+    return 0;
+}
+
+}  // namespace
+
+int FetchNewRelease(ContentRun& run) {
+    char path[64];
+    FormatText(path, sizeof path, "Content/releases/%u.release", run.Version);
+    const ManifestEntry* entry = FindManifestEntry(VerifiedManifest, path);
+    if (!entry) return RefuseRelease(path, "unlisted");
+    if (entry->Size < kReleaseHeaderSize || entry->Size > kReleaseMaxBytes) return RefuseRelease(path, "size");
+    run.NewLength = static_cast<std::size_t>(entry->Size);
+    run.NewBytes.reset(new (std::nothrow) uint8_t[run.NewLength]);
+    if (!run.NewBytes) return RefuseRelease(path, "memory");
+    if (!FetchInto(run, path, 0, entry->Size, run.NewBytes.get())) {
+        StatusText.Format(ContentText.FetchFailed, path);
+        SetStartButtonState(kButtonDisabled);
+        return 0;
+    }
+    if (!BytesMatchChunk(run.NewBytes.get(), run.NewLength, entry->Sha256)) return RefuseRelease(path, "hash");
+    if (!ParseReleaseManifest(run.NewBytes.get(), run.NewLength, &run.NewRelease) ||
+        run.NewRelease.Release != run.Version)
+        return RefuseRelease(path, "parse");
+    return 1;
+}
+
+// A stored chunk is taken only once it decodes to its name; then its frame goes to the cache.
+static int KeepFetchedChunk(ContentRun& run, uint32_t chunk, const uint8_t* frame) {
+    const ReleaseChunk c = ReleaseChunkAt(run.NewRelease, chunk);
+    if (!DecodeStoredChunk(run.Decoder, frame, c, run.Raw.get())) {
+        TraceFailure("content chunk", "check", "stored chunk", ERROR_INVALID_DATA);
+        return 0;
+    }
+    CacheRecordHeader header;
+    std::memcpy(header.Sha256, c.Sha256, sizeof header.Sha256);
+    header.RawSize = c.RawSize;
+    header.StoredSize = c.StoredSize;
+    return run.Cache.Append(header, frame, &run.FrameAt[chunk]) ? 1 : 0;
+}
+
+int FetchOneChunk(ContentRun& run, uint32_t chunk) {
+    const ReleaseChunk c = ReleaseChunkAt(run.NewRelease, chunk);
+    char path[64];
+    if (c.StoredSize > StoredChunkBound(c.RawSize) || !PackPath(run, c.Pack, path, sizeof path)) return 0;
+    if (!FetchInto(run, path, c.Offset, c.StoredSize, run.Frame.get())) return 0;
+    return KeepFetchedChunk(run, chunk, run.Frame.get());
+}
+
+namespace {
+
+// Walks the bytes of one request: the gaps and the chunks fetched by others are thrown away,
+// each fetched chunk's frame is gathered whole, checked and kept.
+struct RequestSink {
+    ContentRun* Run;
+    const ContentFetchRequest* Request;
+    uint32_t Chunk;  // the next chunk of the request, in manifest order
+    uint64_t At;     // the pack offset of the next byte
+    uint32_t Have;   // bytes of the current frame gathered
+    int Refused;
+};
+
+int ToChunks(void* context, const uint8_t* data, std::size_t length) {
+    RequestSink& s = *static_cast<RequestSink*>(context);
+    ContentRun& run = *s.Run;
+    while (length > 0) {
+        if (s.Chunk > s.Request->LastChunk) return 0;  // the tail is never asked for; be lenient
+        if (!ContentChunkFetched(run.Plan, s.Chunk)) {
+            ++s.Chunk;
+            continue;
+        }
+        const ReleaseChunk c = ReleaseChunkAt(run.NewRelease, s.Chunk);
+        if (s.At < c.Offset) {
+            const uint64_t skip = c.Offset - s.At < length ? c.Offset - s.At : length;
+            s.At += skip;
+            data += skip;
+            length -= static_cast<std::size_t>(skip);
+            continue;
+        }
+        if (c.StoredSize > StoredChunkBound(c.RawSize)) return s.Refused = 1;
+        const uint32_t take = c.StoredSize - s.Have < length ? c.StoredSize - s.Have : static_cast<uint32_t>(length);
+        std::memcpy(run.Frame.get() + s.Have, data, take);
+        s.Have += take;
+        s.At += take;
+        data += take;
+        length -= take;
+        if (s.Have < c.StoredSize) continue;
+        if (!KeepFetchedChunk(run, s.Chunk, run.Frame.get())) return s.Refused = 1;
+        s.Have = 0;
+        ++s.Chunk;
+    }
+    return 0;
+}
+
+struct RequestWalk {
+    ContentRun* Run;
+    uint64_t Done;
+    uint64_t Total;
+    int Failed;
+};
+
+int FetchRequest(void* context, const ContentFetchRequest& request) {
+    RequestWalk& walk = *static_cast<RequestWalk*>(context);
+    ContentRun& run = *walk.Run;
+    char path[64], url[1024];
+    if (!PackPath(run, request.Pack, path, sizeof path) || !ContentUrl(path, url, sizeof url)) return 0;
+    StatusText.Format(ContentText.Fetching, static_cast<unsigned>(walk.Done >> 10), static_cast<unsigned>(walk.Total >> 10));
+    RequestSink sink = {&run, &request, request.FirstChunk, request.Offset, 0, 0};
+    RangeAnswer answer = {};
+    const int32_t result = FetchRange(run.Session.Get(), url, run.Secure, request.Offset,
+                                      request.Offset + request.Length - 1, ToChunks, &sink, &answer);
+    if (result != kRangeDone || sink.Refused || sink.Have != 0) {
+        TraceFailure("content fetch", path, answer.Error ? answer.Error : (sink.Refused ? ERROR_INVALID_DATA : answer.Status));
+        StatusText.Format(ContentText.FetchFailed, path);
+        walk.Failed = 1;
+        return 0;
+    }
+    walk.Done += request.Length;
+    ProgressTotal = walk.Total ? static_cast<int32_t>(walk.Done * 100 / walk.Total) : 100;
+    return 1;
+}
+
+}  // namespace
+
+int FetchRequests(ContentRun& run) {
+    RequestWalk walk = {&run, 0, run.Plan.Totals.Bytes, 0};
+    ProgressCurrent = 0;
+    ProgressTotal = 0;
+    if (!ForEachContentRequest(run.Plan, FetchRequest, &walk) || walk.Failed) {
+        SetStartButtonState(kButtonDisabled);
+        return 0;
+    }
+    return run.Cache.Flush() ? 1 : 0;
+}

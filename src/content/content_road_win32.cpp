@@ -1,0 +1,14 @@
+// TakeContentRoad: the version comparison that sends a content launcher to its worker.
+#include "content/content_road_win32.h"
+
+#include "content/content_mode.h"
+#include "content/content_worker_win32.h"
+#include "settings/version_record.h"
+#include "update/patch_info.h"
+
+bool TakeContentRoad() {
+    if (!ContentPatchingBuilt || LatestVersion <= 0) return false;
+    if (LatestVersion == CurrentVersion.load()) return false;
+    StartContentWorker();
+    return true;
+}

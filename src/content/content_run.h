@@ -1,0 +1,52 @@
+// What one run of the content worker holds, shared by its steps (fetch, build, finish).
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "common/win32_handle.h"
+#include "content/content_cache_win32.h"
+#include "content/content_plan.h"
+#include "content/local_state.h"
+#include "content/release_manifest.h"
+
+struct ZSTD_DCtx_s;
+
+struct ContentRun {
+    InternetHandle Session;
+    int Secure = 0;
+    uint32_t Version = 0;  // the release this run installs
+    std::unique_ptr<uint8_t[]> NewBytes;
+    std::size_t NewLength = 0;
+    ReleaseManifest NewRelease;
+    std::unique_ptr<uint8_t[]> OldBytes;
+    std::unique_ptr<uint8_t[]> StateBytes;
+    ReleaseManifest OldRelease;
+    ContentState State;
+    bool HaveOld = false;
+    std::vector<uint8_t> Vouched;                       // per old file
+    std::vector<std::string> CutPaths;                  // per cut file
+    std::vector<std::vector<ContentCutChunk>> CutChunks;
+    std::vector<ContentCutFile> CutFiles;
+    ContentPlan Plan;
+    ContentCache Cache;
+    std::unique_ptr<uint64_t[]> FrameAt;  // per new chunk: where the cache holds its frame
+    ZSTD_DCtx_s* Decoder = nullptr;
+    std::unique_ptr<uint8_t[]> Raw;    // one chunk's bytes, ChunkMax
+    std::unique_ptr<uint8_t[]> Frame;  // one stored chunk, StoredChunkBound(ChunkMax)
+    std::vector<ContentFileStamp> Stamps;  // per new file, once in place
+    uint64_t BytesDone = 0;
+};
+
+// The steps, each 1 when done; on failure the status text names what failed.
+int FetchNewRelease(ContentRun& run);
+int FetchRequests(ContentRun& run);
+int FetchOneChunk(ContentRun& run, uint32_t chunk);
+int BuildFiles(ContentRun& run);
+
+// The URL of a published file below the patch base: 1, or 0 when it does not fit.
+int ContentUrl(const char* path, char* out, std::size_t size);
+// "Content/packs/<R>-<N>.pack" of pack p of the new release.
+int PackPath(const ContentRun& run, uint32_t pack, char* out, std::size_t size);

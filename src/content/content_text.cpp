@@ -1,0 +1,33 @@
+// The content mode's status texts: Korean defaults (the build stores them in CP949, like the
+// settings' messages), each replaced by a ContentNAME= line of the build's messages file.
+#include "content/content_text.h"
+
+#include "build_settings.h"
+
+#ifndef LAUNCHER_TEXT_ContentChecking
+#define LAUNCHER_TEXT_ContentChecking "파일 확인 중..."  // Checking files...
+#endif
+#ifndef LAUNCHER_TEXT_ContentFetching
+#define LAUNCHER_TEXT_ContentFetching "내려받는 중 (%u / %u KB)"  // Downloading (%u / %u KB)
+#endif
+#ifndef LAUNCHER_TEXT_ContentBuilding
+#define LAUNCHER_TEXT_ContentBuilding "파일 만드는 중: %s (%u / %u KB)"  // Building %s (%u / %u KB)
+#endif
+#ifndef LAUNCHER_TEXT_ContentReleaseFailed
+#define LAUNCHER_TEXT_ContentReleaseFailed "릴리스 확인 실패 (%s)"  // Release check failed (%s)
+#endif
+#ifndef LAUNCHER_TEXT_ContentFetchFailed
+#define LAUNCHER_TEXT_ContentFetchFailed "내려받기 실패 (%s)"  // Downloading failed (%s)
+#endif
+#ifndef LAUNCHER_TEXT_ContentFileFailed
+#define LAUNCHER_TEXT_ContentFileFailed "파일 만들기 실패 (%s)"  // Building failed (%s)
+#endif
+
+ContentTexts ContentText = {
+    LAUNCHER_TEXT_ContentChecking,
+    LAUNCHER_TEXT_ContentFetching,
+    LAUNCHER_TEXT_ContentBuilding,
+    LAUNCHER_TEXT_ContentReleaseFailed,
+    LAUNCHER_TEXT_ContentFetchFailed,
+    LAUNCHER_TEXT_ContentFileFailed,
+};

@@ -1,0 +1,15 @@
+// The content mode's own status texts: a table beside the settings record's 32 fixed slots,
+// so the classic messages keep their places. Korean defaults in CP949 (English in README.md),
+// brandable through the messages file (cmake/branding.cmake) as ContentChecking=..., and so on.
+#pragma once
+
+struct ContentTexts {
+    const char* Checking;  // Checking files...
+    const char* Fetching;  // Downloading (%u / %u KB)
+    const char* Building;  // Building %s (%u / %u KB)
+    const char* ReleaseFailed;  // Release check failed (%s)
+    const char* FetchFailed;  // Downloading failed (%s)
+    const char* FileFailed;  // Building failed (%s)
+};
+
+extern ContentTexts ContentText;

@@ -1,0 +1,185 @@
+// ContentWorker: the order of an update in content mode, from the release manifest to the
+// version record, and the files it keeps once every file is in place.
+#include "content/content_worker_win32.h"
+
+#include <windows.h>
+#include <process.h>
+#include <zstd.h>
+
+#include <cstring>
+#include <cwchar>
+#include <string>
+
+#include "common/bounded_text.h"
+#include "common/display_state.h"
+#include "common/failure_trace.h"
+#include "content/content_run.h"
+#include "content/content_survey_win32.h"
+#include "content/content_text.h"
+#include "content/range_fetch_win32.h"
+#include "content/stored_chunk_win32.h"
+#include "content/wide_partial_file_win32.h"
+#include "content/wide_path_win32.h"
+#include "settings/launcher_settings.h"
+#include "settings/version_record.h"
+#include "update/patch_info.h"
+#include "update/signature_win32.h"
+
+namespace {
+
+void DeleteOld(ContentRun& run, int beforeBuilding) {
+    for (uint32_t i = 0; i < run.Plan.Totals.Deletions; ++i) {
+        const ContentDeletion d = ContentDeletionAt(run.Plan, i);
+        if ((d.BeforeBuilding != 0) != (beforeBuilding != 0)) continue;
+        const ReleaseFile f = ReleaseFileAt(run.OldRelease, d.OldFile);
+        wchar_t wide[kWidePathSize];
+        if (!WidePathOf(f.Path, f.PathLength, wide, kWidePathSize) || IsOwnProgramName(wide)) continue;
+        SetFileAttributesW(wide, FILE_ATTRIBUTE_NORMAL);
+        if (!DeleteFileW(wide) && GetLastError() != ERROR_FILE_NOT_FOUND)
+            TraceFailure("content delete", std::string(f.Path, f.PathLength).c_str(), GetLastError());
+    }
+}
+
+struct PartialWriter {
+    WidePartialFile* File;
+};
+
+int ToPartial(void* context, const uint8_t* data, std::size_t length) {
+    return static_cast<PartialWriter*>(context)->File->Write(data, static_cast<unsigned long>(length)) ? 1 : 0;
+}
+
+// content.<V>.release, then content.state, each through a partial file moved into place.
+int KeepRelease(ContentRun& run) {
+    char name[64];
+    wchar_t wide[64];
+    if (!KeptReleaseName(run.Version, name, sizeof name) || !WidePathOf(name, std::strlen(name), wide, 64)) return 0;
+    WidePartialFile kept("content keep");
+    PartialWriter writer = {&kept};
+    if (!kept.Create(wide)) return 0;
+    for (std::size_t at = 0; at < run.NewLength; at += 1u << 20) {
+        const std::size_t n = run.NewLength - at < (1u << 20) ? run.NewLength - at : (1u << 20);
+        if (!ToPartial(&writer, run.NewBytes.get() + at, n)) return 0;
+    }
+    if (kept.Commit(wide, nullptr) != kCommitted) return 0;
+    ContentStateHeader header = {};
+    header.Release = run.Version;
+    header.FileCount = run.NewRelease.FileCount;
+    header.ManifestSize = run.NewLength;
+    if (!Sha256Of(run.NewBytes.get(), run.NewLength, header.ManifestSha256)) return 0;
+    WidePartialFile state("content keep");
+    writer.File = &state;
+    if (!state.Create(L"content.state") || !WriteContentState(header, run.Stamps.data(), ToPartial, &writer)) return 0;
+    return state.Commit(L"content.state", nullptr) == kCommitted ? 1 : 0;
+}
+
+void DropOldKept(const ContentRun& run) {
+    WIN32_FIND_DATAW found;
+    HANDLE search = FindFirstFileW(L"content.*.release", &found);
+    if (search == INVALID_HANDLE_VALUE) return;
+    wchar_t keep[64];
+    std::swprintf(keep, 64, L"content.%u.release", run.Version);
+    do {
+        if (CompareStringOrdinal(found.cFileName, -1, keep, -1, TRUE) != CSTR_EQUAL) DeleteFileW(found.cFileName);
+    } while (FindNextFileW(search, &found));
+    FindClose(search);
+}
+
+int Finish(ContentRun& run) {
+    if (!KeepRelease(run)) {
+        StatusText.Format(ContentText.FileFailed, "content.state");
+        SetStartButtonState(kButtonDisabled);
+        return 0;
+    }
+    CurrentVersion = static_cast<int32_t>(run.Version);
+    WriteVersionRecord();
+    DropOldKept(run);
+    run.Cache.Remove();
+    StatusText.Format(LauncherSettings.MsgReady, static_cast<int>(run.Version));
+    LaunchReady = 1;
+    ProgressCurrent = 100;
+    ProgressTotal = 100;
+    SetStartButtonState(kButtonNormal);
+    return 1;
+}
+
+// The buffers a run needs, sized by the new release once: one chunk, one frame, the cache index.
+int Prepare(ContentRun& run) {
+    const uint32_t chunkMax = run.NewRelease.ChunkMax;
+    run.Raw.reset(new (std::nothrow) uint8_t[chunkMax]);
+    run.Frame.reset(new (std::nothrow) uint8_t[StoredChunkBound(chunkMax)]);
+    run.FrameAt.reset(new (std::nothrow) uint64_t[run.NewRelease.ChunkCount + 1]);
+    run.Decoder = ZSTD_createDCtx();
+    run.Stamps.assign(run.NewRelease.FileCount, ContentFileStamp{0, 0});
+    if (!run.Raw || !run.Frame || !run.FrameAt || !run.Decoder) return 0;
+    ZSTD_DCtx_setParameter(run.Decoder, ZSTD_d_windowLogMax, 22);
+    ContentPlanInput input;
+    input.NewRelease = &run.NewRelease;
+    input.OldRelease = run.HaveOld ? &run.OldRelease : nullptr;
+    input.OldVouched = run.HaveOld ? run.Vouched.data() : nullptr;
+    input.CutFiles = run.CutFiles.data();
+    input.CutFileCount = static_cast<uint32_t>(run.CutFiles.size());
+    return MakeContentPlan(input, &run.Plan);
+}
+
+// Every file the new release lists must be one the worker may write.
+int RefuseOwnProgram(const ContentRun& run) {
+    for (uint32_t i = 0; i < run.NewRelease.FileCount; ++i) {
+        const ReleaseFile f = ReleaseFileAt(run.NewRelease, i);
+        wchar_t wide[kWidePathSize];
+        if (WidePathOf(f.Path, f.PathLength, wide, kWidePathSize) && IsOwnProgramName(wide)) {
+            TraceFailure("content release", "own program", std::string(f.Path, f.PathLength).c_str(), 0);
+            return 1;
+        }
+    }
+    return 0;
+}
+
+int RunUpdate(ContentRun& run) {
+    run.Session = OpenContentSession();
+    run.Secure = std::strncmp(LauncherSettings.PatchBaseUrl, "https://", 8) == 0 ? 1 : 0;
+    if (!run.Session || !FetchNewRelease(run)) {
+        if (!run.Session) StatusText.Format(ContentText.FetchFailed, "session");
+        SetStartButtonState(kButtonDisabled);
+        return 0;
+    }
+    char release[64];
+    FormatText(release, sizeof release, "Content/releases/%u.release", run.Version);
+    StatusText.Set(ContentText.Checking);
+    if (RefuseOwnProgram(run) || !SurveyFolder(run) || !Prepare(run) || !run.Cache.Create(L"content.cache")) {
+        StatusText.Format(ContentText.ReleaseFailed, release);
+        SetStartButtonState(kButtonDisabled);
+        return 0;
+    }
+    DeleteOld(run, 1);
+    if (!FetchRequests(run) || !BuildFiles(run)) return 0;
+    DeleteOld(run, 0);
+    return Finish(run);
+}
+
+}  // namespace
+
+unsigned __stdcall ContentWorker(void*) {
+    SetStartButtonState(kButtonDisabled);
+    ContentRun* run = new (std::nothrow) ContentRun;
+    if (!run) return 0;
+    run->Version = static_cast<uint32_t>(LatestVersion);
+    const int done = RunUpdate(*run);
+    if (!done) run->Cache.Remove();
+    ZSTD_freeDCtx(run->Decoder);
+    delete run;
+    return static_cast<unsigned>(done);
+}
+
+bool StartContentWorker() {
+    unsigned threadId = 0;
+    const uintptr_t thread = _beginthreadex(nullptr, 0, ContentWorker, nullptr, 0, &threadId);
+    if (thread) {
+        CloseHandle(reinterpret_cast<HANDLE>(thread));
+        return true;
+    }
+    const DWORD error = GetLastError();
+    TraceFailure("thread start", "ContentWorker", error);
+    StatusText.Format(ContentText.FetchFailed, "thread");
+    SetStartButtonState(kButtonDisabled);
+    return false;
+}

@@ -1,0 +1,17 @@
+// Cutting a local file into the chunks a release would make of it, each hashed as it is read.
+#pragma once
+
+#include <cstdint>
+#include <vector>
+
+#include "content/chunker.h"
+#include "content/content_plan.h"
+
+// Files are read in blocks of this size, so a file of any size costs the same memory.
+constexpr uint32_t kLocalReadBlock = 1u << 20;
+
+// Reads the file named path once from start to end and appends its chunks (offsets from 0,
+// SHA-256 of each) to *chunks. 1, or 0 when it could not be opened or read (*error: the code)
+// or the sizes are unusable; *chunks then holds what was appended before the failure.
+int CutLocalFile(const wchar_t* path, const ChunkSizes& sizes, std::vector<ContentCutChunk>* chunks,
+                 unsigned long* error);

@@ -1,0 +1,125 @@
+// WidePartialFile over CreateFileW (CREATE_NEW), the delete disposition, FlushFileBuffers and
+// MoveFileExW with write-through.
+#include "content/wide_partial_file_win32.h"
+
+#include <cwchar>
+#include <cstdlib>
+
+#include "common/failure_trace.h"
+
+namespace {
+
+// As in common/partial_file_win32.cpp: held while a partial file exists without its deletion
+// mark, and taken for good at exit, so an exit never leaves a file under its partial name.
+SRWLOCK UnmarkedLock = SRWLOCK_INIT;
+
+void HoldAtExit() { AcquireSRWLockExclusive(&UnmarkedLock); }
+const int HoldAtExitRegistered = std::atexit(HoldAtExit);
+
+class UnmarkedGuard {
+public:
+    UnmarkedGuard() { AcquireSRWLockExclusive(&UnmarkedLock); }
+    ~UnmarkedGuard() { ReleaseSRWLockExclusive(&UnmarkedLock); }
+    UnmarkedGuard(const UnmarkedGuard&) = delete;
+    UnmarkedGuard& operator=(const UnmarkedGuard&) = delete;
+};
+
+bool MarkForDeletion(HANDLE file, bool remove) {
+    FILE_DISPOSITION_INFO disposition = {static_cast<BOOLEAN>(remove ? TRUE : FALSE)};
+    return SetFileInformationByHandle(file, FileDispositionInfo, &disposition, sizeof disposition) != 0;
+}
+
+bool NameTaken(DWORD error) {
+    return error == ERROR_FILE_EXISTS || error == ERROR_ALREADY_EXISTS || error == ERROR_ACCESS_DENIED;
+}
+
+void Trace(const char* area, const char* step, DWORD code) { TraceFailure(area, step, "content file", code); }
+
+}  // namespace
+
+bool WidePartialFile::Create(const wchar_t* target) {
+    Discard();
+    for (int n = 0; n < PartialFile::kMaxCandidates; ++n) {
+        const int length = std::swprintf(name_, kWidePathSize, L"%ls.~%d.part", target, n);
+        if (length <= 0 || static_cast<std::size_t>(length) >= kWidePathSize) {
+            error_ = ERROR_FILENAME_EXCED_RANGE;
+            break;
+        }
+        UnmarkedGuard guard;
+        file_.Reset(CreateFileW(name_, GENERIC_READ | GENERIC_WRITE | DELETE, FILE_SHARE_READ | FILE_SHARE_DELETE, nullptr,
+                                CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr));
+        if (file_) {
+            marked_ = MarkForDeletion(file_.Get(), true);
+            written_ = 0;
+            return true;
+        }
+        error_ = GetLastError();
+        if (!NameTaken(error_)) break;
+    }
+    name_[0] = L'\0';
+    return false;
+}
+
+bool WidePartialFile::Write(const void* data, unsigned long size) {
+    DWORD written = 0;
+    const bool ok = WriteFile(file_.Get(), data, size, &written, nullptr) != 0;
+    if (ok && written == size) {
+        written_ += size;
+        return true;
+    }
+    error_ = ok ? ERROR_DISK_FULL : GetLastError();
+    Trace(area_, "write", error_);
+    return false;
+}
+
+// A positioned read moves the file pointer, so it is put back at the end for the next write.
+bool WidePartialFile::ReadAt(uint64_t offset, void* data, unsigned long size) {
+    if (offset + size > written_) return false;
+    OVERLAPPED at = {};
+    at.Offset = static_cast<DWORD>(offset);
+    at.OffsetHigh = static_cast<DWORD>(offset >> 32);
+    DWORD got = 0;
+    const bool ok = ReadFile(file_.Get(), data, size, &got, &at) != 0 && got == size;
+    if (!ok) error_ = GetLastError();
+    LARGE_INTEGER end;
+    end.QuadPart = static_cast<LONGLONG>(written_);
+    return SetFilePointerEx(file_.Get(), end, nullptr, FILE_BEGIN) && ok;
+}
+
+CommitResult WidePartialFile::Commit(const wchar_t* target, uint64_t* lastWrite) {
+    CommitResult result = kCommitNotOnDisk;
+    const char* step = "flush";
+    if (FlushFileBuffers(file_.Get())) {
+        UnmarkedGuard guard;
+        step = "keep";
+        if (!marked_ || MarkForDeletion(file_.Get(), false)) {
+            step = "close";
+            if (CloseHandle(file_.Release())) {
+                SetFileAttributesW(target, FILE_ATTRIBUTE_NORMAL);
+                step = "move";
+                if (MoveFileExW(name_, target, MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) result = kCommitted;
+                else result = kCommitNotMoved;
+            }
+        }
+    }
+    if (result != kCommitted) {
+        error_ = GetLastError();
+        file_.Reset();
+        DeleteFileW(name_);
+        Trace(area_, step, error_);
+    } else if (lastWrite) {
+        uint64_t size = 0;
+        if (!WideFileStamp(target, &size, lastWrite)) *lastWrite = 0;
+    }
+    marked_ = false;
+    name_[0] = L'\0';
+    return result;
+}
+
+void WidePartialFile::Discard() {
+    if (!file_) return;
+    file_.Reset();
+    if (!marked_) DeleteFileW(name_);
+    marked_ = false;
+    name_[0] = L'\0';
+}

@@ -1,0 +1,204 @@
+"""Content patching: launcher_content.exe (the build's test key, the content mode on) against
+content releases published and signed by the operators' tool. The folder is brought to the
+newest release from any version or from nothing, with only the chunks it lacks fetched."""
+import os
+import sys
+import time
+from pathlib import Path
+
+import harness
+from test_fault_matrix import READY, no_partial_files, shows
+
+sys.path.insert(0, str(harness.ROOT / "tools"))
+import patch_signing  # noqa: E402
+import publish_patch  # noqa: E402
+
+KEY = harness.BUILD / "test-signing" / "signing.key"
+CONTENT = "launcher_content.exe"
+SIZES = (1024, 4096, 16384)
+OWN = {"launcher.exe", "config", "update.dat", "update.manifest"}
+
+
+def write_tree(root, files):
+    for name, data in files.items():
+        path = Path(root) / name
+        path.parent.mkdir(parents=True, exist_ok=True)
+        path.write_bytes(data)
+
+
+def game_files(seed):
+    rng = __import__("random").Random(seed)
+    return {"Brevanta.exe": rng.randbytes(30000), "data/base.pak": rng.randbytes(200000),
+            "data/maps/a.map": rng.randbytes(50000), "data/empty.txt": b""}
+
+
+def client_files(root):
+    return {p.relative_to(root).as_posix(): p.read_bytes() for p in Path(root).rglob("*")
+            if p.is_file() and p.relative_to(root).as_posix() not in OWN
+            and not p.name.startswith("content.")}
+
+
+def publish(server, folder, releases):
+    """releases: [(version, files)] published in order as content releases, then signed."""
+    for version, files in releases:
+        write_tree(folder / "clients" / str(version), files)
+        publish_patch.publish_content(folder / "clients" / str(version), version, server.root, sizes=SIZES,
+                                      level=3)
+    patch_signing.sign_folder(server.root, KEY)
+
+
+def content_run(launcher, files, version):
+    run = launcher("player", CONTENT)
+    write_tree(run.folder, files)
+    if version:
+        run.write_config(version)
+    return run
+
+
+def ranges(server, mark):
+    """(pack, first, last) of every pack request since mark."""
+    found = []
+    for r in server.requests_since(mark):
+        if "/Content/packs/" in r["path"]:
+            wanted = {k.lower(): v for k, v in (r.get("headers") or {}).items()}.get("range", "")
+            first, last = wanted.split("=")[1].split("-")
+            found.append((r["path"].rsplit("/", 1)[1], int(first), int(last)))
+    return found
+
+
+def versions_four(folder):
+    v1 = game_files(1)
+    v2 = dict(v1, **{"data/maps/a.map": v1["data/maps/a.map"][:20000] + b"v2" * 100 + v1["data/maps/a.map"][20000:]})
+    v3 = dict(v2, **{"data/ui/icons.dat": os.urandom(40000)})
+    v4 = dict(v3, **{"Brevanta.exe": v3["Brevanta.exe"][:10000] + b"4" + v3["Brevanta.exe"][10001:]})
+    return v1, v2, v3, v4
+
+
+def test_a_player_at_10001_comes_to_10004_in_one_start(launcher, server, folder):
+    v1, v2, v3, v4 = versions_four(folder)
+    publish(server, folder, [(10002, v2), (10003, v3), (10004, v4)])
+    run = content_run(launcher, v1, 10001)
+    (run.folder / "screenshots").mkdir()
+    (run.folder / "screenshots" / "mine.png").write_bytes(b"the player's own")
+    run.start()
+    assert shows(run.origin(), READY.format(10004), timeout=90)
+    run.stop()
+    assert client_files(run.folder) == dict(v4, **{"screenshots/mine.png": b"the player's own"})
+    assert run.version() == 10004
+    assert (run.folder / "content.state").exists() and (run.folder / "content.10004.release").exists()
+    assert not (run.folder / "content.cache").exists()
+    assert not no_partial_files(run.folder)
+
+
+def test_an_empty_folder_gets_the_whole_client(launcher, server, folder):
+    v1, v2, v3, v4 = versions_four(folder)
+    publish(server, folder, [(10004, v4)])
+    run = content_run(launcher, {}, None)
+    run.start()
+    assert shows(run.origin(), READY.format(10004), timeout=90)
+    run.stop()
+    assert client_files(run.folder) == v4
+    assert run.version() == 10004
+
+
+FETCH_FAILED = "내려받기 실패 ({})"
+RELEASE_FAILED = "릴리스 확인 실패 ({})"
+
+
+def test_a_file_edited_in_one_place_is_rebuilt_from_its_own_chunks(launcher, server, folder):
+    v1 = game_files(2)
+    pak = bytearray(v1["data/base.pak"])
+    pak[100000:100010] = b"edited!!!!"
+    v2 = dict(v1, **{"data/base.pak": bytes(pak)})
+    publish(server, folder, [(10001, v1), (10002, v2)])
+    run = content_run(launcher, v1, 10001)
+    mark = server.log_mark()
+    run.start()
+    assert shows(run.origin(), READY.format(10002), timeout=90)
+    run.stop()
+    assert client_files(run.folder) == v2
+    fetched = ranges(server, mark)
+    # Only the chunks around the edit, all first stored by 10002: a few KiB of a 280 KB client.
+    assert fetched and all(name.startswith("10002-") for name, _, _ in fetched), fetched
+    assert sum(last - first + 1 for _, first, last in fetched) <= (server.root / "Content" / "packs" /
+                                                                   "10002-0.pack").stat().st_size
+    assert sum(last - first + 1 for _, first, last in fetched) < 3 * SIZES[2]
+
+
+def test_a_file_the_new_release_drops_is_deleted_and_the_players_own_stay(launcher, server, folder):
+    v2 = dict(game_files(3), **{"data/old.dat": b"only in 10002" * 100})
+    v3 = {k: v for k, v in v2.items() if k != "data/old.dat"}
+    publish(server, folder, [(10002, v2)])
+    run = content_run(launcher, {}, None)
+    run.start()
+    assert shows(run.origin(), READY.format(10002), timeout=90)
+    run.stop()
+    write_tree(run.folder, {"data/mine.cfg": b"the player's", "logs/today.log": b"log"})
+    publish(server, folder, [(10003, v3)])
+    run.start()
+    assert shows(run.origin(), READY.format(10003), timeout=90)
+    run.stop()
+    assert client_files(run.folder) == dict(v3, **{"data/mine.cfg": b"the player's", "logs/today.log": b"log"})
+    assert not (run.folder / "content.10002.release").exists()
+
+
+def test_a_chunk_with_one_byte_changed_is_refused_and_nothing_is_replaced(launcher, server, folder):
+    v1 = game_files(4)
+    v2 = dict(v1, **{"data/maps/a.map": os.urandom(30000)})
+    publish(server, folder, [(10002, v2)])
+    pack = server.root / "Content" / "packs" / "10002-0.pack"
+    data = bytearray(pack.read_bytes())
+    data[-50] ^= 0x01  # inside the last chunk's stored (raw) block: it decodes, to other bytes
+    pack.write_bytes(bytes(data))
+    patch_signing.sign_folder(server.root, KEY)  # the pack's listing matches: only the chunk's hash refuses it
+    run = content_run(launcher, v1, 10001)
+    run.start()
+    assert shows(run.origin(), FETCH_FAILED.format("Content/packs/10002-0.pack"), timeout=90)
+    run.stop()
+    assert client_files(run.folder) == v1
+    assert run.version() == 10001
+    assert not (run.folder / "content.state").exists()
+
+
+def test_a_release_the_signed_manifest_does_not_list_is_refused(launcher, server, folder):
+    v1 = game_files(5)
+    v2 = dict(v1, **{"data/maps/a.map": os.urandom(30000)})
+    publish(server, folder, [(10002, v2)])
+    release = server.root / "Content" / "releases" / "10002.release"
+    kept = release.read_bytes()
+    release.unlink()
+    patch_signing.sign_folder(server.root, KEY)
+    release.write_bytes(kept)
+    run = content_run(launcher, v1, 10001)
+    run.start()
+    assert shows(run.origin(), RELEASE_FAILED.format("Content/releases/10002.release"), timeout=90)
+    run.stop()
+    assert client_files(run.folder) == v1
+    assert run.version() == 10001
+
+
+def test_a_kill_mid_update_leaves_whole_files_and_the_next_start_ends_ready(launcher, server, folder):
+    v1, v2, v3, v4 = versions_four(folder)
+    v4 = dict(v4, **{"data/base.pak": os.urandom(200000)})
+    publish(server, folder, [(10004, v4)])
+    run = content_run(launcher, v1, 10001)
+    server.set_faults(["Content/packs/*=slow:20000@1"])
+    run.start()
+    run.wait_window()
+    # The cache is made just before the first range request, which the server then sends slowly.
+    deadline = time.time() + 60
+    while time.time() < deadline and not (run.folder / "content.cache").exists():
+        time.sleep(0.1)
+    time.sleep(1.5)
+    assert run.running()
+    run.stop()
+    server.set_faults([])
+    now = client_files(run.folder)
+    for name, data in now.items():
+        assert data in (v1.get(name), v4.get(name)), name
+    assert run.version() == 10001
+    run.start()
+    assert shows(run.origin(), READY.format(10004), timeout=90)
+    run.stop()
+    assert client_files(run.folder) == v4
+    assert run.version() == 10004
