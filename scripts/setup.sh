@@ -84,4 +84,10 @@ if [ ! -f "$DEPS/zstd/lib/decompress/zstd_decompress.c" ]; then
       rm -rf unpacked-zstd
     )
 fi
+# Wine names Unix files in the Unix locale's character set: the Korean locale the Windows
+# programs run under (scripts/wine-run.sh) must exist as UTF-8, or a file with a Korean name
+# cannot be created at all. Its ANSI code page stays CP949 either way.
+if ! locale -a 2>/dev/null | grep -qx 'ko_KR.utf8'; then
+    $SUDO localedef -i ko_KR -f UTF-8 ko_KR.UTF-8
+fi
 echo "setup: ready"

@@ -7,12 +7,12 @@
 #include <vector>
 
 #include "common/win32_handle.h"
+#include "content/chunk_decode.h"
 #include "content/content_cache_win32.h"
 #include "content/content_plan.h"
 #include "content/local_state.h"
 #include "content/release_manifest.h"
 
-struct ZSTD_DCtx_s;
 
 struct ContentRun {
     InternetHandle Session;
@@ -33,7 +33,7 @@ struct ContentRun {
     ContentPlan Plan;
     ContentCache Cache;
     std::unique_ptr<uint64_t[]> FrameAt;  // per new chunk: where the cache holds its frame
-    ZSTD_DCtx_s* Decoder = nullptr;
+    ChunkDecoder Decoder;
     std::unique_ptr<uint8_t[]> Raw;    // one chunk's bytes, ChunkMax
     std::unique_ptr<uint8_t[]> Frame;  // one stored chunk, StoredChunkBound(ChunkMax)
     std::vector<ContentFileStamp> Stamps;  // per new file, once in place

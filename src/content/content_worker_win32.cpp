@@ -4,7 +4,6 @@
 
 #include <windows.h>
 #include <process.h>
-#include <zstd.h>
 
 #include <cstring>
 #include <cwchar>
@@ -108,10 +107,8 @@ int Prepare(ContentRun& run) {
     run.Raw.reset(new (std::nothrow) uint8_t[chunkMax]);
     run.Frame.reset(new (std::nothrow) uint8_t[StoredChunkBound(chunkMax)]);
     run.FrameAt.reset(new (std::nothrow) uint64_t[run.NewRelease.ChunkCount + 1]);
-    run.Decoder = ZSTD_createDCtx();
     run.Stamps.assign(run.NewRelease.FileCount, ContentFileStamp{0, 0});
-    if (!run.Raw || !run.Frame || !run.FrameAt || !run.Decoder) return 0;
-    ZSTD_DCtx_setParameter(run.Decoder, ZSTD_d_windowLogMax, 22);
+    if (!run.Raw || !run.Frame || !run.FrameAt || !run.Decoder.Good()) return 0;
     ContentPlanInput input;
     input.NewRelease = &run.NewRelease;
     input.OldRelease = run.HaveOld ? &run.OldRelease : nullptr;
@@ -165,7 +162,6 @@ unsigned __stdcall ContentWorker(void*) {
     run->Version = static_cast<uint32_t>(LatestVersion);
     const int done = RunUpdate(*run);
     if (!done) run->Cache.Remove();
-    ZSTD_freeDCtx(run->Decoder);
     delete run;
     return static_cast<unsigned>(done);
 }

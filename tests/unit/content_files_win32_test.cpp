@@ -45,7 +45,7 @@ TEST(ContentFiles, WidePartialFileBuildsUnderTheUtf8Name) {
     ASSERT_EQ(1, WidePathOf(path.data(), path.size(), wide, kWidePathSize));
     EXPECT_STREQ(L"data\\\xD55C\xAE00\\\xD30C\xC77C.bin", wide);
     unsigned long error = 0;
-    ASSERT_EQ(1, CreateFoldersAbove(wide, &error));
+    ASSERT_EQ(1, CreateFoldersAbove(wide, &error)) << "error " << error;
     {
         WidePartialFile file("test");
         ASSERT_TRUE(file.Create(wide));
