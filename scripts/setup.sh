@@ -9,7 +9,7 @@ DEPS="$ROOT/build/deps"
 PACKAGES=(g++-mingw-w64-i686 g++-mingw-w64-x86-64 wine wine64 xvfb xauth xdotool imagemagick
           libz-mingw-w64-dev googletest fonts-nanum python3-pytest
           cmake make g++ openssl curl nginx-light unzip zip dpkg-dev python3-pil python3-pefile
-          clang libclang-rt-14-dev)
+          clang libclang-rt-14-dev libarchive-tools 7zip)
 
 SUDO=""
 if [ "$(id -u)" != 0 ]; then SUDO="sudo"; fi
