@@ -66,6 +66,35 @@ bool IsSafeRelativePath(const char* name) {
     }
 }
 
+EntryPathKind ArchiveEntryPath(const char* name, char* dest, std::size_t destSize) {
+    if (destSize == 0) return kEntryPathRefused;
+    dest[0] = '\0';
+    if (name == nullptr || name[0] == '\0') return kEntryPathRefused;
+    std::size_t length = 0;
+    for (const char* start = name;;) {
+        const char* end = start;
+        while (*end != '\0' && !IsSeparator(*end)) ++end;
+        const bool dot = end - start == 1 && start[0] == '.';
+        // The component with the separator that ends it, if any.
+        const std::size_t take = static_cast<std::size_t>(end - start) + (*end != '\0' ? 1 : 0);
+        if (!dot) {
+            if (length + take >= destSize) {
+                dest[0] = '\0';
+                return kEntryPathRefused;
+            }
+            std::memcpy(dest + length, start, take);
+            length += take;
+        }
+        if (*end == '\0') break;
+        start = end + 1;
+    }
+    dest[length] = '\0';
+    if (length == 0) return kEntryPathFolder;
+    if (IsSafeRelativePath(dest)) return kEntryPathInside;
+    dest[0] = '\0';
+    return kEntryPathRefused;
+}
+
 int DirectoryOfPath(char* dest, std::size_t destSize, const char* path) {
     if (destSize == 0) return 0;
     CopyText(dest, destSize, path);

@@ -24,12 +24,16 @@ constexpr std::size_t kEntryMessageSize = SharedText::kSize;
 // overwriting existing files, read-only ones included. message is rewritten as it goes:
 // "Extracting <archive> - " and the entry's message, or one of the archive-level failure
 // texts. Returns 1 when every entry was unpacked (an empty archive leaves message as it
-// was), 0 otherwise; entries unpacked before a failure stay. The archive is closed on
-// every path, so the caller may delete it afterwards.
+// was), 0 otherwise; entries unpacked before a failure stay. An archive holding an entry
+// stored with a method other than stored or deflate is refused before anything is written
+// ("unsupported compression method %lu (name)"). The archive is closed on every path, so
+// the caller may delete it afterwards.
 int ExtractArchive(const char* archive, SharedText* message);
 
 // Unpacks the archive's current entry; fills message (messageSize bytes) with the entry name
-// on success or with the failure text. Returns 0 or one of the negative codes above. The
+// on success or with the failure text. The stored name goes through ArchiveEntryPath: "."
+// components are dropped ("./Data/a.bin" is Data/a.bin, "./" the folder itself, left as it
+// is), and a name it refuses is kEntryUnsafeName. Returns 0 or one of the negative codes above. The
 // entry is inflated beside its file (a PartialFile) and takes its place only once whole, on
 // disk, and matching its stored CRC-32; an entry that does not match is damaged data
 // ("error in reading zip file", UNZ_CRCERROR) and leaves the old file as it was.

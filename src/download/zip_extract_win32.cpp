@@ -92,6 +92,27 @@ int InflateEntry(unzFile archive, PartialFile& output, const char* name, char* m
     }
 }
 
+// Walks the central directory for an entry stored with a method the library cannot read
+// (7-Zip's Deflate64, bzip2, LZMA): it would fail only once reached, after the entries before it
+// were installed, so an archive holding one is refused before anything is written. Fills
+// name and method with the first such entry's and returns true when there is one; a directory
+// that cannot be walked to its end is left to the extraction itself to report. The archive is
+// back on its first entry afterwards.
+bool FindUnreadableEntry(unzFile zip, uLong entries, char* name, std::size_t nameSize, uLong* method) {
+    bool found = false;
+    for (uLong i = 0; i < entries && !found; ++i) {
+        if (i > 0 && unzGoToNextFile(zip) != UNZ_OK) break;
+        unz_file_info info;
+        if (unzGetCurrentFileInfo(zip, &info, name, static_cast<uLong>(nameSize), nullptr, 0, nullptr, 0) != UNZ_OK)
+            break;
+        name[nameSize - 1] = '\0';
+        found = info.compression_method != 0 && info.compression_method != Z_DEFLATED;
+        *method = info.compression_method;
+    }
+    if (entries > 0) unzGoToFirstFile(zip);
+    return found;
+}
+
 }  // namespace
 
 int MakeParentDirectories(const char* path) {
@@ -139,18 +160,26 @@ bool CreateBeside(PartialFile& file, const char* name) {
 
 int ExtractEntry(unzFile archive, char* message, std::size_t messageSize) {
     unz_file_info info;
-    char name[kEntryNameSize];
-    int error = unzGetCurrentFileInfo(archive, &info, name, sizeof name, nullptr, 0, nullptr, 0);
+    char stored[kEntryNameSize];
+    int error = unzGetCurrentFileInfo(archive, &info, stored, sizeof stored, nullptr, 0, nullptr, 0);
     if (error != UNZ_OK) {
         CopyText(message, messageSize, "error in getting file info in zip file");
         return error;
     }
     // The library leaves a name of 256 bytes or more without its NUL; such a name cannot be
     // stored whole, so it is refused like any other name that is not what it seems.
-    name[sizeof name - 1] = '\0';
-    if (info.size_filename >= sizeof name || !IsSafeRelativePath(name)) {
-        FormatText(message, messageSize, "refused unsafe entry name %s", name);
+    stored[sizeof stored - 1] = '\0';
+    char name[kEntryNameSize];
+    const EntryPathKind kind =
+        info.size_filename >= sizeof stored ? kEntryPathRefused : ArchiveEntryPath(stored, name, sizeof name);
+    if (kind == kEntryPathRefused) {
+        FormatText(message, messageSize, "refused unsafe entry name %s", stored);
         return kEntryUnsafeName;
+    }
+    // "./", as bsdtar stores it first: the folder that is being unpacked into.
+    if (kind == kEntryPathFolder) {
+        FormatText(message, messageSize, "creating directory: %s\n", stored);
+        return 0;
     }
 
     if (FilePart(name)[0] == '\0') {
@@ -190,6 +219,13 @@ int ExtractArchive(const char* archive, SharedText* message) {
         return 0;
     }
     char entryMessage[kEntryMessageSize];
+    uLong method = 0;
+    if (FindUnreadableEntry(zip.Get(), global.number_entry, entryMessage, kEntryNameSize, &method)) {
+        zip.Reset();
+        message->Format("Extracting %s - unsupported compression method %lu (%s)", archive,
+                        static_cast<unsigned long>(method), entryMessage);
+        return 0;
+    }
     for (uLong i = 0; i < global.number_entry; ++i) {
         if (i > 0 && unzGoToNextFile(zip.Get()) != UNZ_OK) {
             zip.Reset();

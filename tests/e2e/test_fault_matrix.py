@@ -295,6 +295,32 @@ def test_an_entry_that_does_not_match_its_crc_keeps_the_old_file(launcher, serve
     assert not (run.folder / "last.bin").exists()
 
 
+def test_an_archive_of_a_method_not_read_installs_nothing(launcher, server, folder):
+    """7-Zip's Deflate64 (7z a -tzip -mm=Deflate64): 7-Zip still stores what does not shrink, so
+    the archive holds a stored entry before the first one the launcher cannot read."""
+    source = folder / "deflate64-source"
+    (source / "Data").mkdir(parents=True)
+    (source / "Data" / "a.rnd").write_bytes(os.urandom(40000))
+    (source / "Data" / "b.txt").write_bytes(b"compressible text " * 20000)
+    (source / "c.txt").write_bytes(b"more text " * 20000)
+    archive = folder / "deflate64.zip"
+    subprocess.run(["timeout", "60", "7zz", "a", "-tzip", "-mm=Deflate64", str(archive), "."], cwd=source,
+                   check=True, capture_output=True)
+    methods = [(i.filename, i.compress_type) for i in zipfile.ZipFile(archive).infolist()]
+    assert ("Data/a.rnd", zipfile.ZIP_STORED) in methods and ("Data/b.txt", 9) in methods, methods
+    assert [name for name, _ in methods].index("Data/a.rnd") < [name for name, _ in methods].index("Data/b.txt")
+
+    def prepare(game):
+        (game / "Data").mkdir()
+        (game / "Data" / "a.rnd").write_bytes(b"installed a")
+        (game / "Data" / "b.txt").write_bytes(b"installed b")
+    run = archive_run(launcher, server, archive.read_bytes(), prepare)
+    assert (run.folder / "Data" / "a.rnd").read_bytes() == b"installed a"
+    assert (run.folder / "Data" / "b.txt").read_bytes() == b"installed b"
+    assert not (run.folder / "c.txt").exists()
+    assert sorted(p.name for p in run.folder.iterdir()) == ["Data", "config", "launcher.exe", "update.dat"]
+
+
 def test_an_archive_entry_escaping_the_folder_is_never_written(launcher, server):
     run = archive_run(launcher, server, zip_bytes({"inside.txt": b"fine", "../outside.txt": b"escaped",
                                                    "C:/Windows/evil.txt": b"escaped"}))

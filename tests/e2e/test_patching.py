@@ -112,6 +112,37 @@ def test_a_short_body_leaves_no_file(launcher, server):
     assert run.version() == 10002
 
 
+def test_an_archive_made_by_bsdtar_patches_in_place(launcher, server, folder):
+    """bsdtar, the tar that Windows ships (tar -a -c -f patch.zip .), names every entry after a
+    first "./": "./", "./Data/", "./Data/Maps/a.map". The launcher unpacks it as unzip does."""
+    source = folder / "bsdtar-source"
+    (source / "Data" / "Maps").mkdir(parents=True)
+    (source / "Data" / "Maps" / "a.map").write_bytes(b"map " * 50000)
+    (source / "Data" / "notes.txt").write_bytes(b"new notes")
+    (source / "top.bin").write_bytes(os.urandom(70000))
+    archive = folder / "bsdtar.zip"
+    subprocess.run(["timeout", "60", "bsdtar", "--format", "zip", "-c", "-f", str(archive), "-C", str(source), "."],
+                   check=True, capture_output=True)
+    names = zipfile.ZipFile(archive).namelist()
+    assert names[0] == "./" and "./Data/Maps/a.map" in names, names
+    server.put("Player/patch.zip", archive.read_bytes())
+    server.put("LauncherPatchInfo.txt", HEAD + "10003 patch.zip\n")
+    run = launcher("game")
+    run.write_config(10002)
+    (run.folder / "Data").mkdir()
+    (run.folder / "Data" / "notes.txt").write_bytes(b"old notes")
+    run.start()
+    origin = run.origin()
+    assert wait_until(lambda: harness.status_line_shows(harness.screenshot(), origin, READY.format(10003)),
+                      timeout=40)
+    assert harness.start_button_look(harness.screenshot(), origin) == "enabled"
+    assert run.version() == 10003
+    for name in ("Data/Maps/a.map", "Data/notes.txt", "top.bin"):
+        assert (run.folder / name).read_bytes() == (source / name).read_bytes(), name
+    assert sorted(p.name for p in run.folder.iterdir()) == ["Data", "config", "launcher.exe", "top.bin", "update.dat"]
+    assert not list(run.folder.rglob("*.part"))
+
+
 def test_a_damaged_archive_shows_the_abnormal_run_box_and_ends(launcher, server):
     # Compressible data, so the entry is really deflated; then its compressed bytes are spoilt.
     good = make_zip({"x.bin": b"abcdefgh" * 20000})

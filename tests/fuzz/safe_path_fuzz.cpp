@@ -3,7 +3,9 @@
 //
 // IsSafeRelativePath is compared with a model written from what Windows does with a name
 // (the way the launcher hands it to the ANSI file functions in code page 949), and every name
-// it accepts is resolved component by component: it must never climb out of the folder.
+// it accepts is resolved component by component: it must never climb out of the folder. The
+// same holds for archive entry names after ArchiveEntryPath has dropped their "." components:
+// the stored name and the name created both stay inside, and the result is the model's.
 #include <algorithm>
 #include <cstdint>
 #include <cstring>
@@ -86,6 +88,40 @@ bool Escapes(const std::string& name) {
     return false;
 }
 
+// An entry name with its "." components, each with the separator after it, left out.
+std::string WithoutDotComponents(const std::string& name) {
+    std::string out;
+    std::size_t start = 0;
+    for (;;) {
+        std::size_t end = start;
+        while (end < name.size() && !IsSeparator(name[end])) ++end;
+        const bool last = end == name.size();
+        if (name.compare(start, end - start, ".") != 0) out += name.substr(start, end - start + (last ? 0 : 1));
+        if (last) return out;
+        start = end + 1;
+    }
+}
+
+void CheckEntryPath(const char* text, const std::string& name, bool safe) {
+    char path[256];
+    const EntryPathKind kind = ArchiveEntryPath(text, path, sizeof path);
+    FUZZ_CHECK(TerminatedWithin(path, sizeof path));
+    const std::string expected = WithoutDotComponents(name);
+    const bool fits = expected.size() < sizeof path;
+    if (kind == kEntryPathInside) {
+        FUZZ_CHECK(path == expected && IsSafeRelativePath(path));
+        FUZZ_CHECK(!Escapes(name) && !Escapes(path));
+    } else if (kind == kEntryPathFolder) {
+        FUZZ_CHECK(!name.empty() && expected.empty() && path[0] == '\0');
+        FUZZ_CHECK(!Escapes(name));
+    } else {
+        FUZZ_CHECK(kind == kEntryPathRefused && path[0] == '\0');
+        FUZZ_CHECK(name.empty() || (!expected.empty() && (!fits || !ModelSafe(expected))));
+    }
+    // A name the patch-name rules accept has no "." component: it comes out as it went in.
+    if (safe && name.size() < sizeof path) FUZZ_CHECK(kind == kEntryPathInside && path == name);
+}
+
 void CheckDirectoryOf(const char* text, const std::string& path, std::size_t destSize) {
     std::unique_ptr<char[]> dest(new char[destSize]);
     const int result = DirectoryOfPath(dest.get(), destSize, text);
@@ -124,6 +160,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, std::size_t size) {
     if (safe && !modelSafe) FuzzFail(__FILE__, __LINE__, "IsSafeRelativePath accepts a name Windows would not keep as given");
     if (!safe && modelSafe) FuzzFail(__FILE__, __LINE__, "IsSafeRelativePath refuses a name its rules allow");
     if (safe) FUZZ_CHECK(!Escapes(name));
+    CheckEntryPath(text.get(), name, safe);
 
     for (std::size_t destSize : {std::size_t{0}, std::size_t{1}, std::size_t{2}, std::size_t{3}, length, length + 1,
                                  length + 2, std::size_t{260}})

@@ -34,6 +34,63 @@ TEST(SafeRelativePath, NamesThatCouldLeaveTheFolder) {
     EXPECT_FALSE(IsSafeRelativePath(nullptr));
 }
 
+// Archive entry names: "." components are the folder they stand in, as every unzip tool reads
+// them; what is left must pass IsSafeRelativePath.
+TEST(ArchiveEntryPath, DotComponentsAreDropped) {
+    struct Case {
+        const char* stored;
+        const char* path;
+    };
+    for (Case c : {Case{"./a.bin", "a.bin"}, Case{"./Data/Maps/a.bin", "Data/Maps/a.bin"}, Case{"Data/./b", "Data/b"},
+                   Case{".\\a.bin", "a.bin"}, Case{".\\Data\\.\\b", "Data\\b"}, Case{"./Data/", "Data/"},
+                   Case{"a/./", "a/"}, Case{"a/.", "a/"}, Case{"./././a", "a"}, Case{"./Mixed\\.\\b/c", "Mixed\\b/c"},
+                   Case{"a/./b/./c.txt", "a/b/c.txt"}, Case{"./.hidden", ".hidden"}, Case{"./..a", "..a"},
+                   // Names IsSafeRelativePath accepts come out as they went in.
+                   Case{"Data/Maps/a.bin", "Data/Maps/a.bin"}, Case{"Data\\", "Data\\"}, Case{"a..b", "a..b"},
+                   Case{"\xC6\xD0\xC4\xA1/./\xB5\xA5.bin", "\xC6\xD0\xC4\xA1/\xB5\xA5.bin"}}) {
+        char path[64];
+        std::memset(path, 'x', sizeof path);
+        EXPECT_EQ(kEntryPathInside, ArchiveEntryPath(c.stored, path, sizeof path)) << c.stored;
+        EXPECT_STREQ(c.path, path) << c.stored;
+    }
+}
+
+TEST(ArchiveEntryPath, NothingButDotsIsTheFolderItself) {
+    for (const char* stored : {".", "./", ".\\", "./.", "././", ".\\.\\", "./.\\"}) {
+        char path[16] = "x";
+        EXPECT_EQ(kEntryPathFolder, ArchiveEntryPath(stored, path, sizeof path)) << stored;
+        EXPECT_STREQ("", path) << stored;
+    }
+}
+
+TEST(ArchiveEntryPath, WhatIsRefusedStaysRefused) {
+    for (const char* stored : {"", "..", "../a", "./../a", ".\\..\\a", "./..", "a/./..", "a/./../../b", "./../",
+                               ".//a", ".\\\\a", "/./a", "\\.\\a", "a/.//b", "a//./b", "./a.", "./a ", "./. ",
+                               "./ .", "./...", "./.. /x", "./C:x", "./C:\\x", "./a:s", "./CON", "Data/./nul.txt",
+                               "./a?b", "./a\tb", "/", "//", ".//", "/.", "\\\\.\\PhysicalDrive0"}) {
+        char path[64];
+        std::memset(path, 'x', sizeof path);
+        EXPECT_EQ(kEntryPathRefused, ArchiveEntryPath(stored, path, sizeof path)) << '"' << stored << '"';
+        EXPECT_STREQ("", path) << stored;
+    }
+    char path[8] = "x";
+    EXPECT_EQ(kEntryPathRefused, ArchiveEntryPath(nullptr, path, sizeof path));
+    EXPECT_STREQ("", path);
+}
+
+TEST(ArchiveEntryPath, StaysInsideItsDestination) {
+    char small[6];
+    std::memset(small, 'x', sizeof small);
+    // "./abcde" leaves five characters and the NUL: just fits; one more does not.
+    EXPECT_EQ(kEntryPathInside, ArchiveEntryPath("./abcde", small, sizeof small));
+    EXPECT_STREQ("abcde", small);
+    EXPECT_EQ(kEntryPathRefused, ArchiveEntryPath("./abcdef", small, sizeof small));
+    EXPECT_STREQ("", small);
+    char guarded[2] = {'x', 'x'};
+    EXPECT_EQ(kEntryPathRefused, ArchiveEntryPath("a", guarded, 0));
+    EXPECT_EQ('x', guarded[0]);
+}
+
 TEST(DirectoryOfPath, CutsAtTheLastSeparatorAfterTheFirstCharacter) {
     struct Case {
         const char* path;

@@ -93,6 +93,56 @@ TEST_F(Extract, DirectoryEntryCreatesItsDirectoryAndSaysSo) {
     EXPECT_EQ("F", In("Back/Slash/f.txt"));
 }
 
+// bsdtar (the tar that Windows ships) names its entries "./Data/a.bin" after a first "./": "."
+// is the folder it stands in, as every unzip tool reads it.
+TEST_F(Extract, DotComponentsNameTheFolderTheyStandIn) {
+    ASSERT_EQ(1, Run("bsd.zip", ZipWriter()
+                                    .Directory("./")
+                                    .Stored("./top.txt", "T")
+                                    .Directory("./Data/")
+                                    .Directory("./Data/Maps/")
+                                    .Deflated("./Data/Maps/a.bin", "A")
+                                    .Stored("Data/./b.txt", "B")
+                                    .Stored(".\\Win\\.\\c.bin", "C")
+                                    .Directory("./Data/./Deep/./")
+                                    .Directory("./.")));
+    EXPECT_EQ("T", In("top.txt"));
+    EXPECT_EQ("A", In("Data/Maps/a.bin"));
+    EXPECT_EQ("B", In("Data/b.txt"));
+    EXPECT_EQ("C", In("Win/c.bin"));
+    EXPECT_TRUE(IsDirectory("Data\\Deep"));
+    EXPECT_EQ((std::set<std::string>{"Data", "Win", "bsd.zip", "top.txt"}), NamesIn());
+    EXPECT_EQ("Extracting bsd.zip - creating directory: ./.\n", Text(message));
+
+    ASSERT_EQ(1, Run("dot.zip", ZipWriter().Stored("./Data/Maps/a.bin", "new A")));
+    EXPECT_EQ("new A", In("Data/Maps/a.bin"));
+    EXPECT_EQ("Extracting dot.zip - Data/Maps/a.bin", Text(message));
+}
+
+// An entry the library cannot inflate would fail only once reached: the archive is refused
+// before any entry, the ones before it included, is written.
+TEST_F(Extract, AnEntryOfAMethodNotReadRefusesTheWholeArchive) {
+    folder.Write("in/first.txt", "installed");
+    const struct {
+        unsigned short method;
+        const char* label;
+    } methods[] = {{9, "9"}, {12, "12"}, {14, "14"}, {93, "93"}};
+    for (const auto& m : methods) {
+        const std::string archive = std::string("m") + m.label + ".zip";
+        EXPECT_EQ(0, Run(archive, ZipWriter()
+                                      .Stored("first.txt", "new")
+                                      .Directory("Dir/")
+                                      .Deflated("Dir/ok.bin", "ok")
+                                      .WithMethod("Dir/packed.bin", "packed data", m.method)
+                                      .Stored("last.txt", "last")));
+        EXPECT_EQ("Extracting " + archive + " - unsupported compression method " + m.label + " (Dir/packed.bin)",
+                  Text(message));
+        EXPECT_EQ("installed", In("first.txt"));
+        EXPECT_EQ((std::set<std::string>{"first.txt", archive}), NamesIn());
+        EXPECT_TRUE(DeleteFileA(archive.c_str()));
+    }
+}
+
 TEST_F(Extract, ReadOnlyAndHiddenFilesAreOverwritten) {
     folder.Write("in/ro.txt", "old old old");
     folder.Write("in/sub/hidden.txt", "old");
@@ -222,7 +272,8 @@ TEST_F(Extract, UnsafeEntryNamesAreRefusedBeforeAnythingIsWritten) {
         "../escape.txt", "..\\escape.txt", "sub/../../escape.txt", "sub\\..\\..\\escape.txt",
         "../", "/escape-root.txt", "\\escape-root.txt", "\\\\127.0.0.1\\share\\escape.txt",
         drive + "escape-drive.txt", drive + "\\escape-root.txt", "good.txt:ads", "CON", "sub/nul.txt",
-        "../../escape/", std::string(300, 'n')};
+        "../../escape/", std::string(300, 'n'), "./../escape.txt", ".\\..\\escape.txt", "sub/./../../escape.txt",
+        ".//escape-root.txt", "./sub/./nul.txt"};
     int index = 0;
     for (const std::string& name : names) {
         std::string archive = "u" + std::to_string(index++) + ".zip";

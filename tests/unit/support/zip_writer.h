@@ -11,6 +11,9 @@ public:
     ZipWriter& Stored(const std::string& name, const std::string& data);
     // An entry compressed with raw deflate (method 8).
     ZipWriter& Deflated(const std::string& name, const std::string& data);
+    // An entry that claims the given method (9 is Deflate64, 12 bzip2, 14 LZMA); data is
+    // kept as it is.
+    ZipWriter& WithMethod(const std::string& name, const std::string& data, unsigned short method);
     // A directory entry; the name should end in "/" or "\".
     ZipWriter& Directory(const std::string& name);
     // A deflated entry whose data inflates correctly for its first goodBytes bytes of data

@@ -58,6 +58,10 @@ ZipWriter& ZipWriter::Deflated(const std::string& name, const std::string& data)
     return Add({name, RawDeflate(data, Z_FINISH), Crc(data), data.size(), 8, false, false});
 }
 
+ZipWriter& ZipWriter::WithMethod(const std::string& name, const std::string& data, unsigned short method) {
+    return Add({name, data, Crc(data), data.size(), method, false, false});
+}
+
 ZipWriter& ZipWriter::Directory(const std::string& name) {
     return Add({name, std::string(), 0, 0, 0, true, false});
 }
