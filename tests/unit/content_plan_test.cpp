@@ -13,30 +13,30 @@
 
 namespace {
 
-struct ChunkSpec {
+struct ChunkCase {
     uint32_t label;
     uint32_t raw;
     uint32_t stored;
-    uint32_t pack;     // index into the spec's packs
+    uint32_t pack;     // index into the release's packs
     uint32_t gap = 0;  // bytes of frames this release does not use before it
 };
 
-struct FileSpec {
+struct FileCase {
     std::string path;
     std::vector<uint32_t> labels;
 };
 
-struct ReleaseSpec {
+struct ReleaseCase {
     uint32_t release = 0;  // 0: no such release
     std::vector<std::pair<uint32_t, uint32_t>> packs;  // (release, index)
-    std::vector<ChunkSpec> chunks;
-    std::vector<FileSpec> files;  // ascending paths
+    std::vector<ChunkCase> chunks;
+    std::vector<FileCase> files;  // ascending paths
     uint32_t chunkMin = 16384;
 };
 
 // A file in the folder: an old release file found as installed (vouched), or one cut into
 // chunks (labels; a label no release lists is 1000 + label bytes long).
-struct LocalSpec {
+struct LocalCase {
     std::string path;
     bool vouched;
     std::vector<uint32_t> labels;
@@ -44,21 +44,21 @@ struct LocalSpec {
 
 struct Scenario {
     const char* name;
-    ReleaseSpec old;
-    ReleaseSpec next;
-    std::vector<LocalSpec> local;
+    ReleaseCase old;
+    ReleaseCase next;
+    std::vector<LocalCase> local;
     std::string expected;
     uint64_t gap = kContentMergeGap;
 };
 
-std::vector<uint8_t> Write(const ReleaseSpec& spec) {
+std::vector<uint8_t> Write(const ReleaseCase& release) {
     ReleaseModel m;
-    m.Release = spec.release;
-    m.ChunkMin = spec.chunkMin;
-    for (const auto& p : spec.packs) m.AddPack(p.first, p.second);
+    m.Release = release.release;
+    m.ChunkMin = release.chunkMin;
+    for (const auto& p : release.packs) m.AddPack(p.first, p.second);
     std::map<uint32_t, uint32_t> index;
-    for (const ChunkSpec& c : spec.chunks) index[c.label] = m.AddChunk(c.label, c.raw, c.stored, c.pack, c.gap);
-    for (const FileSpec& f : spec.files) {
+    for (const ChunkCase& c : release.chunks) index[c.label] = m.AddChunk(c.label, c.raw, c.stored, c.pack, c.gap);
+    for (const FileCase& f : release.files) {
         std::vector<uint32_t> chunks;
         for (uint32_t label : f.labels) chunks.push_back(index.at(label));
         m.AddFile(f.path, chunks);
@@ -67,8 +67,8 @@ std::vector<uint8_t> Write(const ReleaseSpec& spec) {
 }
 
 uint32_t RawSizeOf(const Scenario& s, uint32_t label) {
-    for (const ReleaseSpec* r : {&s.next, &s.old})
-        for (const ChunkSpec& c : r->chunks)
+    for (const ReleaseCase* r : {&s.next, &s.old})
+        for (const ChunkCase& c : r->chunks)
             if (c.label == label) return c.raw;
     return 1000 + label;
 }
@@ -82,7 +82,7 @@ struct Folder {
 Folder MakeFolder(const Scenario& s, const ReleaseManifest* old) {
     Folder folder;
     if (old) folder.vouched.assign(old->FileCount, 0);
-    for (const LocalSpec& l : s.local) {
+    for (const LocalCase& l : s.local) {
         if (l.vouched) {
             uint32_t o = 0;
             EXPECT_TRUE(old && FindReleaseFile(*old, l.path.data(), l.path.size(), &o)) << l.path;
@@ -101,7 +101,7 @@ Folder MakeFolder(const Scenario& s, const ReleaseManifest* old) {
         folder.chunks.push_back(chunks);
     }
     std::size_t k = 0;
-    for (const LocalSpec& l : s.local)
+    for (const LocalCase& l : s.local)
         if (!l.vouched) {
             folder.cut.push_back({l.path.data(), l.path.size(), folder.chunks[k].data(),
                                   static_cast<uint32_t>(folder.chunks[k].size())});
@@ -197,8 +197,8 @@ struct Planned {
 
 // Release 1: three files in one pack. The chunks are 20000 bytes (labels 1 to 9), stored
 // in 1000 (so a pack offset is 1000 per chunk before it).
-ReleaseSpec ReleaseOne() {
-    ReleaseSpec r;
+ReleaseCase ReleaseOne() {
+    ReleaseCase r;
     r.release = 1;
     r.packs = {{1, 0}};
     for (uint32_t label = 1; label <= 5; ++label) r.chunks.push_back({label, 20000, 1000, 0});
@@ -208,8 +208,8 @@ ReleaseSpec ReleaseOne() {
 
 // Release 3 after 1 and 2: a.bin unchanged, b.bin edited (its chunk 4 gone, 6 from release
 // 2 and 8 from release 3 new), c.bin removed, d.bin new and made of c.bin's chunk and chunk 7.
-ReleaseSpec ReleaseThree() {
-    ReleaseSpec r;
+ReleaseCase ReleaseThree() {
+    ReleaseCase r;
     r.release = 3;
     r.packs = {{1, 0}, {2, 0}, {3, 0}};
     r.chunks = {{1, 20000, 1000, 0}, {2, 20000, 1000, 0}, {3, 20000, 1000, 0, 1000}, {5, 20000, 1000, 0, 1000},
@@ -218,8 +218,8 @@ ReleaseSpec ReleaseThree() {
     return r;
 }
 
-ReleaseSpec WithoutC() {
-    ReleaseSpec r = ReleaseOne();
+ReleaseCase WithoutC() {
+    ReleaseCase r = ReleaseOne();
     r.release = 2;
     r.packs.push_back({2, 0});
     r.chunks.pop_back();
@@ -228,15 +228,15 @@ ReleaseSpec WithoutC() {
 }
 
 // c.bin renamed d.bin: its chunk is still listed, only by another file.
-ReleaseSpec WithD() {
-    ReleaseSpec r = ReleaseOne();
+ReleaseCase WithD() {
+    ReleaseCase r = ReleaseOne();
     r.release = 2;
     r.files.back().path = "d.bin";
     return r;
 }
 
-ReleaseSpec Twice() {
-    ReleaseSpec r;
+ReleaseCase Twice() {
+    ReleaseCase r;
     r.release = 1;
     r.packs = {{1, 0}};
     r.chunks = {{5, 20000, 1000, 0}, {6, 20000, 1000, 0}};
@@ -245,8 +245,8 @@ ReleaseSpec Twice() {
 }
 
 // The last chunk of one pack and the first of the next.
-ReleaseSpec AcrossPacks() {
-    ReleaseSpec r;
+ReleaseCase AcrossPacks() {
+    ReleaseCase r;
     r.release = 2;
     r.packs = {{1, 0}, {2, 0}};
     r.chunks = {{1, 20000, 1000, 0, 1000}, {2, 20000, 1000, 1}};
@@ -255,8 +255,8 @@ ReleaseSpec AcrossPacks() {
 }
 
 // a.bin {1, 2} and b.bin {3, 4}; after: a.bin {1, 3} and b.bin {2, 4}.
-ReleaseSpec Swapped(bool after) {
-    ReleaseSpec r;
+ReleaseCase Swapped(bool after) {
+    ReleaseCase r;
     r.release = after ? 2 : 1;
     r.packs = {{1, 0}};
     for (uint32_t label = 1; label <= 4; ++label) r.chunks.push_back({label, 20000, 1000, 0});
@@ -268,8 +268,8 @@ ReleaseSpec Swapped(bool after) {
 }
 
 // Files "data" and "a/b" become "data/x.bin" and "a", with the same content.
-ReleaseSpec InTheWay(bool after) {
-    ReleaseSpec r;
+ReleaseCase InTheWay(bool after) {
+    ReleaseCase r;
     r.release = after ? 2 : 1;
     r.packs = {{1, 0}};
     r.chunks = {{1, 20000, 1000, 0}, {2, 20000, 1000, 0}, {3, 20000, 1000, 0}};
@@ -280,8 +280,8 @@ ReleaseSpec InTheWay(bool after) {
     return r;
 }
 
-ReleaseSpec CaseOnly(bool after) {
-    ReleaseSpec r;
+ReleaseCase CaseOnly(bool after) {
+    ReleaseCase r;
     r.release = after ? 2 : 1;
     r.packs = {{1, 0}};
     r.chunks = {{1, 20000, 1000, 0}, {2, 20000, 1000, 0}};
@@ -292,18 +292,18 @@ ReleaseSpec CaseOnly(bool after) {
     return r;
 }
 
-ReleaseSpec CutOtherwise() {
-    ReleaseSpec r = ReleaseOne();
+ReleaseCase CutOtherwise() {
+    ReleaseCase r = ReleaseOne();
     r.chunkMin = 16000;
     return r;
 }
 
-const std::vector<LocalSpec> kAllVouched = {{"a.bin", true, {}}, {"b.bin", true, {}}, {"c.bin", true, {}}};
+const std::vector<LocalCase> kAllVouched = {{"a.bin", true, {}}, {"b.bin", true, {}}, {"c.bin", true, {}}};
 
 }  // namespace
 
 TEST(ContentPlan, Scenarios) {
-    ReleaseSpec fresh;
+    ReleaseCase fresh;
     fresh.release = 5;
     fresh.packs = {{5, 0}};
     fresh.chunks = {{1, 20000, 300, 0}, {2, 30000, 200, 0}, {3, 40000, 100, 0}};
@@ -387,10 +387,10 @@ TEST(ContentPlan, MergesAcrossGapsUpToTheLimit) {
         // Unused bytes (frames of chunks this release no longer lists) and a listed chunk
         // that is not needed (its file is whole) both count as gap.
         for (bool listed : {false, true}) {
-            ReleaseSpec next;
+            ReleaseCase next;
             next.release = 2;
             next.packs = {{2, 0}};
-            std::vector<LocalSpec> local;
+            std::vector<LocalCase> local;
             if (listed && c.between > 0) {
                 next.chunks = {{1, 20000, 1000, 0}, {2, 20000, c.between, 0}, {3, 20000, 1000, 0}};
                 next.files = {{"a.bin", {1, 3}}, {"b.bin", {2}}};
@@ -519,16 +519,16 @@ TEST(ContentPlan, RefusesInconsistentInput) {
 // so every old chunk is read 64 KiB further on than it is written, the last at 2^32.
 TEST(ContentPlan, AFileBeyondFourGiB) {
     const uint32_t count = 65537;
-    ReleaseSpec old;
+    ReleaseCase old;
     old.release = 1;
     old.packs = {{1, 0}};
-    FileSpec big = {"Game/big.pak", {}};
+    FileCase big = {"Game/big.pak", {}};
     for (uint32_t i = 0; i < count; ++i) {
         old.chunks.push_back({i, 65536, 16, 0});
         big.labels.push_back(i);
     }
     old.files = {big};
-    ReleaseSpec next = old;
+    ReleaseCase next = old;
     next.release = 2;
     next.packs.push_back({2, 0});
     next.chunks.push_back({count, 65536, 16, 1});
