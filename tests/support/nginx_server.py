@@ -109,11 +109,13 @@ class NginxServer:
     clients on to an edge host. `netns` runs nginx in that network namespace. `limit_rate`
     (bytes per second and connection, 0 for none) paces the answers. `lifetime` bounds nginx's
     run even when its owner dies. `plain_port` also serves everything over plain HTTP there,
-    e.g. as an edge that a redirect sends clients to in the clear."""
+    e.g. as an edge that a redirect sends clients to in the clear. `unranged` are folders below the
+    base whose files are served with `max_ranges 0`: a Range header is ignored and answered 200
+    with the whole file, as by a server or cache that does not do ranges."""
 
     def __init__(self, root, port, certs, work, base=DEFAULT_BASE, listen="127.0.0.1", netns=None,
                  redirects=(), edge=DEFAULT_EDGE, cert="good", limit_rate=0, plain_port=None,
-                 lifetime=DEFAULT_LIFETIME):
+                 lifetime=DEFAULT_LIFETIME, unranged=()):
         self.root = os.path.realpath(root)
         self.port = int(port)
         self.certs = os.path.abspath(certs)
@@ -122,6 +124,7 @@ class NginxServer:
         self.listen = listen
         self.netns = netns
         self.redirects = [_checked(r.strip("/"), "redirect path") for r in redirects]
+        self.unranged = [_checked(u.strip("/"), "unranged folder") for u in unranged]
         # An edge given as a whole address sends clients to that host (which must reach this
         # nginx too, e.g. localhost for 127.0.0.1); a path keeps them on the host they asked.
         parts = urlsplit(edge)
@@ -218,6 +221,10 @@ http {{
             target = _quoted(f"{self.edge_prefix}/{rel}", "redirect path")
             blocks.append(f"        location = {source} {{\n            return 302 {target[:-1]}$is_args$args\";\n"
                           "        }\n")
+        for rel in self.unranged:
+            folder = _quoted(f"{self.base}/{rel}/", "unranged folder")
+            blocks.append(f"        location {folder} {{\n            alias {_quoted(f'{self.root}/{rel}/', 'patch folder')};\n"
+                          "            max_ranges 0;\n        }\n")
         return "".join(blocks)
 
     def write_config(self):
@@ -349,6 +356,8 @@ def parser():
                         f"(default {DEFAULT_EDGE})")
     p.add_argument("--cert", choices=sorted(patch_server.SERVER_CERTS), default="good")
     p.add_argument("--plain-port", type=int, help="also serve everything over plain HTTP on this port")
+    p.add_argument("--unranged", action="append", default=[], metavar="FOLDER",
+                   help="folder below the base whose files ignore Range (answered 200, whole); repeatable")
     p.add_argument("--limit-rate", type=int, default=0, metavar="BYTES_PER_SEC",
                    help="pace each connection's answers (default 0: as fast as it goes)")
     p.add_argument("--ready-file", help='write {"port": N, "pid": P} here once nginx answers')
@@ -370,7 +379,7 @@ def main(argv):
     server = NginxServer(args.root, args.port, args.certs, args.work, base=args.base, listen=args.listen,
                          netns=args.netns, redirects=args.redirect, edge=args.edge, cert=args.cert,
                          limit_rate=args.limit_rate, plain_port=args.plain_port,
-                         lifetime=args.lifetime + 10)
+                         lifetime=args.lifetime + 10, unranged=args.unranged)
     try:
         server.start()
     except (RuntimeError, ValueError) as error:

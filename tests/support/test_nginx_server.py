@@ -137,6 +137,18 @@ def test_chosen_paths_redirect_to_the_edge_which_serves_the_same_file(server, ce
     assert [e["status"] for e in logged(server, 3)] == [302, 206, 200]
 
 
+def test_an_unranged_folder_answers_a_range_with_the_whole_file(tmp_path, root, certs):
+    with nginx_server.NginxServer(root, patch_server.free_port(), certs, tmp_path / "work", unranged=["Player"],
+                                  lifetime=60) as running:
+        conn = connect(running, certs)
+        response, body = fetch(conn, BASE + "/Player/b.zip", {"Range": "bytes=100-355"})
+        assert (response.status, body, response.getheader("Content-Range")) == (200, BLOB, None)
+        assert response.getheader("Accept-Ranges") is None
+        # Outside the folder ranges still work.
+        assert fetch(conn, BASE + "/LauncherPatchInfo.txt", {"Range": "bytes=0-2"})[0].status == 206
+        assert [(e["status"], e["range"]) for e in logged(running, 2)] == [(200, "bytes=100-355"), (206, "bytes=0-2")]
+
+
 def test_an_edge_on_another_host_name_gets_the_whole_address(tmp_path, root, certs):
     port = patch_server.free_port()
     edge = f"https://localhost:{port}/cdn"
