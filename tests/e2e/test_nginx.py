@@ -1,7 +1,11 @@
-"""The launcher, the Updater and the keyed launcher against Debian's nginx on the test port, configured
-as operators run it (keep-alive, ETag, byte ranges, sendfile), and a patch host that sends some
-files on to an edge location with 302, as CDNs do; nginx's access log shows how WinInet asked."""
+"""The launcher, the Updater, the keyed launcher and the content launcher against Debian's nginx on
+the test port, configured as operators run it (keep-alive, ETag, byte ranges, sendfile), and a patch
+host that sends some files on to an edge location with 302, as CDNs do; nginx's access log shows how
+WinInet asked."""
+import json
 import os
+import re
+import subprocess
 import sys
 import time
 
@@ -15,6 +19,7 @@ from test_signed_patching import SIDE_FILES
 from test_updater import (DOWNLOAD_FAILED, NEW, OLD, ends, game_folder,  # noqa: F401
                           hands_over_and_comes_back_ready, old_launcher_intact, publish_next, server_folder,
                           start_updater, temporaries)
+import test_content_patching as content  # noqa: E402
 import test_signed_patching  # the roads of these modules, run here against nginx
 import test_updater
 
@@ -32,9 +37,9 @@ class NginxServed(harness.PatchServer):
     """The test run's patch folder served by nginx on the launcher's port; its access log stands
     in for the Python server's request log."""
 
-    def __init__(self, redirects=(), edge=EDGE_URL, plain_port=None):
+    def __init__(self, redirects=(), edge=EDGE_URL, plain_port=None, unranged=()):
         self.nginx = nginx_server.NginxServer(self.root, PORT, STATE / "certs", BUILD / "nginx", redirects=redirects,
-                                              edge=edge, plain_port=plain_port, lifetime=900)
+                                              edge=edge, plain_port=plain_port, lifetime=900, unranged=unranged)
 
     def set_faults(self, rules):
         assert not rules, "nginx answers as it is configured; faults need the Python server"
@@ -292,3 +297,159 @@ def test_the_updater_refuses_a_launcher_redirected_to_plain_http_and_changes_not
     assert old_launcher_intact(run.folder) and temporaries(run.folder) == [] and not replaced(run.folder)
     assert not harness.find_windows()  # no launcher was started
     assert answered_in_the_clear(downgrading_server, mark, f"{server_folder()}/{NEW}/launcher.exe")
+
+
+# ---- the content road ----------------------------------------------------------------------
+
+PUBLISH = harness.ROOT / "tools" / "publish_patch.py"
+RELEASES = "Content/releases"
+PACKS = "Content/packs"
+ONE_RANGE = re.compile(r"bytes=(\d+)-(\d+)")
+
+
+def content_plan(server, client, version):
+    """What publish_patch.py content-plan says a player with folder `client` downloads."""
+    client.mkdir(parents=True, exist_ok=True)
+    result = subprocess.run(["/usr/bin/python3", str(PUBLISH), "content-plan", str(server.root), "--from", str(client),
+                             "--to", str(version), "--json"], capture_output=True, text=True, timeout=60)
+    assert result.returncode == 0, result.stderr
+    return json.loads(result.stdout)
+
+
+def served_path(entry):
+    """The path below the patch folder that a request asked for, at the base or at the edge."""
+    for prefix in (BASE_PATH, EDGE):
+        if entry["path"].startswith(prefix + "/"):
+            return entry["path"][len(prefix) + 1:]
+    return entry["path"]
+
+
+def below(entry, folder):
+    return served_path(entry).startswith(folder + "/")
+
+
+def requested_range(entry):
+    """(first, last) of a request that asked for one range of bytes."""
+    match = ONE_RANGE.fullmatch(entry["range"])
+    assert match, f"not a single-range request: {entry}"
+    return int(match.group(1)), int(match.group(2))
+
+
+def content_requests(served, mark):
+    """The content launcher's requests: the signed side files, the release and the packs, nothing else."""
+    entries = launcher_requests(served, mark)
+    side = [e for e in entries if name_of(e) in SIDE_FILES]
+    releases = [e for e in entries if below(e, RELEASES)]
+    packs = [e for e in entries if below(e, PACKS)]
+    assert len(side) + len(releases) + len(packs) == len(entries), entries
+    return side, releases, packs
+
+
+def assert_whole(entries, served, names):
+    """Each of names fetched once (a HEAD aside), its whole length in one answer."""
+    gets = [e for e in entries if e["method"] == "GET"]
+    assert sorted(name_of(e) for e in gets) == sorted(names), gets
+    for entry in gets:
+        size = (served.root / served_path(entry)).stat().st_size
+        assert entry["status"] in (200, 206) and entry["body_bytes_sent"] == size, entry
+        if entry["status"] == 206:
+            assert requested_range(entry) == (0, size - 1), entry
+        else:
+            assert entry["range"] == "", entry
+
+
+def assert_ranges_of_the_plan(packs, plan):
+    """The pack requests are the plan's single ranges, in its order, each answered 206 with its bytes."""
+    asked = [(name_of(e), *requested_range(e)) for e in packs]
+    assert asked == [tuple(r) for r in plan["request_list"]], (asked, plan["request_list"])
+    for entry in packs:
+        first, last = requested_range(entry)
+        assert entry["status"] == 206 and entry["body_bytes_sent"] == last - first + 1, entry
+    assert len(packs) == plan["requests"] and sum(e["body_bytes_sent"] for e in packs) == plan["fetch_bytes"]
+
+
+def content_update(launcher, served, folder, releases, have, installed, target):
+    """Publishes releases, runs the content launcher from the files `have` of release `installed`
+    (None: no client at all) to `target`; returns the plan and the launcher's requests."""
+    content.publish(served, folder, releases)
+    content.write_tree(folder / "player-before", have)
+    plan = content_plan(served, folder / "player-before", target)
+    run = content.content_run(launcher, have, installed)
+    mark = served.log_mark()
+    run.start()
+    assert shows(run.origin(), READY.format(target), timeout=90)
+    run.stop()
+    assert content.client_files(run.folder) == dict(releases)[target] and run.version() == target
+    assert not content.no_partial_files(run.folder)
+    return plan, content_requests(served, mark)
+
+
+def test_the_content_launcher_skips_to_the_newest_with_single_ranges_from_nginx(launcher, server, folder):
+    v1, v2, v3, v4 = content.versions_four(folder)
+    plan, (side, releases, packs) = content_update(launcher, server, folder,
+                                                   [(10002, v2), (10003, v3), (10004, v4)], v1, 10001, 10004)
+    assert_whole(side, server, SIDE_FILES)
+    assert_whole(releases, server, ["10004.release"])
+    assert_ranges_of_the_plan(packs, plan)
+    assert len(plan["packs_touched"]) == 3, plan  # one skip, three releases' packs
+    print(f"\ncontent skip over nginx: {plan['requests']} range request(s), {plan['fetch_bytes']} bytes of "
+          f"{plan['content_bytes']}")
+
+
+def test_the_content_launcher_installs_into_an_empty_folder_from_nginx(launcher, server, folder):
+    v1, v2, v3, v4 = content.versions_four(folder)
+    plan, (side, releases, packs) = content_update(launcher, server, folder,
+                                                   [(10002, v2), (10003, v3), (10004, v4)], {}, None, 10004)
+    assert_whole(side, server, SIDE_FILES)
+    assert_whole(releases, server, ["10004.release"])
+    assert_ranges_of_the_plan(packs, plan)
+    assert plan["fetch_bytes"] >= plan["ideal_bytes"] > 0
+
+
+@pytest.fixture
+def nginx_with(python_server_aside):
+    """nginx with the given redirects and folders that ignore ranges."""
+    started = []
+
+    def make(**where):
+        served = serve(**where)
+        started.append(served)
+        return served
+    yield make
+    for served in started:
+        served.nginx.stop()
+
+
+def test_a_pack_and_a_release_sent_on_to_the_edge_keep_their_ranges(launcher, nginx_with, folder):
+    moved = [f"{PACKS}/10003-0.pack", f"{RELEASES}/10004.release"]
+    served = nginx_with(redirects=moved)
+    v1, v2, v3, v4 = content.versions_four(folder)
+    plan, (side, releases, packs) = content_update(launcher, served, folder, [(10003, v3), (10004, v4)], {}, None,
+                                                   10004)
+    for name in moved:
+        asked = [e for e in releases + packs if e["path"] == f"{BASE_PATH}/{name}"]
+        followed = [e for e in releases + packs if e["path"] == f"{EDGE}/{name}"]
+        assert asked and all(e["status"] == 302 for e in asked), asked
+        # WinInet asks the edge again with the same single range, and the edge answers it.
+        assert [e["range"] for e in followed] == [e["range"] for e in asked], (asked, followed)
+        for entry in followed:
+            first, last = requested_range(entry)
+            assert entry["status"] == 206 and entry["body_bytes_sent"] == last - first + 1, entry
+    answered = [e for e in packs if e["status"] != 302]
+    assert_ranges_of_the_plan(answered, plan)
+    assert any(e["path"].startswith(EDGE) for e in answered) and any(e["path"].startswith(BASE_PATH) for e in answered)
+
+
+def test_a_server_that_ignores_ranges_is_read_for_the_right_slice(launcher, nginx_with, folder):
+    """max_ranges 0: every range is answered 200 with the whole file. The launcher reads each
+    body from its start, keeps only the bytes it asked for and stops there."""
+    served = nginx_with(unranged=["Content"])
+    v1, v2, v3, v4 = content.versions_four(folder)
+    plan, (side, releases, packs) = content_update(launcher, served, folder,
+                                                   [(10002, v2), (10003, v3), (10004, v4)], v1, 10001, 10004)
+    assert [(name_of(e), *requested_range(e)) for e in packs] == [tuple(r) for r in plan["request_list"]]
+    for entry in releases + packs:
+        first, last = requested_range(entry)
+        assert entry["status"] == 200 and entry["body_bytes_sent"] >= last + 1, entry
+    print("\ncontent road on a server without ranges:",
+          [(name_of(e), e["range"], e["status"], e["body_bytes_sent"]) for e in packs])
