@@ -6,9 +6,13 @@ profile, 1% loss) from link_relay.py on 127.0.0.1:TEST_PATCH_PORT, where the tes
 launcher looks for its patch server. Each run is timed from the launcher's spawn to its ready
 state and set against the floor: the bytes at the link's rate, the pauses the downloader keeps
 (500 ms after every file, another 500 ms after every unpacked archive) and the time the same
-build's ExtractArchive takes to unpack the same archives locally. Prints figures only.
+build's ExtractArchive takes to unpack the same archives locally. The content road
+(link_content.py) installs a game-like client from nothing and updates it by one step with
+launcher_content.exe over the same link, against the bytes at the rate plus the same run on the
+loopback. Prints figures only.
 
-    link_bench.py [--runs 3] [--loss-runs 1] [--loss-scale 4] [--scale 16]
+    link_bench.py [--road classic|content|both] [--runs 3] [--loss-runs 1] [--loss-scale 4] [--scale 16]
+                  [--content-mb 250] [--content-loss-mb 50] [--content-runs 3] [--content-loss-runs 2]
 
 Needs root (namespace, veth, qdiscs); everything it makes is removed at its end, also when it
 is interrupted, and every process it starts is bounded in time and ended by its pid."""
@@ -25,6 +29,7 @@ import time
 from pathlib import Path
 
 import bench_prefix
+import link_content
 import link_emulation
 import startup_bench
 
@@ -240,14 +245,51 @@ def stop_on_signals():
         signal.signal(sig, handler)
 
 
-def main():
+def arguments():
     p = argparse.ArgumentParser(description=__doc__.splitlines()[0])
-    p.add_argument("--runs", type=int, default=3, help="runs without loss")
-    p.add_argument("--loss-runs", type=int, default=1, help="runs with 1%% loss (0: none)")
+    p.add_argument("--road", choices=("classic", "content", "both"), default="both")
+    p.add_argument("--runs", type=int, default=3, help="classic runs without loss")
+    p.add_argument("--loss-runs", type=int, default=1, help="classic runs with 1%% loss (0: none)")
     p.add_argument("--scale", type=int, default=16, help="the demo's data files times this (16: 207 MB)")
     p.add_argument("--loss-scale", type=int, default=4,
                    help="the scale of the lossy profile's series (at 1%% loss the link moves about a tenth)")
-    args = p.parse_args()
+    p.add_argument("--content-mb", type=int, default=250, help="size of the content road's client (MB)")
+    p.add_argument("--content-loss-mb", type=int, default=50, help="its size for the lossy profile (MB)")
+    p.add_argument("--content-runs", type=int, default=3, help="content runs of each road without loss")
+    p.add_argument("--content-loss-runs", type=int, default=2, help="content runs of each road with 1%% loss")
+    return p.parse_args()
+
+
+def classic_profiles(harness, link, args):
+    from nginx_server import NginxServer
+    nginx_port = harness.PORT
+    for loss, runs, scale, label in ((0.0, args.runs, args.scale, "no loss"),
+                                     (LOSS, args.loss_runs, args.loss_scale, "1% loss")):
+        if runs <= 0:
+            continue
+        series = Series(scale, harness.BUILD)
+        series.patch_info(harness.LAUNCHER_VERSION)
+        (WORK / "nginx").mkdir(exist_ok=True)
+        with NginxServer(series.root, nginx_port, bench_prefix.CERTS, WORK / "nginx",
+                         listen=link_emulation.NAMESPACE_ADDRESS, netns=link.name, lifetime=1800):
+            profile(harness, nginx_port, series, loss, runs,
+                    label if scale == args.scale else f"{label} (series at {scale}/{args.scale} of the size)")
+
+
+def content_profiles(harness, link, args):
+    from nginx_server import NginxServer
+    for loss, runs, mb, label in ((0.0, args.content_runs, args.content_mb, "content, no loss"),
+                                  (LOSS, args.content_loss_runs, args.content_loss_mb, "content, 1% loss")):
+        if runs <= 0:
+            continue
+        series = link_content.content_series(WORK, mb, harness)
+        link_content.content_profile(harness, WORK, series, link, NginxServer, bench_prefix.CERTS, DELAY_MS, loss,
+                                     RATE_BITS, runs, label)
+        print(f"  ({startup_bench.machine_load()})", flush=True)
+
+
+def main():
+    args = arguments()
     reason = link_emulation.cannot_run()
     if reason:
         print(f"link bench: skipped: {reason}")
@@ -255,34 +297,17 @@ def main():
     stop_on_signals()
     WORK.mkdir(parents=True, exist_ok=True)
     harness = bench_prefix.use()
-    from nginx_server import NginxServer
     link = link_emulation.Link()
-    nginx = None
     try:
-        series = Series(args.scale, harness.BUILD)
         link.up()
         here, there = link.qdiscs()
         print(f"link: namespace {link.name}, {link_emulation.HOST_ADDRESS} -- {link_emulation.NAMESPACE_ADDRESS}; "
               f"tbf {here[here.find('rate'):]} on both ends; relay on 127.0.0.1:{harness.PORT}, {DELAY_MS} ms each way")
-        nginx_port = harness.PORT
-        for loss, runs, scale, label in ((0.0, args.runs, args.scale, "no loss"),
-                                         (LOSS, args.loss_runs, args.loss_scale, "1% loss")):
-            if runs <= 0:
-                continue
-            series = Series(scale, harness.BUILD)
-            series.patch_info(harness.LAUNCHER_VERSION)
-            (WORK / "nginx").mkdir(exist_ok=True)
-            nginx = NginxServer(series.root, nginx_port, bench_prefix.CERTS, WORK / "nginx",
-                                listen=link_emulation.NAMESPACE_ADDRESS, netns=link.name, lifetime=1800)
-            nginx.start()
-            try:
-                profile(harness, nginx_port, series, loss, runs,
-                        label if scale == args.scale else f"{label} (series at {scale}/{args.scale} of the size)")
-            finally:
-                nginx.stop()
+        if args.road in ("classic", "both"):
+            classic_profiles(harness, link, args)
+        if args.road in ("content", "both"):
+            content_profiles(harness, link, args)
     finally:
-        if nginx:
-            nginx.stop()
         link.down()
         bench_prefix.stop()
         print(f"link: namespace, veth pair and qdiscs removed ({'gone' if not link.exists() else 'STILL THERE'})")
