@@ -19,7 +19,7 @@ from test_signed_patching import SIDE_FILES
 from test_updater import (DOWNLOAD_FAILED, NEW, OLD, ends, game_folder,  # noqa: F401
                           hands_over_and_comes_back_ready, old_launcher_intact, publish_next, server_folder,
                           start_updater, temporaries)
-import test_content_patching as content  # noqa: E402
+import test_content_patching as content
 import test_signed_patching  # the roads of these modules, run here against nginx
 import test_updater
 
