@@ -295,7 +295,7 @@ def main():
     say(f"nginx answered {len(served)} requests on {len({e['connection'] for e in served})} connections "
         f"({', '.join(f'{n} x {c}' for c, n in sorted(collections.Counter(e['status'] for e in served).items()))}); "
         f"access log {server.access_log}")
-    act = demo_content.ContentAct(DEMO, SERVER, WORK, PORT, say, window_shot)
+    act = demo_content.ContentAct(DEMO, SERVER, WORK, PORT, say, window_shot, HEADLESS)
     content_started = time.time()
     content = act.play(client_tree(10004), write_tree)
     say(f"content act: {time.time() - content_started:.0f} s")

@@ -84,8 +84,8 @@ def megabytes(count):
 
 
 class ContentAct:
-    def __init__(self, demo, server_dir, work, port, say, window_shot):
-        self.demo, self.work, self.port = demo, work, port
+    def __init__(self, demo, server_dir, work, port, say, window_shot, headless):
+        self.demo, self.work, self.port, self.headless = demo, work, port, headless
         self.say, self.window_shot = say, window_shot
         self.root = server_dir / "content-root"
         self.key = demo / "test-signing" / "signing.key"
@@ -164,9 +164,15 @@ class ContentAct:
         self.window_shot(shots["ready"], window)
         return run, window
 
-    def press(self, window, button):
+    def press(self, run, window, button, label):
+        """The button pressed (on Xvfb) or asked for (on the user's display); the exit code."""
+        if not self.headless:
+            self.say(f"press the {label} button to go on")
+            return run.wait(600)
+        self.say(f"pressing the {label} button")
         x, y, _, _ = harness.window_geometry(window)
         harness.click(x + button[0], y + button[1])
+        return run.wait(30)
 
     def check_folder(self, files, version):
         own = {"launcher.exe", "config"}
@@ -227,8 +233,7 @@ class ContentAct:
         self.say(f"content install: {len(files[INSTALLED])} files, {megabytes(client_bytes)}, equal to release "
                  f"{INSTALLED} byte for byte; fetched {megabytes(total)} in {requests} requests "
                  f"({megabytes(content)} in {ranges} of them from Content/)")
-        self.press(window, EXIT_BUTTON)
-        if run.wait(30) is None:
+        if self.press(run, window, EXIT_BUTTON, "exit") is None:
             run.stop()
             raise SystemExit("demo: the content launcher did not end on its exit button")
 
@@ -245,9 +250,7 @@ class ContentAct:
         self.say(f"content: {summary}")
         self.say(f"  of it Content/ (release manifest and pack ranges): {content} bytes in {ranges} requests; "
                  f"patch_{UPDATED}.zip, written by the same publication, is {classic} bytes")
-        self.say("pressing the start button")
-        self.press(window, START_BUTTON)
-        code = run.wait(30)
+        code = self.press(run, window, START_BUTTON, "start")
         record = harness.wait_until(lambda: run.started_record("Brevanta.exe"), timeout=15)
         if code != 0 or not record:
             run.stop()
