@@ -2,7 +2,9 @@
 """The demo: a client at 10001, a patch series up to 10004 served over HTTPS on 127.0.0.1 by
 nginx, and the real launcher patching it under Wine, then starting the (stand-in) game. In a second
 act the operator publishes launcher 1.1.1.25 and the launcher updates itself through the
-Updater, which checks the server's certificate in full, and comes back ready.
+Updater, which checks the server's certificate in full, and comes back ready. In a third act
+a content launcher installs the client into an empty folder from a signed content release, then
+updates it when a few entries of a large archive change (scripts/demo_content.py).
 
 Run by scripts/demo.sh after the build. Without a display of the user's it runs on Xvfb,
 saves a screenshot of each stage and presses the start button itself."""
@@ -25,6 +27,7 @@ os.environ["TEST_BUILD_DIR"] = str(DEMO)
 os.environ["TEST_PATCH_PORT"] = str(PORT)
 os.environ["TEST_PATCH_STATE"] = str(DEMO / "server")
 
+import demo_content  # noqa: E402
 import harness  # noqa: E402
 import nginx_server  # noqa: E402
 import publish_patch  # noqa: E402
@@ -292,9 +295,15 @@ def main():
     say(f"nginx answered {len(served)} requests on {len({e['connection'] for e in served})} connections "
         f"({', '.join(f'{n} x {c}' for c, n in sorted(collections.Counter(e['status'] for e in served).items()))}); "
         f"access log {server.access_log}")
+    act = demo_content.ContentAct(DEMO, SERVER, WORK, PORT, say, window_shot, HEADLESS)
+    content_started = time.time()
+    content = act.play(client_tree(10004), write_tree)
+    say(f"content act: {time.time() - content_started:.0f} s")
     where = f", screenshots in {SHOTS}" if HEADLESS else ""
     print(f"demo: OK - patched 10001 to 10004 over HTTPS from nginx, started the game twice, updated the launcher to "
-          f"1.1.1.25 in {road:.1f} s, {time.time() - started:.0f} s{where}", flush=True)
+          f"1.1.1.25 in {road:.1f} s, installed {demo_content.INSTALLED} into an empty folder and updated it to "
+          f"{demo_content.UPDATED} with the content launcher (content: {content}), {time.time() - started:.0f} s{where}",
+          flush=True)
     return 0
 
 

@@ -2,7 +2,9 @@
 # Sets the machine up, builds the launcher for a local patch server, and runs the demo:
 # a client at 10001 patched to 10004 over HTTPS on 127.0.0.1, served by Debian's nginx from a
 # configuration written into the demo's build folder, then the game started; then the
-# operator publishes launcher 1.1.1.25 and the launcher updates itself through the Updater.
+# operator publishes launcher 1.1.1.25 and the launcher updates itself through the Updater; then
+# launcher_content.exe (this build's keyed content launcher) installs the client into an empty
+# folder from a signed content release and updates a large archive fetching only its new chunks.
 # Uses the user's display when there is one, otherwise Xvfb (and then saves screenshots).
 set -euo pipefail
 source "$(dirname "${BASH_SOURCE[0]}")/env.sh"
@@ -23,7 +25,8 @@ echo "demo: building launcher.exe for https://127.0.0.1:$DEMO_PORT"
 cmake -S "$ROOT" -B "$DEMO_BUILD" -DCMAKE_TOOLCHAIN_FILE="$ROOT/cmake/mingw-$ARCH.cmake" \
     -DLAUNCHER_PATCH_BASE_URL="https://127.0.0.1:$DEMO_PORT/Setup/live/StandaloneWindows64" \
     -DLAUNCHER_CDN_ROOT_URL="https://127.0.0.1:$DEMO_PORT" >/dev/null
-cmake --build "$DEMO_BUILD" -j"$JOBS" --target launcher updater launcher_next stand_in import_root_ca >/dev/null
+cmake --build "$DEMO_BUILD" -j"$JOBS" --target launcher updater launcher_next stand_in import_root_ca \
+    launcher_content >/dev/null
 
 HEADLESS=0
 if [ -z "${DISPLAY:-}" ] || ! xdotool getdisplaygeometry >/dev/null 2>&1; then

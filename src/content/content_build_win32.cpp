@@ -77,6 +77,15 @@ bool ChunkBytes(FileBuild& b, uint32_t chunk, const ContentChunkSource& source) 
     return FetchOneChunk(run, chunk) != 0;
 }
 
+// The line names the file and counts the bytes built, chunk by chunk: one file may be 4 GiB.
+void ShowFile(const ContentRun& run, const ReleaseFile& f) {
+    char name[kReleaseMaxPathLength + 1];
+    std::memcpy(name, f.Path, f.PathLength);
+    name[f.PathLength] = '\0';
+    StatusText.Format(ContentText.Building, name, static_cast<unsigned>(run.BytesDone >> 10),
+                      static_cast<unsigned>(run.Plan.Totals.BytesToBuild >> 10));
+}
+
 int BuildChunk(void* context, uint32_t reference, uint64_t, const ContentChunkSource& source) {
     FileBuild& b = *static_cast<FileBuild*>(context);
     ContentRun& run = *b.Run;
@@ -88,6 +97,7 @@ int BuildChunk(void* context, uint32_t reference, uint64_t, const ContentChunkSo
     ProgressCurrent = static_cast<int32_t>(b.FileDone * 100 / b.FileSize);
     const uint64_t total = run.Plan.Totals.BytesToBuild;
     ProgressTotal = total ? static_cast<int32_t>(run.BytesDone * 100 / total) : 100;
+    ShowFile(run, ReleaseFileAt(run.NewRelease, b.File));
     return 1;
 }
 
@@ -99,14 +109,6 @@ int FailFile(const ReleaseFile& f, const char* step, unsigned long code) {
     StatusText.Format(ContentText.FileFailed, name);
     SetStartButtonState(kButtonDisabled);
     return 0;
-}
-
-void ShowFile(const ContentRun& run, const ReleaseFile& f) {
-    char name[kReleaseMaxPathLength + 1];
-    std::memcpy(name, f.Path, f.PathLength);
-    name[f.PathLength] = '\0';
-    StatusText.Format(ContentText.Building, name, static_cast<unsigned>(run.BytesDone >> 10),
-                      static_cast<unsigned>(run.Plan.Totals.BytesToBuild >> 10));
 }
 
 int BuildFile(ContentRun& run, uint32_t file) {

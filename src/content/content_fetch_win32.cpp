@@ -105,10 +105,27 @@ int FetchOneChunk(ContentRun& run, uint32_t chunk) {
 
 namespace {
 
+struct RequestWalk {
+    ContentRun* Run;
+    uint64_t Done;
+    uint64_t Total;
+    int Failed;
+};
+
+// The line and the bars as each chunk arrives: one request may run for a whole pack (64 MiB),
+// minutes on a slow link, and would leave them at the request's start meanwhile.
+void ShowFetched(const RequestWalk& walk, const ContentFetchRequest& request, uint64_t requestDone) {
+    const uint64_t done = walk.Done + requestDone;
+    StatusText.Format(ContentText.Fetching, static_cast<unsigned>(done >> 10), static_cast<unsigned>(walk.Total >> 10));
+    ProgressCurrent = request.Length ? static_cast<int32_t>(requestDone * 100 / request.Length) : 100;
+    ProgressTotal = walk.Total ? static_cast<int32_t>(done * 100 / walk.Total) : 100;
+}
+
 // Walks the bytes of one request: the gaps and the chunks fetched by others are thrown away,
 // each fetched chunk's frame is gathered whole, checked and kept.
 struct RequestSink {
     ContentRun* Run;
+    RequestWalk* Walk;
     const ContentFetchRequest* Request;
     uint32_t Chunk;  // the next chunk of the request, in manifest order
     uint64_t At;     // the pack offset of the next byte
@@ -144,24 +161,18 @@ int ToChunks(void* context, const uint8_t* data, std::size_t length) {
         if (!KeepFetchedChunk(run, s.Chunk, run.Frame.get())) return s.Refused = 1;
         s.Have = 0;
         ++s.Chunk;
+        ShowFetched(*s.Walk, *s.Request, s.At - s.Request->Offset);
     }
     return 0;
 }
-
-struct RequestWalk {
-    ContentRun* Run;
-    uint64_t Done;
-    uint64_t Total;
-    int Failed;
-};
 
 int FetchRequest(void* context, const ContentFetchRequest& request) {
     RequestWalk& walk = *static_cast<RequestWalk*>(context);
     ContentRun& run = *walk.Run;
     char path[64], url[1024];
     if (!PackPath(run, request.Pack, path, sizeof path) || !ContentUrl(path, url, sizeof url)) return 0;
-    StatusText.Format(ContentText.Fetching, static_cast<unsigned>(walk.Done >> 10), static_cast<unsigned>(walk.Total >> 10));
-    RequestSink sink = {&run, &request, request.FirstChunk, request.Offset, 0, 0};
+    ShowFetched(walk, request, 0);
+    RequestSink sink = {&run, &walk, &request, request.FirstChunk, request.Offset, 0, 0};
     RangeAnswer answer = {};
     const int32_t result = FetchRange(run.Session.Get(), url, run.Secure, request.Offset,
                                       request.Offset + request.Length - 1, ToChunks, &sink, &answer);
@@ -171,8 +182,8 @@ int FetchRequest(void* context, const ContentFetchRequest& request) {
         walk.Failed = 1;
         return 0;
     }
+    ShowFetched(walk, request, request.Length);
     walk.Done += request.Length;
-    ProgressTotal = walk.Total ? static_cast<int32_t>(walk.Done * 100 / walk.Total) : 100;
     return 1;
 }
 

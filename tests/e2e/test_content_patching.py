@@ -101,6 +101,60 @@ def test_an_empty_folder_gets_the_whole_client(launcher, server, folder):
     assert run.version() == 10004
 
 
+def test_the_line_and_the_bars_move_within_one_long_range_request(launcher, server, folder):
+    # One request fetches the whole pack: the line and the bars follow its chunks as they come.
+    publish(server, folder, [(10002, {"data/base.pak": os.urandom(600000)})])
+    server.set_faults(["Content/packs/*=slow:100000"])
+    run = content_run(launcher, {}, None)
+    run.start()
+    origin = run.origin()
+    looks = []
+    deadline = time.time() + 60
+    while time.time() < deadline and not (run.folder / "data" / "base.pak").exists():
+        # The cache exists from just before the range request; the partial file from its end on.
+        if (run.folder / "content.cache").exists() and not list((run.folder / "data").glob("*.part")):
+            shot = harness.screenshot()
+            looks.append((harness.bar_fill(shot, origin, 418, 216), harness.bar_fill(shot, origin, 430, 217),
+                          harness.region(shot, origin, harness.STATUS_BAND).tobytes()))
+        time.sleep(0.1)
+    assert shows(origin, READY.format(10002), timeout=60)
+    run.stop()
+    assert len(looks) >= 2, len(looks)
+    assert any(0 < upper < 276 for upper, _, _ in looks), [look[:2] for look in looks]
+    assert any(0 < lower < 276 for _, lower, _ in looks), [look[:2] for look in looks]
+    assert len({line for _, _, line in looks}) >= 2  # the count of KB moved
+
+
+def test_the_building_line_counts_within_one_file(launcher, server, folder):
+    v1 = {"data/base.pak": os.urandom(300000)}
+    v2 = {"data/base.pak": b"10003 head" + v1["data/base.pak"][10:]}
+    publish(server, folder, [(10002, v1)])
+    run = content_run(launcher, {}, None)
+    run.start()
+    assert shows(run.origin(), READY.format(10002), timeout=90)
+    run.stop()
+    # Damaged behind its stamp (same size and time): each chunk the new file reuses from it fails
+    # its hash while the file is built and is fetched on its own, slowly, so the build lasts.
+    pak = run.folder / "data" / "base.pak"
+    stamp = pak.stat()
+    pak.write_bytes(bytes(b ^ 0x5A for b in pak.read_bytes()))
+    os.utime(pak, ns=(stamp.st_atime_ns, stamp.st_mtime_ns))
+    publish(server, folder, [(10003, v2)])
+    server.set_faults(["Content/packs/10002-0.pack=slow:100000"])
+    run.start()
+    origin = run.origin()
+    lines = set()
+    deadline = time.time() + 60
+    while time.time() < deadline and run.version() != 10003:
+        if list(pak.parent.glob("base.pak.~*.part")):
+            lines.add(harness.region(harness.screenshot(), origin, harness.STATUS_BAND).tobytes())
+        time.sleep(0.1)
+    assert shows(origin, READY.format(10003), timeout=60)
+    run.stop()
+    assert client_files(run.folder) == v2
+    assert len(lines) >= 3, len(lines)  # the count of KB built moved within the file
+
+
 FETCH_FAILED = "내려받기 실패 ({})"
 RELEASE_FAILED = "릴리스 확인 실패 ({})"
 
