@@ -8,6 +8,7 @@
 #include "common/failure_trace.h"
 #include "content/content_run.h"
 #include "content/content_text.h"
+#include "content/shown_name_win32.h"
 #include "content/stored_chunk_win32.h"
 #include "content/wide_partial_file_win32.h"
 #include "content/wide_path_win32.h"
@@ -96,17 +97,14 @@ int FailFile(const ReleaseFile& f, const char* step, unsigned long code) {
     std::memcpy(name, f.Path, f.PathLength);
     name[f.PathLength] = '\0';
     TraceFailure("content build", step, name, code);
-    StatusText.Format(ContentText.FileFailed, name);
+    ShowNamedStatus(ContentText.FileFailed, f.Path, f.PathLength);
     SetStartButtonState(kButtonDisabled);
     return 0;
 }
 
 void ShowFile(const ContentRun& run, const ReleaseFile& f) {
-    char name[kReleaseMaxPathLength + 1];
-    std::memcpy(name, f.Path, f.PathLength);
-    name[f.PathLength] = '\0';
-    StatusText.Format(ContentText.Building, name, static_cast<unsigned>(run.BytesDone >> 10),
-                      static_cast<unsigned>(run.Plan.Totals.BytesToBuild >> 10));
+    ShowNamedStatus(ContentText.Building, f.Path, f.PathLength, static_cast<unsigned>(run.BytesDone >> 10),
+                    static_cast<unsigned>(run.Plan.Totals.BytesToBuild >> 10));
 }
 
 int BuildFile(ContentRun& run, uint32_t file) {
