@@ -2,43 +2,14 @@
 // FlushFileBuffers and MoveFileExA.
 #include "common/partial_file_win32.h"
 
-#include <cstdlib>
-
 #include "common/bounded_text.h"
 #include "common/failure_trace.h"
 #include "common/file_replace.h"
+#include "common/partial_file_lock_win32.h"
 
 namespace {
 
 constexpr const char* kPartialSuffix = ".part";
-
-// Held while a partial file exists without its deletion mark (from its creation to the mark,
-// and from lifting the mark to the move that commits it), and taken for good when the process
-// exits, while the abandoned download worker may still run: an exit never falls in between,
-// where it would leave a file under its partial name for good. An SRW lock is never torn down,
-// so the worker may still reach it while the process ends.
-SRWLOCK UnmarkedLock = SRWLOCK_INIT;
-
-void HoldAtExit() { AcquireSRWLockExclusive(&UnmarkedLock); }
-const int HoldAtExitRegistered = std::atexit(HoldAtExit);
-
-class UnmarkedGuard {
-public:
-    UnmarkedGuard() { AcquireSRWLockExclusive(&UnmarkedLock); }
-    ~UnmarkedGuard() { ReleaseSRWLockExclusive(&UnmarkedLock); }
-    UnmarkedGuard(const UnmarkedGuard&) = delete;
-    UnmarkedGuard& operator=(const UnmarkedGuard&) = delete;
-};
-
-bool MarkForDeletion(HANDLE file, bool remove) {
-    FILE_DISPOSITION_INFO disposition = {static_cast<BOOLEAN>(remove ? TRUE : FALSE)};
-    return SetFileInformationByHandle(file, FileDispositionInfo, &disposition, sizeof disposition) != 0;
-}
-
-// A name taken by a file, a folder or a file about to vanish: the next candidate may be free.
-bool NameTaken(DWORD error) {
-    return error == ERROR_FILE_EXISTS || error == ERROR_ALREADY_EXISTS || error == ERROR_ACCESS_DENIED;
-}
 
 // Closes and removes a file that is not committed, and says why.
 CommitResult Abandon(FileHandle& file, const char* written, const char* target, const char* area,
@@ -89,7 +60,7 @@ bool PartialFile::Create(const char* target) {
             return true;
         }
         error_ = GetLastError();
-        if (!NameTaken(error_)) break;
+        if (!PartialNameTaken(error_)) break;
     }
     name_[0] = '\0';
     return false;

@@ -8,6 +8,7 @@
 #include "common/failure_trace.h"
 #include "content/content_run.h"
 #include "content/content_text.h"
+#include "content/shown_name_win32.h"
 #include "content/stored_chunk_win32.h"
 #include "content/wide_partial_file_win32.h"
 #include "content/wide_path_win32.h"
@@ -79,11 +80,8 @@ bool ChunkBytes(FileBuild& b, uint32_t chunk, const ContentChunkSource& source) 
 
 // The line names the file and counts the bytes built, chunk by chunk: one file may be 4 GiB.
 void ShowFile(const ContentRun& run, const ReleaseFile& f) {
-    char name[kReleaseMaxPathLength + 1];
-    std::memcpy(name, f.Path, f.PathLength);
-    name[f.PathLength] = '\0';
-    StatusText.Format(ContentText.Building, name, static_cast<unsigned>(run.BytesDone >> 10),
-                      static_cast<unsigned>(run.Plan.Totals.BytesToBuild >> 10));
+    ShowNamedStatus(ContentText.Building, f.Path, f.PathLength, static_cast<unsigned>(run.BytesDone >> 10),
+                    static_cast<unsigned>(run.Plan.Totals.BytesToBuild >> 10));
 }
 
 int BuildChunk(void* context, uint32_t reference, uint64_t, const ContentChunkSource& source) {
@@ -106,7 +104,7 @@ int FailFile(const ReleaseFile& f, const char* step, unsigned long code) {
     std::memcpy(name, f.Path, f.PathLength);
     name[f.PathLength] = '\0';
     TraceFailure("content build", step, name, code);
-    StatusText.Format(ContentText.FileFailed, name);
+    ShowNamedStatus(ContentText.FileFailed, f.Path, f.PathLength);
     SetStartButtonState(kButtonDisabled);
     return 0;
 }

@@ -232,15 +232,23 @@ bool CheckDeltas(const ReleaseManifest& m) {
     return true;
 }
 
+// The indexes 0..count-1 in the order less gives, into *out; null when there is no memory.
+template <typename Less>
+const uint32_t* SortedOrder(std::unique_ptr<uint32_t[]>* out, uint32_t count, Less less) {
+    out->reset(new (std::nothrow) uint32_t[count ? count : 1]);
+    uint32_t* order = out->get();
+    if (!order) return nullptr;
+    for (uint32_t i = 0; i < count; ++i) order[i] = i;
+    std::sort(order, order + count, less);
+    return order;
+}
+
 bool IndexChunksByHash(ReleaseManifest* m) {
-    m->ChunksByHash.reset(new (std::nothrow) uint32_t[m->ChunkCount ? m->ChunkCount : 1]);
-    if (!m->ChunksByHash) return false;
-    uint32_t* order = m->ChunksByHash.get();
-    for (uint32_t i = 0; i < m->ChunkCount; ++i) order[i] = i;
     const ReleaseManifest& view = *m;
-    std::sort(order, order + m->ChunkCount, [&view](uint32_t a, uint32_t b) {
+    const uint32_t* order = SortedOrder(&m->ChunksByHash, m->ChunkCount, [&view](uint32_t a, uint32_t b) {
         return std::memcmp(ChunkBytes(view, a), ChunkBytes(view, b), kReleaseHashSize) < 0;
     });
+    if (!order) return false;
     for (uint32_t i = 1; i < m->ChunkCount; ++i)
         if (std::memcmp(ChunkBytes(view, order[i - 1]), ChunkBytes(view, order[i]), kReleaseHashSize) == 0) return false;
     return true;
@@ -249,16 +257,13 @@ bool IndexChunksByHash(ReleaseManifest* m) {
 // In the folded order a path equal to another but for case sits right beside it, and so does
 // the first path inside a folder whose name is also a file's.
 bool IndexFilesByFoldedPath(ReleaseManifest* m) {
-    m->FilesByFoldedPath.reset(new (std::nothrow) uint32_t[m->FileCount ? m->FileCount : 1]);
-    if (!m->FilesByFoldedPath) return false;
-    uint32_t* order = m->FilesByFoldedPath.get();
-    for (uint32_t i = 0; i < m->FileCount; ++i) order[i] = i;
     const ReleaseManifest& view = *m;
-    std::sort(order, order + m->FileCount, [&view](uint32_t a, uint32_t b) {
+    const uint32_t* order = SortedOrder(&m->FilesByFoldedPath, m->FileCount, [&view](uint32_t a, uint32_t b) {
         const ReleaseFile fa = ReleaseFileAt(view, a);
         const ReleaseFile fb = ReleaseFileAt(view, b);
         return CompareFoldedPaths(fa.Path, fa.PathLength, fb.Path, fb.PathLength) < 0;
     });
+    if (!order) return false;
     for (uint32_t i = 1; i < m->FileCount; ++i) {
         const ReleaseFile a = ReleaseFileAt(view, order[i - 1]);
         const ReleaseFile b = ReleaseFileAt(view, order[i]);

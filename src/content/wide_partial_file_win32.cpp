@@ -3,35 +3,11 @@
 #include "content/wide_partial_file_win32.h"
 
 #include <cwchar>
-#include <cstdlib>
 
 #include "common/failure_trace.h"
+#include "common/partial_file_lock_win32.h"
 
 namespace {
-
-// As in common/partial_file_win32.cpp: held while a partial file exists without its deletion
-// mark, and taken for good at exit, so an exit never leaves a file under its partial name.
-SRWLOCK UnmarkedLock = SRWLOCK_INIT;
-
-void HoldAtExit() { AcquireSRWLockExclusive(&UnmarkedLock); }
-const int HoldAtExitRegistered = std::atexit(HoldAtExit);
-
-class UnmarkedGuard {
-public:
-    UnmarkedGuard() { AcquireSRWLockExclusive(&UnmarkedLock); }
-    ~UnmarkedGuard() { ReleaseSRWLockExclusive(&UnmarkedLock); }
-    UnmarkedGuard(const UnmarkedGuard&) = delete;
-    UnmarkedGuard& operator=(const UnmarkedGuard&) = delete;
-};
-
-bool MarkForDeletion(HANDLE file, bool remove) {
-    FILE_DISPOSITION_INFO disposition = {static_cast<BOOLEAN>(remove ? TRUE : FALSE)};
-    return SetFileInformationByHandle(file, FileDispositionInfo, &disposition, sizeof disposition) != 0;
-}
-
-bool NameTaken(DWORD error) {
-    return error == ERROR_FILE_EXISTS || error == ERROR_ALREADY_EXISTS || error == ERROR_ACCESS_DENIED;
-}
 
 void Trace(const char* area, const char* step, DWORD code) { TraceFailure(area, step, "content file", code); }
 
@@ -54,7 +30,7 @@ bool WidePartialFile::Create(const wchar_t* target) {
             return true;
         }
         error_ = GetLastError();
-        if (!NameTaken(error_)) break;
+        if (!PartialNameTaken(error_)) break;
     }
     name_[0] = L'\0';
     return false;

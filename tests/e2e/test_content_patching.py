@@ -2,12 +2,13 @@
 content releases published and signed by the operators' tool. The folder is brought to the
 newest release from any version or from nothing, with only the chunks it lacks fetched."""
 import os
+import signal
 import sys
 import time
 from pathlib import Path
 
 import harness
-from test_fault_matrix import READY, no_partial_files, shows
+from test_fault_matrix import READY, no_partial_files, shows, wait_until
 
 sys.path.insert(0, str(harness.ROOT / "tools"))
 import patch_signing  # noqa: E402
@@ -256,3 +257,67 @@ def test_a_kill_mid_update_leaves_whole_files_and_the_next_start_ends_ready(laun
     run.stop()
     assert client_files(run.folder) == v4
     assert run.version() == 10004
+
+
+BUILDING = "파일 만드는 중: {} ({} / {} KB)"
+
+
+def set_bytes_keeping_stamp(path, data, stamp_ns):
+    """Writes data to path with its last-write time put back: the kept state still vouches for it."""
+    path.write_bytes(data)
+    os.utime(path, ns=(stamp_ns, stamp_ns))
+
+
+def kill_now(run):
+    """Ends the launcher the way a crash or a task manager does: no exit code of its own runs."""
+    os.killpg(run.process.pid, signal.SIGKILL)
+    run.process.wait(timeout=10)
+    run.stop()
+
+
+def test_kills_while_files_are_built_leave_whole_files_every_time(launcher, server, folder):
+    # Four files, each changed in its middle by 10002, built in path order; the last one's
+    # Korean name must show right in the status line.
+    names = ["data/a.dat", "data/b.dat", "data/c.dat", "지도/가나.map"]
+    v1 = {name: os.urandom(60000 + 7000 * i) for i, name in enumerate(names)}
+    v2 = {name: data[:30000] + b"10002" * 200 + data[31000:] for name, data in v1.items()}
+    publish(server, folder, [(10001, v1)])
+    run = content_run(launcher, {}, None)
+    run.start()
+    assert shows(run.origin(), READY.format(10001), timeout=90)
+    run.stop()
+    stamps = {name: (run.folder / name).stat().st_mtime_ns for name in names}
+    publish(server, folder, [(10002, v2)])
+    # A byte of each file's first chunk, changed without its stamp, is found out while that file
+    # is built: the chunk is then fetched on its own, from 10001's pack, which the server sends
+    # slowly. So every start below stops in the build of file k, files 0..k-1 moved into place.
+    server.set_faults(["Content/packs/10001-*=slow:50"])
+    for k, name in enumerate(names):
+        path = run.folder / name
+        damaged = bytearray(v1[name])
+        damaged[100] ^= 0xFF
+        set_bytes_keeping_stamp(path, bytes(damaged), stamps[name])
+        # Files before k-1 are in place from earlier starts: this start builds k-1 (restored) onward.
+        built = names[max(k - 1, 0):]
+        done = sum(len(v2[n]) for n in built[:built.index(name)])
+        total = sum(len(v2[n]) for n in built)
+        run.start()
+        assert shows(run.origin(), BUILDING.format(name, done >> 10, total >> 10), timeout=90), name
+        time.sleep(0.4 * k)  # a later moment each time, the slow chunk still on its way
+        assert run.running()
+        kill_now(run)
+        assert wait_until(lambda: not no_partial_files(run.folder), timeout=10), no_partial_files(run.folder)
+        now = client_files(run.folder)
+        expected = {**{n: v2[n] for n in names[:k]}, **{n: v1[n] for n in names[k + 1:]}, name: bytes(damaged)}
+        assert set(now) == set(names)
+        for n in names:
+            assert now[n] == expected[n], (k, n, "new" if now[n] == v2[n] else "old" if now[n] == v1[n] else "torn")
+        assert run.version() == 10001
+        set_bytes_keeping_stamp(path, v1[name], stamps[name])
+    server.set_faults([])
+    run.start()
+    assert shows(run.origin(), READY.format(10002), timeout=90)
+    run.stop()
+    assert client_files(run.folder) == v2
+    assert run.version() == 10002
+    assert not no_partial_files(run.folder)
