@@ -47,7 +47,7 @@ STEPS = (
     Step(10005, (ArchiveChange("openarena/baseoa/pak6-patch088.pk3", 3, 2),
                  ArchiveChange("warzone2100/base.wz", 2)), loose=0),
 )
-DEFAULT_AVERAGE = 65536
+DEFAULT_AVERAGE = content_publish.content_chunker.DEFAULT_SIZES[1]
 DEFAULT_GAP = content_plan.DEFAULT_GAP
 LAUNCHER_VERSION = "1.1.1.24"
 

@@ -58,7 +58,8 @@ def download(cache, wanted):
     `apt-get download` only when the cache lacks it."""
     cache = Path(cache)
     cache.mkdir(parents=True, exist_ok=True)
-    resolved = [(p, v or candidate(p)) for p, v in wanted]
+    candidates = candidate_versions([p for p, v in wanted if not v])
+    resolved = [(p, v or candidates[p]) for p, v in wanted]
     missing = [f"{p}={v}" for p, v in resolved if deb_file(cache, p, v) is None]
     if missing:
         print(f"  apt-get download {' '.join(missing)}", flush=True)
@@ -66,13 +67,20 @@ def download(cache, wanted):
     return [deb_file(cache, p, v) for p, v in resolved]
 
 
-def candidate(package):
-    for line in run(["apt-cache", "policy", package]).splitlines():
-        if line.strip().startswith("Candidate:"):
+def candidate_versions(packages):
+    """{package: the version apt would install}, from one apt-cache call."""
+    found, package = {}, None
+    for line in (run(["apt-cache", "policy", *packages]).splitlines() if packages else []):
+        if line and not line[0].isspace() and line.endswith(":"):
+            package = line[:-1]
+        elif line.strip().startswith("Candidate:") and package in packages:
             value = line.split(":", 1)[1].strip()
             if value and value != "(none)":
-                return value
-    raise RuntimeError(f"apt offers no {package}: run apt-get update?")
+                found[package] = value
+    missing = sorted(set(packages) - set(found))
+    if missing:
+        raise RuntimeError(f"apt offers no {', '.join(missing)}: run apt-get update?")
+    return found
 
 
 def unpack(deb, target):
