@@ -156,4 +156,4 @@ def print_sweep(results, names, averages, gaps, default, level):
     print(f"  favoured: avg {best[0] >> 10} KiB, gap {best[1] >> 10} KiB, {scores[best][0]:.2f} s, manifest at most "
           f"{100 * scores[best][1]:.3f}% ({note}); the defaults (avg {default[0] >> 10} KiB, gap {default[1] >> 10} KiB): "
           f"{scores[default][0]:.2f} s, manifest at most {100 * scores[default][1]:.3f}%")
-    print(f"  {'; '.join(f'avg {a >> 10}K gap {g >> 10}K {v[0]:.2f} s / {v[2]:.1f} s' for (a, g), v in sorted(scores.items(), key=lambda kv: kv[1][0])[:5])}: the five best")
+    print(f"  {'; '.join(f'avg {a >> 10}K gap {g >> 10}K {v[0]:.2f} s / {v[2]:.1f} s' for (a, g), v in sorted(scores.items(), key=lambda kv: kv[1][0])[:5])}: the five quickest updates, manifests aside")
