@@ -1,15 +1,20 @@
 #!/bin/bash
 # Builds and runs the benchmarks on the build this machine runs (i686 where it executes 32-bit
 # code, x86_64 otherwise); prints figures only (no pass or fail on timings).
-#   run_benchmarks.sh [--skip-link]   --skip-link (or BENCH_SKIP_LINK=1): leave out the emulated
-#                                     link (it needs root for its namespace and qdiscs)
+#   run_benchmarks.sh [--skip-link] [--skip-real-data]
+#     --skip-link (or BENCH_SKIP_LINK=1): leave out the emulated link (it needs root for its
+#         namespace and qdiscs)
+#     --skip-real-data (or BENCH_SKIP_REAL_DATA=1): leave out the content mode on real data (it
+#         downloads about 1.3 GB of Debian packages into build/bench-data/ on its first run)
 set -euo pipefail
 source "$(dirname "${BASH_SOURCE[0]}")/../scripts/env.sh"
 SKIP_LINK="${BENCH_SKIP_LINK:-0}"
+SKIP_REAL_DATA="${BENCH_SKIP_REAL_DATA:-0}"
 for arg in "$@"; do
     case "$arg" in
     --skip-link) SKIP_LINK=1 ;;
-    *) echo "usage: run_benchmarks.sh [--skip-link]" >&2; exit 2 ;;
+    --skip-real-data) SKIP_REAL_DATA=1 ;;
+    *) echo "usage: run_benchmarks.sh [--skip-link] [--skip-real-data]" >&2; exit 2 ;;
     esac
 done
 "$ROOT/scripts/setup.sh"
@@ -44,6 +49,12 @@ echo "== transfer and unpacking ($ARCH; nginx on 127.0.0.1:$TEST_PATCH_PORT; the
 TEST_BUILD_DIR="$WIN_BUILD" /usr/bin/python3 "$ROOT/bench/transfer_bench.py"
 echo "== content publishing (the Python publisher, native)"
 /usr/bin/python3 "$ROOT/bench/content_publish_bench.py"
+if [ "$SKIP_REAL_DATA" = 1 ]; then
+    echo "== content on real data: skipped (--skip-real-data)"
+else
+    echo "== content on real data (the Python publisher and planner, native; Debian packages in $BUILD/bench-data)"
+    /usr/bin/python3 "$ROOT/bench/content_real_bench.py"
+fi
 
 # Start-up latency on each build this machine runs, one after the other.
 for arch in x86_64 i686; do

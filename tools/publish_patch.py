@@ -253,7 +253,7 @@ def publish(old, new, version, out, installer="1.0.0.0", launcher=None, prefix="
 
 # ---- content releases --------------------------------------------------------------------
 
-def publish_content(new, version, out, old=None, level=19, pack_limit=64 << 20, sizes=(16384, 65536, 262144),
+def publish_content(new, version, out, old=None, level=19, pack_limit=64 << 20, sizes=(32768, 131072, 524288),
                     installer="1.0.0.0", launcher=None, prefix="patch_", threads=None, signed=False):
     """Publishes client folder new as content release version (and, with old, the zip patch
     of the same step); returns a summary dictionary. Everything is checked before the first
@@ -495,8 +495,8 @@ def content_main(argv):
     parser.add_argument("--level", type=int, default=19, help="zstd level of new chunks (default 19)")
     parser.add_argument("--pack-limit", type=byte_count, default=64 << 20, metavar="BYTES",
                         help="largest pack (default 64M)")
-    parser.add_argument("--chunk-sizes", type=chunk_sizes, default=(16384, 65536, 262144), metavar="MIN,AVG,MAX",
-                        help="chunk sizes (default 16K,64K,256K)")
+    parser.add_argument("--chunk-sizes", type=chunk_sizes, default=(32768, 131072, 524288), metavar="MIN,AVG,MAX",
+                        help="chunk sizes (default 32K,128K,512K)")
     parser.add_argument("--installer-version", default="1.0.0.0", help="[INSTALLER] version of a new file")
     parser.add_argument("--launcher-version", default=default_launcher_version(),
                         help="[LAUNCHER] version of a new file (default: the build's LAUNCHER_FILE_VERSION)")
