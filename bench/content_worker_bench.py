@@ -17,7 +17,7 @@ as in startup_bench.py).
               file may be read); Wine's empty program beside each start
 
   content_worker_bench.py --watch build/native/startup_watch [--sections throughput,memory,startup]
-      [--rounds 5] [--starts 10] [--sizes 100MB,1G,4G] [--total 1G]
+      [--rounds 5] [--starts 10] [--sizes 100MB,1G,4G] [--total 1G] [--launcher EXE]
 Prints figures only. Every file it makes is under build/bench/content-worker and deleted."""
 import argparse
 import ctypes
@@ -49,7 +49,7 @@ WORK = bench_prefix.BENCH / "content-worker"
 MIB = 1 << 20
 SIZES = (16384, 65536, 262144)  # the publisher's defaults
 LEVEL = 3
-OWN = {"launcher.exe", "config", "update.dat", "update.manifest"}
+OWN = {"launcher.exe", "config", "config.new", "update.dat", "update.manifest"}
 
 
 def spread(values, unit="", digits=1):
@@ -199,7 +199,8 @@ class LauncherRun:
     def __init__(self, harness, folder):
         self.harness, self.folder = harness, Path(folder)
 
-    def run(self, version, timeout):
+    def run(self, version, timeout, settle=0.0):
+        """settle: seconds it runs at least, for a start that finds the version already recorded."""
         env = self.harness.wine_env({"WINE_RUN_TIMEOUT": str(int(timeout + 30))})
         started = time.monotonic()
         process = subprocess.Popen([str(self.harness.WINE_RUN), "launcher.exe"], cwd=self.folder, env=env,
@@ -219,7 +220,8 @@ class LauncherRun:
                 if pid:
                     last = memory_of(pid) or last
                     peak_anon = max(peak_anon, last.get("RssAnon", 0))
-                if record_of(self.harness, self.folder) == version:
+                if (record_of(self.harness, self.folder) == version and pid and
+                        time.monotonic() - started >= settle):
                     break
                 time.sleep(0.05)
             else:
@@ -304,10 +306,15 @@ def publish(harness, server, client, version):
         raise RuntimeError(f"publish_patch failed: {result.stderr}")
 
 
+LAUNCHER = None  # --launcher: another build of launcher_content.exe, to compare two builds
+
+
 def launcher_folder(harness, name):
     folder = WORK / name
     shutil.rmtree(folder, ignore_errors=True)
     harness.Launcher(folder, "launcher_content.exe")
+    if LAUNCHER:
+        shutil.copy2(LAUNCHER, folder / "launcher.exe")
     return folder
 
 
@@ -486,7 +493,7 @@ def memory(harness, server, args):
     sys.path.insert(0, str(ROOT / "tools"))
     import patch_signing
     patch_signing.sign_folder(server.root, key)
-    ran = LauncherRun(harness, folder).run(10001, timeout=120)
+    ran = LauncherRun(harness, folder).run(10001, timeout=120, settle=8)
     print(f"    the same launcher at its installed release (no worker): VmHWM {ran['hwm'] / MIB:.1f} MiB, "
           f"RssAnon {ran['anon'] / MIB:.1f} MiB")
     shutil.rmtree(folder, ignore_errors=True)
@@ -581,7 +588,10 @@ def main():
     p.add_argument("--starts", type=int, default=10)
     p.add_argument("--sizes", default="100MB,1G,4G", help="file sizes of the memory figures")
     p.add_argument("--total", type=byte_count, default=1 << 30, help="bytes of the throughput folder")
+    p.add_argument("--launcher", help="run this launcher_content.exe instead of the build's")
     args = p.parse_args()
+    global LAUNCHER
+    LAUNCHER = args.launcher
     args.sizes = [byte_count(s) for s in args.sizes.split(",")]
     sections = args.sections.split(",")
     WORK.mkdir(parents=True, exist_ok=True)
