@@ -25,7 +25,8 @@ configure_native
 cmake --build "$NATIVE_BUILD" -j"$JOBS" --target opacity_native_bench chunker_native_bench startup_watch
 configure_win "$ARCH"
 cmake --build "$WIN_BUILD" -j"$JOBS"
-cmake --build "$WIN_BUILD" -j"$JOBS" --target frame_win32_bench transfer_win32_bench empty_window_win32_bench chunker_win32_bench
+cmake --build "$WIN_BUILD" -j"$JOBS" --target frame_win32_bench transfer_win32_bench empty_window_win32_bench chunker_win32_bench \
+    file_copy_win32_bench
 # Whatever an interrupted run leaves is removed: the link's namespace, veth pair and qdiscs, and
 # the benchmark prefix's wineserver (the link and start-up benchmarks' own prefix).
 cleanup() {
@@ -55,6 +56,8 @@ else
     echo "== content on real data (the Python publisher and planner, native; Debian packages in $BUILD/bench-data)"
     /usr/bin/python3 "$ROOT/bench/content_real_bench.py"
 fi
+echo "== content worker ($ARCH; launcher_content.exe, nginx on 127.0.0.1:$TEST_PATCH_PORT; up to 21 GB of disk for the 4 GiB file)"
+TEST_BUILD_DIR="$WIN_BUILD" /usr/bin/python3 "$ROOT/bench/content_worker_bench.py" --watch "$NATIVE_BUILD/startup_watch"
 
 # Start-up latency on each build this machine runs, one after the other.
 for arch in x86_64 i686; do

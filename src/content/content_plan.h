@@ -12,8 +12,9 @@
 //   4. delete the other old files the new release no longer lists.
 // So a local source is a file that needs no work, a file deleted only in step 4, a file nobody
 // lists, or a file rebuilt at this point or later in step 3 (its old content is still in place).
-// A chunk read from anywhere is hashed as it is read; one that no longer matches is fetched on
-// its own then (ReleaseChunkAt gives its pack, offset and stored size).
+// A fetched chunk is checked against its name as it arrives, a chunk read from a local file as
+// it is read; a local one that no longer matches is fetched on its own then (ReleaseChunkAt
+// gives its pack, offset and stored size).
 #pragma once
 
 #include <cstddef>

@@ -36,6 +36,9 @@ struct ContentRun {
     ChunkDecoder Decoder;
     std::unique_ptr<uint8_t[]> Raw;    // one chunk's bytes, ChunkMax
     std::unique_ptr<uint8_t[]> Frame;  // one stored chunk, StoredChunkBound(ChunkMax)
+    // Per new file: the stamp the survey found at its path (the kept one for a vouched file),
+    // LastWrite 0 where it found nothing; a file left whole keeps it, unread and unlooked-at.
+    std::vector<ContentFileStamp> Found;
     std::vector<ContentFileStamp> Stamps;  // per new file, once in place
     uint64_t BytesDone = 0;
 };

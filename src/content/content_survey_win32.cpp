@@ -64,17 +64,23 @@ void VouchOldFiles(ContentRun& run) {
     }
 }
 
-bool IsVouched(const ContentRun& run, const char* path, std::size_t length) {
+bool IsVouched(const ContentRun& run, const char* path, std::size_t length, ContentFileStamp* found) {
     uint32_t old = 0;
-    return run.HaveOld && FindReleaseFile(run.OldRelease, path, length, &old) && run.Vouched[old];
+    if (!run.HaveOld || !FindReleaseFile(run.OldRelease, path, length, &old) || !run.Vouched[old]) return false;
+    *found = ContentStampAt(run.State, old);  // what VouchOldFiles found there
+    return true;
 }
 
 // Cuts the local file at path unless it is vouched for; a missing file is simply not there.
-void CutIfPresent(ContentRun& run, const char* path, std::size_t length, const ChunkSizes& sizes) {
-    if (IsVouched(run, path, length)) return;
+// *found receives the stamp of the file at path, taken before it was cut (LastWrite 0: none).
+void CutIfPresent(ContentRun& run, const char* path, std::size_t length, const ChunkSizes& sizes,
+                  ContentFileStamp* found) {
+    *found = ContentFileStamp{0, 0};
+    if (IsVouched(run, path, length, found)) return;
     wchar_t wide[kWidePathSize];
     uint64_t size = 0, lastWrite = 0;
     if (!WidePathOf(path, length, wide, kWidePathSize) || !WideFileStamp(wide, &size, &lastWrite)) return;
+    *found = ContentFileStamp{size, lastWrite};
     std::vector<ContentCutChunk> chunks;
     unsigned long error = 0;
     if (!CutLocalFile(wide, sizes, &chunks, &error)) {
@@ -95,14 +101,17 @@ int SurveyFolder(ContentRun& run) {
     sizes.min = run.NewRelease.ChunkMin;
     sizes.avg = run.NewRelease.ChunkAvg;
     sizes.max = run.NewRelease.ChunkMax;
+    run.Found.assign(run.NewRelease.FileCount, ContentFileStamp{0, 0});
     for (uint32_t i = 0; i < run.NewRelease.FileCount; ++i) {
         const ReleaseFile f = ReleaseFileAt(run.NewRelease, i);
-        CutIfPresent(run, f.Path, f.PathLength, sizes);
+        CutIfPresent(run, f.Path, f.PathLength, sizes, &run.Found[i]);
     }
+    ContentFileStamp unused;
     for (uint32_t i = 0; run.HaveOld && i < run.OldRelease.FileCount; ++i) {
         const ReleaseFile f = ReleaseFileAt(run.OldRelease, i);
         uint32_t same = 0;  // a path both releases list was looked at above
-        if (!FindReleaseFile(run.NewRelease, f.Path, f.PathLength, &same)) CutIfPresent(run, f.Path, f.PathLength, sizes);
+        if (!FindReleaseFile(run.NewRelease, f.Path, f.PathLength, &same))
+            CutIfPresent(run, f.Path, f.PathLength, sizes, &unused);
     }
     run.CutFiles.resize(run.CutPaths.size());
     for (std::size_t i = 0; i < run.CutPaths.size(); ++i) {
