@@ -261,6 +261,7 @@ class PatchHandler(BaseHTTPRequestHandler):
             "tls": self.tls,
             "time": round(self.started, 3),
             "duration": round(time.time() - self.started, 3),
+            "peer_port": self.client_address[1],
         })
 
     def _read_body(self):
