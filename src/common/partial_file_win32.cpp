@@ -49,6 +49,22 @@ CommitResult Abandon(FileHandle& file, const char* written, const char* target, 
     return kCommitNotOnDisk;
 }
 
+// A read-only, hidden or system target refuses the move; only then are its attributes cleared
+// and the move made again. Asking first would cost every file a lookup and a write of its
+// attributes, which counts when an archive holds thousands.
+bool MoveOver(const char* written, const char* target) {
+    if (ReplaceFileWith(written, target)) return true;
+    const DWORD code = GetLastError();
+    constexpr DWORD kInTheWay = FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM;
+    const DWORD attributes = code == ERROR_ACCESS_DENIED ? GetFileAttributesA(target) : INVALID_FILE_ATTRIBUTES;
+    if (attributes == INVALID_FILE_ATTRIBUTES || (attributes & FILE_ATTRIBUTE_DIRECTORY) || !(attributes & kInTheWay)) {
+        SetLastError(code);
+        return false;
+    }
+    SetFileAttributesA(target, FILE_ATTRIBUTE_NORMAL);
+    return ReplaceFileWith(written, target);
+}
+
 // The flush comes first and outside the lock: it is the slow part, and a quit meanwhile only
 // ends a file the system then removes.
 CommitResult Commit(FileHandle& file, const char* written, const char* target, const char* area, bool marked) {
@@ -57,8 +73,7 @@ CommitResult Commit(FileHandle& file, const char* written, const char* target, c
     if (marked && !MarkForDeletion(file.Get(), false))
         return Abandon(file, written, target, area, "keep", GetLastError());
     if (!CloseHandle(file.Release())) return Abandon(file, written, target, area, "close", GetLastError());
-    SetFileAttributesA(target, FILE_ATTRIBUTE_NORMAL);
-    if (!ReplaceFileWith(written, target)) {
+    if (!MoveOver(written, target)) {
         const DWORD code = GetLastError();
         DeleteFileA(written);
         TraceFailure(area, "move", target, code);
@@ -73,10 +88,24 @@ CommitResult CommitFile(FileHandle file, const char* written, const char* target
     return Commit(file, written, target, area, false);
 }
 
-bool PartialFile::Create(const char* target) {
+bool PartialFile::Create(const char* target) { return CreateNamed("", target); }
+
+bool PartialFile::CreateIn(const char* folder, const char* target) {
+    const char* part = target;
+    for (const char* p = target; *p; ++p)
+        if (*p == '/' || *p == '\\') part = p + 1;
+    char prefix[kNameSize];
+    if (!FormatText(prefix, sizeof prefix, "%s\\", folder)) {
+        error_ = ERROR_FILENAME_EXCED_RANGE;
+        return false;
+    }
+    return CreateNamed(prefix, part);
+}
+
+bool PartialFile::CreateNamed(const char* prefix, const char* base) {
     Discard();
     for (int n = 0; n < kMaxCandidates; ++n) {
-        if (!FormatText(name_, sizeof name_, "%s.~%d%s", target, n, kPartialSuffix)) {
+        if (!FormatText(name_, sizeof name_, "%s%s.~%d%s", prefix, base, n, kPartialSuffix)) {
             error_ = ERROR_FILENAME_EXCED_RANGE;
             break;
         }

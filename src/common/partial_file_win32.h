@@ -31,7 +31,8 @@ CommitResult CommitFile(FileHandle file, const char* written, const char* target
 class PartialFile {
 public:
     static constexpr int kMaxCandidates = 100;
-    static constexpr std::size_t kNameSize = 280;  // a 256-byte name and ".~99.part"
+    // A 256-byte name, a staging folder's name and ".~99.part".
+    static constexpr std::size_t kNameSize = 300;
 
     explicit PartialFile(const char* area) : area_(area) {}
     ~PartialFile() { Discard(); }
@@ -41,6 +42,9 @@ public:
     // False when no candidate name was free or the folder refused the file; LastError() holds
     // the code of the last attempt (ERROR_PATH_NOT_FOUND when the target's folder is missing).
     bool Create(const char* target);
+    // The same file in folder instead, named after target's last component
+    // ("FOLDER\\a.bin.~N.part" for "Data/a.bin"); folder must be on target's volume.
+    bool CreateIn(const char* folder, const char* target);
     // Appends size bytes; false when fewer were written (a full disk, for instance).
     bool Write(const void* data, unsigned long size);
     // Keeps the file and commits it over target (CommitFile). The object is empty afterwards.
@@ -53,6 +57,8 @@ public:
     unsigned long LastError() const { return error_; }
 
 private:
+    bool CreateNamed(const char* prefix, const char* base);
+
     const char* area_;
     FileHandle file_;
     bool marked_ = false;
