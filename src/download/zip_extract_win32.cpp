@@ -161,11 +161,15 @@ bool CreateBeside(PartialFile& file, const char* name) {
 
 namespace {
 
+// Entries up to this size are written in one piece: their partial files are opened
+// write-through (PartialFile::Create), larger ones are flushed at the end as a download is.
+constexpr uLong kWriteThroughLimit = kExtractBufferSize;
+
 // The partial file for name in the stage's folder, or beside name where there is none or it
 // refuses (a full path that no longer fits, for one).
-bool CreateStaged(PartialFile& file, const char* name, UnpackStage& stage) {
+bool CreateStaged(PartialFile& file, const char* name, UnpackStage& stage, bool writeThrough) {
     const char* folder = stage.For(name);
-    if (folder && file.CreateIn(folder, name)) return true;
+    if (folder && file.CreateIn(folder, name, writeThrough)) return true;
     return CreateBeside(file, name);
 }
 
@@ -206,7 +210,7 @@ int ExtractStagedEntry(unzFile archive, char* message, std::size_t messageSize, 
     }
     // A damaged entry or a full disk leaves the file it was to replace as it was.
     PartialFile output(kArea);
-    if (!CreateStaged(output, name, stage)) {
+    if (!CreateStaged(output, name, stage, info.uncompressed_size <= kWriteThroughLimit)) {
         FormatText(message, messageSize, "can't create extracted file %s", name);
         return kEntryCreateFailed;
     }
