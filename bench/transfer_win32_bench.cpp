@@ -8,6 +8,8 @@
 //   transfer_win32_bench FILE_NAME ARCHIVE_NAME [ARCHIVE_NAME...] [--rounds N (at least 5)]
 //                        [--paced PACED_FILE_NAME]
 //   transfer_win32_bench --unpack ARCHIVE [ARCHIVE...]   (times ExtractArchive alone, each once)
+//   transfer_win32_bench --extract ARCHIVE [ARCHIVE...] [--rounds N]   (the unpacking figures alone,
+//                        on archives already on disk: no server)
 // The names are relative to PatchBaseUrl + "/Player/" on the server, which the build bakes in;
 // PACED_FILE_NAME is a file the server sends at a limited rate, for the verification figures.
 #include <windows.h>
@@ -169,10 +171,15 @@ bool CompareVerification(const char* name, int rounds, const char* label) {
     return true;
 }
 
-// One archive: fetched once with the plain loop, then unpacked in turns.
-void CompareExtraction(const char* name, int rounds) {
-    std::string archiveUrl = std::string(LauncherSettings.PatchBaseUrl) + "/Player/" + name;
-    PlainDownload(archiveUrl, "bench-archive.zip", false);
+// One archive: fetched once with the plain loop (or copied, from a path on disk), then unpacked
+// in turns.
+void CompareExtraction(const char* name, int rounds, bool local = false) {
+    if (local) {
+        CopyFileA(name, "bench-archive.zip", FALSE);
+    } else {
+        std::string archiveUrl = std::string(LauncherSettings.PatchBaseUrl) + "/Player/" + name;
+        PlainDownload(archiveUrl, "bench-archive.zip", false);
+    }
     long long unpacked = PlainExtract("bench-archive.zip", false);
     std::printf("archive %s: %.1f MB unpacked\n", name, unpacked / (1024.0 * 1024.0));
     auto plain = [unpacked](bool flush) {
@@ -210,13 +217,19 @@ int UnpackOnly(int count, char** names) {
 
 int main(int argc, char** argv) {
     if (argc > 1 && std::strcmp(argv[1], "--unpack") == 0) return UnpackOnly(argc - 2, argv + 2);
+    const bool extractOnly = argc > 1 && std::strcmp(argv[1], "--extract") == 0;
     int rounds = 5;
     const char* paced = nullptr;
     std::vector<const char*> names;
-    for (int i = 1; i < argc; ++i) {
+    for (int i = extractOnly ? 2 : 1; i < argc; ++i) {
         if (std::strcmp(argv[i], "--rounds") == 0 && i + 1 < argc) rounds = std::max(5, std::atoi(argv[++i]));
         else if (std::strcmp(argv[i], "--paced") == 0 && i + 1 < argc) paced = argv[++i];
         else names.push_back(argv[i]);
+    }
+    if (extractOnly) {
+        std::printf("architecture: %s\n", sizeof(void*) == 8 ? "x86_64" : "i686");
+        for (const char* archive : names) CompareExtraction(archive, rounds, true);
+        return 0;
     }
     if (names.size() < 2) {
         std::fprintf(stderr, "usage: transfer_win32_bench FILE_NAME ARCHIVE_NAME [ARCHIVE_NAME...] [--rounds N] [--paced NAME]\n");

@@ -21,9 +21,9 @@ enum CommitResult : int {
 CommitResult CommitFile(FileHandle file, const char* written, const char* target, const char* area);
 
 // A new file "TARGET.~N.part" beside its target, for the first N from 0 that no file or folder
-// has taken. It is created exclusively, so an existing file of that name (a client file, an
-// entry unpacked a moment ago) is never emptied, and it sits in the target's folder, so the
-// move that commits it stays on one volume. Until it is committed it is marked for deletion:
+// has taken (or "FOLDER\\NAME.~N.part", CreateIn). It is created exclusively, so an existing
+// file of that name (a client file, an entry unpacked a moment ago) is never emptied, and it
+// sits in the target's folder or one inside it, so the move that commits it stays on one volume. Until it is committed it is marked for deletion:
 // the system removes it when it is discarded and when the process ends in any way, killed
 // included, so a later run never meets it; an exit waits for a commit under way. Only a power
 // cut (or a kill within a commit) can leave one behind, and that one is never taken for
@@ -31,7 +31,8 @@ CommitResult CommitFile(FileHandle file, const char* written, const char* target
 class PartialFile {
 public:
     static constexpr int kMaxCandidates = 100;
-    static constexpr std::size_t kNameSize = 280;  // a 256-byte name and ".~99.part"
+    // A 256-byte name, a staging folder's name and ".~99.part".
+    static constexpr std::size_t kNameSize = 300;
 
     explicit PartialFile(const char* area) : area_(area) {}
     ~PartialFile() { Discard(); }
@@ -40,10 +41,18 @@ public:
 
     // False when no candidate name was free or the folder refused the file; LastError() holds
     // the code of the last attempt (ERROR_PATH_NOT_FOUND when the target's folder is missing).
-    bool Create(const char* target);
+    // writeThrough: every write goes straight through to the disk (FILE_FLAG_WRITE_THROUGH),
+    // which costs a small file nothing its flush would not, and lets Commit rename the file
+    // through its own handle, written through, instead of opening it and its target again.
+    bool Create(const char* target, bool writeThrough = false);
+    // The same file in folder instead, named after target's last component
+    // ("FOLDER\\a.bin.~N.part" for "Data/a.bin"); folder must be on target's volume.
+    bool CreateIn(const char* folder, const char* target, bool writeThrough = false);
     // Appends size bytes; false when fewer were written (a full disk, for instance).
     bool Write(const void* data, unsigned long size);
-    // Keeps the file and commits it over target (CommitFile). The object is empty afterwards.
+    // Keeps the file and commits it over target (CommitFile); a file created write-through is
+    // renamed through its own handle, or by name where the system refuses that (a read-only
+    // target). The object is empty afterwards.
     CommitResult Commit(const char* target);
     // Closes and removes the file, if there is one.
     void Discard();
@@ -53,9 +62,12 @@ public:
     unsigned long LastError() const { return error_; }
 
 private:
+    bool CreateNamed(const char* prefix, const char* base, bool writeThrough);
+
     const char* area_;
     FileHandle file_;
     bool marked_ = false;
+    bool writeThrough_ = false;
     unsigned long error_ = 0;
     char name_[kNameSize] = {};
 };

@@ -21,7 +21,9 @@ constexpr int kEntryUnsafeName = -202;    // the name would leave the folder; no
 constexpr std::size_t kEntryMessageSize = SharedText::kSize;
 
 // Unpacks every entry of the archive into the working directory, keeping stored paths and
-// overwriting existing files, read-only ones included. message is rewritten as it goes:
+// overwriting existing files, read-only ones included. Each entry is written in the staging
+// folder "~unpack" inside the folder it goes to (UnpackStage), flushed, and moved out over its
+// file before the next entry starts; no staging folder is left afterwards. message is rewritten as it goes:
 // "Extracting <archive> - " and the entry's message, or one of the archive-level failure
 // texts. Returns 1 when every entry was unpacked (an empty archive leaves message as it
 // was), 0 otherwise; entries unpacked before a failure stay. An archive holding an entry
@@ -34,7 +36,8 @@ int ExtractArchive(const char* archive, SharedText* message);
 // on success or with the failure text. The stored name goes through ArchiveEntryPath: "."
 // components are dropped ("./Data/a.bin" is Data/a.bin, "./" the folder itself, left as it
 // is), and a name it refuses is kEntryUnsafeName. Returns 0 or one of the negative codes above. The
-// entry is inflated beside its file (a PartialFile) and takes its place only once whole, on
+// entry is inflated in a staging folder inside its file's folder, or beside its file where
+// there is none (a PartialFile), and takes its place only once whole, on
 // disk, and matching its stored CRC-32; an entry that does not match is damaged data
 // ("error in reading zip file", UNZ_CRCERROR) and leaves the old file as it was.
 int ExtractEntry(unzFile archive, char* message, std::size_t messageSize);

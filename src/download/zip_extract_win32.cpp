@@ -12,6 +12,7 @@
 #include "common/partial_file_win32.h"
 #include "common/win32_handle.h"
 #include "download/safe_path.h"
+#include "download/unpack_stage_win32.h"
 #include "iowin32.h"
 
 unsigned char ExtractBuffer[kExtractBufferSize];
@@ -158,7 +159,21 @@ bool CreateBeside(PartialFile& file, const char* name) {
     return false;
 }
 
-int ExtractEntry(unzFile archive, char* message, std::size_t messageSize) {
+namespace {
+
+// Entries up to this size are written in one piece: their partial files are opened
+// write-through (PartialFile::Create), larger ones are flushed at the end as a download is.
+constexpr uLong kWriteThroughLimit = kExtractBufferSize;
+
+// The partial file for name in the stage's folder, or beside name where there is none or it
+// refuses (a full path that no longer fits, for one).
+bool CreateStaged(PartialFile& file, const char* name, UnpackStage& stage, bool writeThrough) {
+    const char* folder = stage.For(name);
+    if (folder && file.CreateIn(folder, name, writeThrough)) return true;
+    return CreateBeside(file, name);
+}
+
+int ExtractStagedEntry(unzFile archive, char* message, std::size_t messageSize, UnpackStage& stage) {
     unz_file_info info;
     char stored[kEntryNameSize];
     int error = unzGetCurrentFileInfo(archive, &info, stored, sizeof stored, nullptr, 0, nullptr, 0);
@@ -195,12 +210,19 @@ int ExtractEntry(unzFile archive, char* message, std::size_t messageSize) {
     }
     // A damaged entry or a full disk leaves the file it was to replace as it was.
     PartialFile output(kArea);
-    if (!CreateBeside(output, name)) {
+    if (!CreateStaged(output, name, stage, info.uncompressed_size <= kWriteThroughLimit)) {
         FormatText(message, messageSize, "can't create extracted file %s", name);
         return kEntryCreateFailed;
     }
     FormatText(message, messageSize, "%s", name);
     return InflateEntry(archive, output, name, message, messageSize);
+}
+
+}  // namespace
+
+int ExtractEntry(unzFile archive, char* message, std::size_t messageSize) {
+    UnpackStage stage;
+    return ExtractStagedEntry(archive, message, messageSize, stage);
 }
 
 int ExtractArchive(const char* archive, SharedText* message) {
@@ -226,6 +248,8 @@ int ExtractArchive(const char* archive, SharedText* message) {
                         static_cast<unsigned long>(method), entryMessage);
         return 0;
     }
+    // Left (its folder removed) on every way out, before the archive is closed.
+    UnpackStage stage;
     for (uLong i = 0; i < global.number_entry; ++i) {
         if (i > 0 && unzGoToNextFile(zip.Get()) != UNZ_OK) {
             zip.Reset();
@@ -234,7 +258,7 @@ int ExtractArchive(const char* archive, SharedText* message) {
         }
         message->Format("Extracting %s - ", archive);
         entryMessage[0] = '\0';
-        int result = ExtractEntry(zip.Get(), entryMessage, sizeof entryMessage);
+        int result = ExtractStagedEntry(zip.Get(), entryMessage, sizeof entryMessage, stage);
         message->Append(entryMessage);
         if (result != 0) return 0;
     }

@@ -89,3 +89,31 @@ TEST(PartialFile, NothingIsMovedBeforeItsBytesAreOnDisk) {
     EXPECT_EQ((std::set<std::string>{"dir", "t.bin"}), Names(folder.path()));
     EXPECT_TRUE(debug.Saw("launcher: test move failed (dir): error "));
 }
+
+// A file made in a folder of its own and written through: renamed through its handle over a
+// plain target in another folder and onto a new name; refused by a read-only, hidden target
+// until its attributes are cleared; never over a folder. Nothing is left in the staging folder.
+TEST(PartialFile, AWriteThroughFileInAStagingFolderTakesItsPlaceThroughItsHandle) {
+    TempFolder folder;
+    DebugOutputRecorder debug;
+    ASSERT_TRUE(CreateDirectoryA("stage", nullptr));
+    folder.Write("Data/plain.bin", "old");
+    folder.Write("Data/ro.bin", "old");
+    ASSERT_TRUE(SetFileAttributesA("Data\\ro.bin", FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_HIDDEN));
+    ASSERT_TRUE(CreateDirectoryA("Data\\dir.bin", nullptr));
+    for (const char* target : {"Data/plain.bin", "Data/new.bin", "Data/ro.bin"}) {
+        PartialFile file("test");
+        ASSERT_TRUE(file.CreateIn("stage", target, true));
+        EXPECT_EQ(std::string("stage\\") + fs::path(target).filename().string() + ".~0.part", file.Name());
+        ASSERT_TRUE(file.Write("new", 3));
+        EXPECT_EQ(kCommitted, file.Commit(target)) << target;
+        EXPECT_EQ("new", folder.Read(target)) << target;
+    }
+    PartialFile file("test");
+    ASSERT_TRUE(file.CreateIn("stage", "Data/dir.bin", true));
+    EXPECT_EQ(kCommitNotMoved, file.Commit("Data/dir.bin"));
+    EXPECT_TRUE(fs::is_directory(folder.path() / "Data" / "dir.bin"));
+    EXPECT_TRUE(debug.Saw("launcher: test move failed (Data/dir.bin): error "));
+    EXPECT_TRUE(Names(folder.path() / "stage").empty());
+    EXPECT_EQ((std::set<std::string>{"dir.bin", "new.bin", "plain.bin", "ro.bin"}), Names(folder.path() / "Data"));
+}
