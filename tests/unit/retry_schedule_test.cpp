@@ -90,6 +90,8 @@ TEST(ContentRetry, TheCountdownShowsWholeSecondsLeftAndStepsToTheNextChange) {
     for (const Case& c : cases) {
         EXPECT_EQ(c.seconds, CountdownSeconds(c.left)) << c.left;
         EXPECT_EQ(c.step, CountdownStepMs(c.left)) << c.left;
-        if (c.left) EXPECT_EQ(c.seconds - 1, CountdownSeconds(c.left - c.step)) << c.left;
+        if (c.left) {
+            EXPECT_EQ(c.seconds - 1, CountdownSeconds(c.left - c.step)) << c.left;
+        }
     }
 }
