@@ -7,6 +7,7 @@
 #include "common/bounded_text.h"
 #include "common/display_state.h"
 #include "common/failure_trace.h"
+#include "content/content_retry_win32.h"
 #include "content/content_run.h"
 #include "content/content_text.h"
 #include "content/range_fetch_win32.h"
@@ -40,14 +41,32 @@ int ToBuffer(void* context, const uint8_t* data, std::size_t length) {
     return 0;
 }
 
-int FetchInto(ContentRun& run, const char* path, uint64_t first, uint64_t size, uint8_t* out) {
+int FetchInto(ContentRun& run, const char* path, uint64_t first, uint64_t size, uint8_t* out, ContentTry* failure) {
     char url[1024];
+    *failure = ContentTry{kFailLocal, 0, 0};
     if (!ContentUrl(path, url, sizeof url)) return 0;
     BufferSink sink = {out, size, 0};
     RangeAnswer answer = {};
     const int32_t result = FetchRange(run.Session.Get(), url, run.Secure, first, first + size - 1, ToBuffer, &sink, &answer);
     if (result == kRangeDone && sink.Have == size) return 1;
+    *failure = ContentTryOf(result, answer);
     TraceFailure("content fetch", path, answer.Error ? answer.Error : answer.Status);
+    return 0;
+}
+
+// The release manifest's try: a copy that fails its hash may have been mangled on the way.
+struct ReleaseTry {
+    ContentRun* Run;
+    const char* Path;
+    const ManifestEntry* Entry;
+};
+
+int TryRelease(void* context, ContentTry* failure) {
+    const ReleaseTry& t = *static_cast<const ReleaseTry*>(context);
+    if (!FetchInto(*t.Run, t.Path, 0, t.Entry->Size, t.Run->NewBytes.get(), failure)) return 0;
+    if (BytesMatchChunk(t.Run->NewBytes.get(), t.Run->NewLength, t.Entry->Sha256)) return 1;
+    TraceFailure("content release", "hash", t.Path, 0);
+    *failure = ContentTry{kFailChunk, 0, 0};
     return 0;
 }
 
@@ -69,12 +88,14 @@ int FetchNewRelease(ContentRun& run) {
     run.NewLength = static_cast<std::size_t>(entry->Size);
     run.NewBytes.reset(new (std::nothrow) uint8_t[run.NewLength]);
     if (!run.NewBytes) return RefuseRelease(path, "memory");
-    if (!FetchInto(run, path, 0, entry->Size, run.NewBytes.get())) {
-        StatusText.Format(ContentText.FetchFailed, path);
+    ReleaseTry attempt = {&run, path, entry};
+    ContentTry last;
+    if (!TryContentRequest(path, TryRelease, &attempt, &last)) {
+        if (last.Failure == kFailChunk) return RefuseRelease(path, "hash");
+        ShowContentFailure(run.Version, path, last);
         SetStartButtonState(kButtonDisabled);
         return 0;
     }
-    if (!BytesMatchChunk(run.NewBytes.get(), run.NewLength, entry->Sha256)) return RefuseRelease(path, "hash");
     if (!ParseReleaseManifest(run.NewBytes.get(), run.NewLength, &run.NewRelease) ||
         run.NewRelease.Release != run.Version)
         return RefuseRelease(path, "parse");
@@ -82,12 +103,14 @@ int FetchNewRelease(ContentRun& run) {
 }
 
 // A stored chunk is taken only once it decodes to its name; then its frame goes to the cache.
-static int KeepFetchedChunk(ContentRun& run, uint32_t chunk, const uint8_t* frame) {
+static int FetchedChunkDecodes(ContentRun& run, uint32_t chunk, const uint8_t* frame) {
+    if (DecodeStoredChunk(run.Decoder, frame, ReleaseChunkAt(run.NewRelease, chunk), run.Raw.get())) return 1;
+    TraceFailure("content chunk", "check", "stored chunk", ERROR_INVALID_DATA);
+    return 0;
+}
+
+static int StoreFetchedChunk(ContentRun& run, uint32_t chunk, const uint8_t* frame) {
     const ReleaseChunk c = ReleaseChunkAt(run.NewRelease, chunk);
-    if (!DecodeStoredChunk(run.Decoder, frame, c, run.Raw.get())) {
-        TraceFailure("content chunk", "check", "stored chunk", ERROR_INVALID_DATA);
-        return 0;
-    }
     CacheRecordHeader header;
     std::memcpy(header.Sha256, c.Sha256, sizeof header.Sha256);
     header.RawSize = c.RawSize;
@@ -95,12 +118,33 @@ static int KeepFetchedChunk(ContentRun& run, uint32_t chunk, const uint8_t* fram
     return run.Cache.Append(header, frame, &run.FrameAt[chunk]) ? 1 : 0;
 }
 
+namespace {
+
+struct ChunkTry {
+    ContentRun* Run;
+    uint32_t Chunk;
+    const char* Path;
+};
+
+int TryChunk(void* context, ContentTry* failure) {
+    const ChunkTry& t = *static_cast<const ChunkTry*>(context);
+    const ReleaseChunk c = ReleaseChunkAt(t.Run->NewRelease, t.Chunk);
+    if (!FetchInto(*t.Run, t.Path, c.Offset, c.StoredSize, t.Run->Frame.get(), failure)) return 0;
+    if (FetchedChunkDecodes(*t.Run, t.Chunk, t.Run->Frame.get())) return 1;
+    *failure = ContentTry{kFailChunk, 0, 0};
+    return 0;
+}
+
+}  // namespace
+
 int FetchOneChunk(ContentRun& run, uint32_t chunk) {
     const ReleaseChunk c = ReleaseChunkAt(run.NewRelease, chunk);
     char path[64];
     if (c.StoredSize > StoredChunkBound(c.RawSize) || !PackPath(run, c.Pack, path, sizeof path)) return 0;
-    if (!FetchInto(run, path, c.Offset, c.StoredSize, run.Frame.get())) return 0;
-    return KeepFetchedChunk(run, chunk, run.Frame.get());
+    ChunkTry attempt = {&run, chunk, path};
+    ContentTry last;
+    if (!TryContentRequest(path, TryChunk, &attempt, &last)) return 0;
+    return StoreFetchedChunk(run, chunk, run.Frame.get());
 }
 
 namespace {
@@ -130,8 +174,11 @@ struct RequestSink {
     uint32_t Chunk;  // the next chunk of the request, in manifest order
     uint64_t At;     // the pack offset of the next byte
     uint32_t Have;   // bytes of the current frame gathered
-    int Refused;
+    int Refused;     // kChunkRefused or kChunkNotKept when the sink stopped the transfer
 };
+
+constexpr int kChunkRefused = 1;  // a frame that does not decode to its hash: try again
+constexpr int kChunkNotKept = 2;  // a size past the bound, or the cache refused it: this side
 
 int ToChunks(void* context, const uint8_t* data, std::size_t length) {
     RequestSink& s = *static_cast<RequestSink*>(context);
@@ -150,7 +197,7 @@ int ToChunks(void* context, const uint8_t* data, std::size_t length) {
             length -= static_cast<std::size_t>(skip);
             continue;
         }
-        if (c.StoredSize > StoredChunkBound(c.RawSize)) return s.Refused = 1;
+        if (c.StoredSize > StoredChunkBound(c.RawSize)) return s.Refused = kChunkNotKept;
         const uint32_t take = c.StoredSize - s.Have < length ? c.StoredSize - s.Have : static_cast<uint32_t>(length);
         std::memcpy(run.Frame.get() + s.Have, data, take);
         s.Have += take;
@@ -158,11 +205,40 @@ int ToChunks(void* context, const uint8_t* data, std::size_t length) {
         data += take;
         length -= take;
         if (s.Have < c.StoredSize) continue;
-        if (!KeepFetchedChunk(run, s.Chunk, run.Frame.get())) return s.Refused = 1;
+        if (!FetchedChunkDecodes(run, s.Chunk, run.Frame.get())) return s.Refused = kChunkRefused;
+        if (!StoreFetchedChunk(run, s.Chunk, run.Frame.get())) return s.Refused = kChunkNotKept;
         s.Have = 0;
         ++s.Chunk;
         ShowFetched(*s.Walk, *s.Request, s.At - s.Request->Offset);
     }
+    return 0;
+}
+
+struct RequestTry {
+    RequestSink Sink;  // kept across tries: where the last one got to
+    const char* Path;
+    const char* Url;
+};
+
+// Another try asks only for the bytes from the first chunk not yet kept: those before it are
+// in the cache, checked.
+int TryRequest(void* context, ContentTry* failure) {
+    RequestTry& t = *static_cast<RequestTry*>(context);
+    RequestSink& s = t.Sink;
+    ContentRun& run = *s.Run;
+    const uint64_t last = s.Request->Offset + s.Request->Length - 1;
+    s.At -= s.Have;
+    s.Have = 0;
+    s.Refused = 0;
+    if (s.At > last) return 1;
+    RangeAnswer answer = {};
+    const int32_t result = FetchRange(run.Session.Get(), t.Url, run.Secure, s.At, last, ToChunks, &s, &answer);
+    if (result == kRangeDone && s.Have == 0) return 1;
+    *failure = ContentTryOf(result, answer);
+    // A request that ends inside a chunk is a plan that does not fit the release: never mended by waiting.
+    if (result == kRangeDone || s.Refused == kChunkNotKept) failure->Failure = kFailLocal;
+    if (s.Refused == kChunkRefused) failure->Failure = kFailChunk;
+    TraceFailure("content fetch", t.Path, answer.Error ? answer.Error : (s.Refused ? ERROR_INVALID_DATA : answer.Status));
     return 0;
 }
 
@@ -172,13 +248,10 @@ int FetchRequest(void* context, const ContentFetchRequest& request) {
     char path[64], url[1024];
     if (!PackPath(run, request.Pack, path, sizeof path) || !ContentUrl(path, url, sizeof url)) return 0;
     ShowFetched(walk, request, 0);
-    RequestSink sink = {&run, &walk, &request, request.FirstChunk, request.Offset, 0, 0};
-    RangeAnswer answer = {};
-    const int32_t result = FetchRange(run.Session.Get(), url, run.Secure, request.Offset,
-                                      request.Offset + request.Length - 1, ToChunks, &sink, &answer);
-    if (result != kRangeDone || sink.Refused || sink.Have != 0) {
-        TraceFailure("content fetch", path, answer.Error ? answer.Error : (sink.Refused ? ERROR_INVALID_DATA : answer.Status));
-        StatusText.Format(ContentText.FetchFailed, path);
+    RequestTry attempt = {{&run, &walk, &request, request.FirstChunk, request.Offset, 0, 0}, path, url};
+    ContentTry last;
+    if (!TryContentRequest(path, TryRequest, &attempt, &last)) {
+        ShowContentFailure(run.Version, path, last);
         walk.Failed = 1;
         return 0;
     }

@@ -22,6 +22,12 @@
 #ifndef LAUNCHER_TEXT_ContentFileFailed
 #define LAUNCHER_TEXT_ContentFileFailed "파일 만들기 실패 (%s)"  // Building failed (%s)
 #endif
+#ifndef LAUNCHER_TEXT_ContentRetrying
+#define LAUNCHER_TEXT_ContentRetrying "%u초 후 다시 시도 (%s)"  // Retrying in %u s (%s)
+#endif
+#ifndef LAUNCHER_TEXT_ContentUnavailable
+#define LAUNCHER_TEXT_ContentUnavailable "서버에 릴리스 %u 없음 (%s)"  // Release %u is not on the server (%s)
+#endif
 
 ContentTexts ContentText = {
     LAUNCHER_TEXT_ContentChecking,
@@ -30,4 +36,6 @@ ContentTexts ContentText = {
     LAUNCHER_TEXT_ContentReleaseFailed,
     LAUNCHER_TEXT_ContentFetchFailed,
     LAUNCHER_TEXT_ContentFileFailed,
+    LAUNCHER_TEXT_ContentRetrying,
+    LAUNCHER_TEXT_ContentUnavailable,
 };

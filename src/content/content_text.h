@@ -10,6 +10,8 @@ struct ContentTexts {
     const char* ReleaseFailed;  // Release check failed (%s)
     const char* FetchFailed;  // Downloading failed (%s)
     const char* FileFailed;  // Building failed (%s)
+    const char* Retrying;  // Retrying in %u s (%s): the seconds left, the file asked for
+    const char* Unavailable;  // Release %u is not on the server (%s): the server refused the file
 };
 
 extern ContentTexts ContentText;

@@ -1,0 +1,24 @@
+// One content request's tries: a failure that waiting may mend is followed by the schedule's
+// wait, counted down on the status line; the last failure is handed back to the caller.
+#pragma once
+
+#include <cstdint>
+
+#include "content/range_fetch_win32.h"
+#include "content/retry_schedule.h"
+
+// One try of a request: 1 when it is done, else 0 with *failure saying how it failed.
+using ContentAttempt = int (*)(void* context, ContentTry* failure);
+
+// Runs attempt up to kContentTries times. Returns 1 when a try succeeded; 0 after a failure
+// that will not pass, after the last try, or when the launcher is ending during a wait.
+// *last is the last failure. The line is put back as it was after each wait.
+int TryContentRequest(const char* path, ContentAttempt attempt, void* context, ContentTry* last);
+
+// The failure a finished FetchRange reports (kFailNone for kRangeDone; a sink's stop is this
+// side's unless the caller knows better).
+ContentTry ContentTryOf(int32_t rangeResult, const RangeAnswer& answer);
+
+// The line for a request that failed for good: a refusal by the server names the release
+// (ContentText.Unavailable), anything else is ContentText.FetchFailed.
+void ShowContentFailure(uint32_t release, const char* path, const ContentTry& last);
