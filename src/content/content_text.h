@@ -10,6 +10,7 @@ struct ContentTexts {
     const char* ReleaseFailed;  // Release check failed (%s)
     const char* FetchFailed;  // Downloading failed (%s)
     const char* FileFailed;  // Building failed (%s)
+    const char* DiskFull;  // Not enough disk space (%u MB needed, %u MB free)
 };
 
 extern ContentTexts ContentText;
