@@ -41,6 +41,8 @@ struct ContentRun {
     std::vector<ContentFileStamp> Found;
     std::vector<ContentFileStamp> Stamps;  // per new file, once in place
     uint64_t BytesDone = 0;
+    uint64_t DiskNeed = 0;  // the bytes the run takes on the disk, as checked before fetching
+    bool DiskFull = false;  // a write or flush of the run met a full disk
 };
 
 // The steps, each 1 when done; on failure the status text names what failed.

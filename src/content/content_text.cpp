@@ -22,6 +22,9 @@
 #ifndef LAUNCHER_TEXT_ContentFileFailed
 #define LAUNCHER_TEXT_ContentFileFailed "파일 만들기 실패 (%s)"  // Building failed (%s)
 #endif
+#ifndef LAUNCHER_TEXT_ContentDiskFull
+#define LAUNCHER_TEXT_ContentDiskFull "디스크 공간이 부족합니다 (%u MB 필요, %u MB 남음)"  // Not enough disk space (%u MB needed, %u MB free)
+#endif
 #ifndef LAUNCHER_TEXT_ContentRetrying
 #define LAUNCHER_TEXT_ContentRetrying "%u초 후 다시 시도 (%s)"  // Retrying in %u s (%s)
 #endif
@@ -36,6 +39,7 @@ ContentTexts ContentText = {
     LAUNCHER_TEXT_ContentReleaseFailed,
     LAUNCHER_TEXT_ContentFetchFailed,
     LAUNCHER_TEXT_ContentFileFailed,
+    LAUNCHER_TEXT_ContentDiskFull,
     LAUNCHER_TEXT_ContentRetrying,
     LAUNCHER_TEXT_ContentUnavailable,
 };

@@ -10,6 +10,7 @@ struct ContentTexts {
     const char* ReleaseFailed;  // Release check failed (%s)
     const char* FetchFailed;  // Downloading failed (%s)
     const char* FileFailed;  // Building failed (%s)
+    const char* DiskFull;  // Not enough disk space (%u MB needed, %u MB free)
     const char* Retrying;  // Retrying in %u s (%s): the seconds left, the file asked for
     const char* Unavailable;  // Release %u is not on the server (%s): the server refused the file
 };

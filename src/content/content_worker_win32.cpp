@@ -15,6 +15,8 @@
 #include "content/content_run.h"
 #include "content/content_survey_win32.h"
 #include "content/content_text.h"
+#include "content/disk_need.h"
+#include "content/disk_space_win32.h"
 #include "content/range_fetch_win32.h"
 #include "content/stored_chunk_win32.h"
 #include "content/wide_partial_file_win32.h"
@@ -47,6 +49,12 @@ int ToPartial(void* context, const uint8_t* data, std::size_t length) {
     return static_cast<PartialWriter*>(context)->File->Write(data, static_cast<unsigned long>(length)) ? 1 : 0;
 }
 
+// A failure of the run's own files: 0, with run.DiskFull set when the disk was full.
+int MarkFull(ContentRun& run, unsigned long code) {
+    run.DiskFull = run.DiskFull || IsDiskFullCode(code);
+    return 0;
+}
+
 // content.<V>.release, then content.state, each through a partial file moved into place.
 int KeepRelease(ContentRun& run) {
     char name[64];
@@ -57,9 +65,9 @@ int KeepRelease(ContentRun& run) {
     if (!kept.Create(wide)) return 0;
     for (std::size_t at = 0; at < run.NewLength; at += 1u << 20) {
         const std::size_t n = run.NewLength - at < (1u << 20) ? run.NewLength - at : (1u << 20);
-        if (!ToPartial(&writer, run.NewBytes.get() + at, n)) return 0;
+        if (!ToPartial(&writer, run.NewBytes.get() + at, n)) return MarkFull(run, kept.LastError());
     }
-    if (kept.Commit(wide, nullptr) != kCommitted) return 0;
+    if (kept.Commit(wide, nullptr) != kCommitted) return MarkFull(run, kept.LastError());
     ContentStateHeader header = {};
     header.Release = run.Version;
     header.FileCount = run.NewRelease.FileCount;
@@ -67,8 +75,10 @@ int KeepRelease(ContentRun& run) {
     if (!Sha256Of(run.NewBytes.get(), run.NewLength, header.ManifestSha256)) return 0;
     WidePartialFile state("content keep");
     writer.File = &state;
-    if (!state.Create(L"content.state") || !WriteContentState(header, run.Stamps.data(), ToPartial, &writer)) return 0;
-    return state.Commit(L"content.state", nullptr) == kCommitted ? 1 : 0;
+    if (!state.Create(L"content.state") || !WriteContentState(header, run.Stamps.data(), ToPartial, &writer) ||
+        state.Commit(L"content.state", nullptr) != kCommitted)
+        return MarkFull(run, state.LastError());
+    return 1;
 }
 
 void DropOldKept(const ContentRun& run) {
@@ -131,6 +141,39 @@ int RefuseOwnProgram(const ContentRun& run) {
     return 0;
 }
 
+// The refusal of a disk without room: the bytes checked before fetching, the free ones now.
+void ShowDiskFull(const ContentRun& run) {
+    uint64_t freeBytes = 0, cluster = 0;
+    FolderFreeSpace(&freeBytes, &cluster);
+    StatusText.Format(ContentText.DiskFull, MegabytesNeeded(run.DiskNeed), MegabytesFree(freeBytes));
+    SetStartButtonState(kButtonDisabled);
+}
+
+// Everything the run will write, against the free space, before anything is fetched or
+// deleted: 1 when it fits (or the disk cannot tell, and a full disk is met when it comes).
+int RoomForRun(ContentRun& run) {
+    uint64_t freeBytes = 0, cluster = 0;
+    if (!FolderFreeSpace(&freeBytes, &cluster)) return 1;
+    if (cluster < 512 || cluster > (1u << 20)) cluster = 0;
+    const ContentDiskNeed need = ContentDiskNeedOf(run.Plan, run.NewLength, cluster);
+    run.DiskNeed = need.Total;
+    uint64_t cacheSize = 0, lastWrite = 0;  // an earlier cache, which this run starts over
+    if (!WideFileStamp(L"content.cache", &cacheSize, &lastWrite)) cacheSize = 0;
+    if (ContentDiskSuffices(need, freeBytes, cacheSize)) return 1;
+    TraceFailure("content disk", "refused", "too little free space", ERROR_DISK_FULL);
+    run.DiskFull = true;
+    ShowDiskFull(run);
+    return 0;
+}
+
+// After a failed step: a full disk anywhere on the way shows its own text in place of the
+// step's.
+int Stopped(ContentRun& run) {
+    run.DiskFull = run.DiskFull || IsDiskFullCode(run.Cache.LastError());
+    if (run.DiskFull) ShowDiskFull(run);
+    return 0;
+}
+
 int RunUpdate(ContentRun& run) {
     run.Session = OpenContentSession();
     run.Secure = std::strncmp(LauncherSettings.PatchBaseUrl, "https://", 8) == 0 ? 1 : 0;
@@ -142,15 +185,22 @@ int RunUpdate(ContentRun& run) {
     char release[64];
     FormatText(release, sizeof release, "Content/releases/%u.release", run.Version);
     StatusText.Set(ContentText.Checking);
-    if (RefuseOwnProgram(run) || !SurveyFolder(run) || !Prepare(run) || !run.Cache.Create(L"content.cache")) {
+    if (RefuseOwnProgram(run) || !SurveyFolder(run) || !Prepare(run)) {
+        StatusText.Format(ContentText.ReleaseFailed, release);
+        SetStartButtonState(kButtonDisabled);
+        return 0;
+    }
+    if (!RoomForRun(run)) return 0;
+    if (!run.Cache.Create(L"content.cache")) {
+        if (IsDiskFullCode(run.Cache.LastError())) return Stopped(run);
         StatusText.Format(ContentText.ReleaseFailed, release);
         SetStartButtonState(kButtonDisabled);
         return 0;
     }
     DeleteOld(run, 1);
-    if (!FetchRequests(run) || !BuildFiles(run)) return 0;
+    if (!FetchRequests(run) || !BuildFiles(run)) return Stopped(run);
     DeleteOld(run, 0);
-    return Finish(run);
+    return Finish(run) ? 1 : Stopped(run);
 }
 
 }  // namespace
@@ -161,7 +211,8 @@ unsigned __stdcall ContentWorker(void*) {
     if (!run) return 0;
     run->Version = static_cast<uint32_t>(LatestVersion);
     const int done = RunUpdate(*run);
-    if (!done) run->Cache.Remove();
+    // A full disk keeps the verified chunks: the next start, with room made, needs them again.
+    if (!done && !run->DiskFull) run->Cache.Remove();
     delete run;
     return static_cast<unsigned>(done);
 }

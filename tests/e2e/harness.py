@@ -1,6 +1,7 @@
 """End-to-end harness: runs the real launcher.exe under Wine on the test display, drives it
 with xdotool, reads its pixels from screenshots, probes its message boxes, and bounds every
 process it starts in time, ending each by its own pid."""
+import contextlib
 import functools
 import json
 import os
@@ -73,6 +74,21 @@ def run_wine(args, timeout=60, cwd=None, check=False):
 def run_wine_command(args, cwd=None, timeout=60):
     """Runs one of Wine's own programs (reg, cmd) to its end, bounded."""
     return run_captured(["timeout", str(timeout), "wine", *args], timeout + 15, cwd=cwd, env=wine_env())
+
+
+@contextlib.contextmanager
+def wine_drive(letter, target):
+    """The test prefix's drive `letter` mapped to the folder target while the block runs. A
+    program started in a folder below target sees it on that drive (Wine names a folder by the
+    deepest drive holding it), so its disk is the drive's."""
+    link = Path(wine_env()["WINEPREFIX"]) / "dosdevices" / f"{letter.lower()}:"
+    if link.is_symlink() or link.exists():
+        raise RuntimeError(f"{link} is taken")
+    link.symlink_to(Path(target).resolve())
+    try:
+        yield f"{letter.upper()}:"
+    finally:
+        link.unlink()
 
 
 def windows_path(path):
