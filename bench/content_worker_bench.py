@@ -234,14 +234,7 @@ class LauncherRun:
             if perf:
                 perf.send_signal(signal.SIGINT)
                 perf.wait(60)
-            if process.poll() is None:
-                os.killpg(process.pid, signal.SIGTERM)
-            try:
-                process.wait(15)
-            except subprocess.TimeoutExpired:
-                os.killpg(process.pid, signal.SIGKILL)
-                process.wait(10)
-            self.harness.wait_until(lambda: not self.harness.find_windows(), timeout=10, interval=0.1)
+            startup_bench.end_program(self.harness, process, self.harness.TITLE)
         return {"started": started, "done": done, "hwm": last.get("VmHWM", 0), "anon": peak_anon}
 
 
