@@ -70,6 +70,11 @@ struct MemoryDcTraits {
     static Handle Empty() { return nullptr; }
     static void Close(Handle h) { DeleteDC(h); }
 };
+struct FindHandleTraits {
+    using Handle = HANDLE;
+    static Handle Empty() { return INVALID_HANDLE_VALUE; }
+    static void Close(Handle h) { FindClose(h); }
+};
 struct StdioFileTraits {
     using Handle = std::FILE*;
     static Handle Empty() { return nullptr; }
@@ -82,6 +87,7 @@ using KernelHandle = UniqueHandle<KernelHandleTraits>;
 using RegistryKey = UniqueHandle<RegistryKeyTraits>;
 using MemoryDc = UniqueHandle<MemoryDcTraits>;
 using StdioFile = UniqueHandle<StdioFileTraits>;
+using FindHandle = UniqueHandle<FindHandleTraits>;  // FindFirstFile's search
 
 // A DC from GetDC, released with ReleaseDC on the same window.
 class WindowDc {

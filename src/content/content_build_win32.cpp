@@ -9,7 +9,6 @@
 #include "content/chunk_decode.h"
 #include "content/content_run.h"
 #include "content/content_text.h"
-#include "content/disk_need.h"
 #include "content/shown_name_win32.h"
 #include "content/stored_chunk_win32.h"
 #include "content/wide_partial_file_win32.h"
@@ -123,7 +122,7 @@ int BuildFile(ContentRun& run, uint32_t file) {
     ShowFile(run, f);
     WidePartialFile partial("content build");
     if (!partial.Create(wide)) {
-        run.DiskFull = run.DiskFull || IsDiskFullCode(partial.LastError());
+        run.NoteFailure(partial.LastError());
         return FailFile(f, "create", partial.LastError());
     }
     FileBuild b;
@@ -132,13 +131,13 @@ int BuildFile(ContentRun& run, uint32_t file) {
     b.Partial = &partial;
     b.FileSize = f.Size ? f.Size : 1;
     if (!ForEachContentChunk(run.Plan, file, BuildChunk, &b)) {
-        run.DiskFull = run.DiskFull || IsDiskFullCode(partial.LastError());
+        run.NoteFailure(partial.LastError());
         return FailFile(f, "chunk", GetLastError());
     }
     b.Source.Reset();  // the old file at this path may be the one replaced
     ContentFileStamp& stamp = run.Stamps[file];
     if (partial.Commit(wide, &stamp.LastWrite) != kCommitted) {
-        run.DiskFull = run.DiskFull || IsDiskFullCode(partial.LastError());
+        run.NoteFailure(partial.LastError());
         return FailFile(f, "commit", partial.LastError());
     }
     stamp.Size = f.Size;

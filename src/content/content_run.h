@@ -10,6 +10,7 @@
 #include "content/chunk_decode.h"
 #include "content/content_cache_win32.h"
 #include "content/content_plan.h"
+#include "content/disk_need.h"
 #include "content/local_state.h"
 #include "content/release_manifest.h"
 
@@ -43,6 +44,8 @@ struct ContentRun {
     uint64_t BytesDone = 0;
     uint64_t DiskNeed = 0;  // the bytes the run takes on the disk, as checked before fetching
     bool DiskFull = false;  // a write or flush of the run met a full disk
+    // Notes a failure of the run's own files by its code; a full disk sticks.
+    void NoteFailure(unsigned long code) { DiskFull = DiskFull || IsDiskFullCode(code); }
 };
 
 // The steps, each 1 when done; on failure the status text names what failed.

@@ -51,7 +51,7 @@ int ToPartial(void* context, const uint8_t* data, std::size_t length) {
 
 // A failure of the run's own files: 0, with run.DiskFull set when the disk was full.
 int MarkFull(ContentRun& run, unsigned long code) {
-    run.DiskFull = run.DiskFull || IsDiskFullCode(code);
+    run.NoteFailure(code);
     return 0;
 }
 
@@ -83,14 +83,13 @@ int KeepRelease(ContentRun& run) {
 
 void DropOldKept(const ContentRun& run) {
     WIN32_FIND_DATAW found;
-    HANDLE search = FindFirstFileW(L"content.*.release", &found);
-    if (search == INVALID_HANDLE_VALUE) return;
+    FindHandle search(FindFirstFileW(L"content.*.release", &found));
+    if (!search) return;
     wchar_t keep[64];
     std::swprintf(keep, 64, L"content.%u.release", run.Version);
     do {
         if (CompareStringOrdinal(found.cFileName, -1, keep, -1, TRUE) != CSTR_EQUAL) DeleteFileW(found.cFileName);
-    } while (FindNextFileW(search, &found));
-    FindClose(search);
+    } while (FindNextFileW(search.Get(), &found));
 }
 
 int Finish(ContentRun& run) {
@@ -169,8 +168,17 @@ int RoomForRun(ContentRun& run) {
 // After a failed step: a full disk anywhere on the way shows its own text in place of the
 // step's.
 int Stopped(ContentRun& run) {
-    run.DiskFull = run.DiskFull || IsDiskFullCode(run.Cache.LastError());
+    run.NoteFailure(run.Cache.LastError());
     if (run.DiskFull) ShowDiskFull(run);
+    return 0;
+}
+
+// The release could not be checked against the folder, or its cache not made: the line names it.
+int RefuseRun(const ContentRun& run) {
+    char release[64];
+    FormatText(release, sizeof release, "Content/releases/%u.release", run.Version);
+    StatusText.Format(ContentText.ReleaseFailed, release);
+    SetStartButtonState(kButtonDisabled);
     return 0;
 }
 
@@ -182,20 +190,12 @@ int RunUpdate(ContentRun& run) {
         SetStartButtonState(kButtonDisabled);
         return 0;
     }
-    char release[64];
-    FormatText(release, sizeof release, "Content/releases/%u.release", run.Version);
     StatusText.Set(ContentText.Checking);
-    if (RefuseOwnProgram(run) || !SurveyFolder(run) || !Prepare(run)) {
-        StatusText.Format(ContentText.ReleaseFailed, release);
-        SetStartButtonState(kButtonDisabled);
-        return 0;
-    }
+    if (RefuseOwnProgram(run) || !SurveyFolder(run) || !Prepare(run)) return RefuseRun(run);
     if (!RoomForRun(run)) return 0;
     if (!run.Cache.Create(L"content.cache")) {
         if (IsDiskFullCode(run.Cache.LastError())) return Stopped(run);
-        StatusText.Format(ContentText.ReleaseFailed, release);
-        SetStartButtonState(kButtonDisabled);
-        return 0;
+        return RefuseRun(run);
     }
     DeleteOld(run, 1);
     if (!FetchRequests(run) || !BuildFiles(run)) return Stopped(run);

@@ -68,4 +68,5 @@ uint32_t MegabytesFree(uint64_t bytes) {
     return mib > UINT32_MAX ? UINT32_MAX : static_cast<uint32_t>(mib);
 }
 
+// ERROR_HANDLE_DISK_FULL and ERROR_DISK_FULL (disk_space_win32.cpp checks the numbers).
 bool IsDiskFullCode(unsigned long code) { return code == 39 || code == 112; }

@@ -9,6 +9,9 @@
 #include "common/failure_trace.h"
 #include "content/wide_path_win32.h"
 
+// disk_need.cpp names the full-disk codes by number, without the system's headers.
+static_assert(ERROR_HANDLE_DISK_FULL == 39 && ERROR_DISK_FULL == 112, "the full-disk codes");
+
 int FolderFreeSpace(uint64_t* freeBytes, uint64_t* cluster) {
     *freeBytes = 0;
     *cluster = 0;

@@ -6,7 +6,7 @@
 namespace {
 
 // WinInet's and Winsock's codes for failures of the network rather than of the request. The
-// numbers are the system's own (wininet.h, winerror.h); range_fetch_win32.cpp checks them.
+// numbers are the system's own (wininet.h, winerror.h); content_retry_win32.cpp checks them.
 constexpr uint32_t kPassingErrors[] = {
     12002,  // ERROR_INTERNET_TIMEOUT
     12007,  // ERROR_INTERNET_NAME_NOT_RESOLVED

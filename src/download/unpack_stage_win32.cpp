@@ -27,19 +27,13 @@ bool PassesThroughStage(const char* name) {
     }
 }
 
-struct FindTraits {
-    using Handle = HANDLE;
-    static Handle Empty() { return INVALID_HANDLE_VALUE; }
-    static void Close(Handle h) { FindClose(h); }
-};
-
 // Deletes the partial files a kill or a power cut left in a staging folder. One still open
 // (by a launcher that is still ending) refuses, and is passed over by name anyway.
 void SweepLeftovers(const char* folder) {
     char pattern[MAX_PATH];
     if (!FormatText(pattern, sizeof pattern, "%s\\*.part", folder)) return;
     WIN32_FIND_DATAA found;
-    UniqueHandle<FindTraits> search(FindFirstFileA(pattern, &found));
+    FindHandle search(FindFirstFileA(pattern, &found));
     if (!search) return;
     do {
         char path[MAX_PATH];
