@@ -20,7 +20,13 @@ ensure_display() {
     if [ -n "${DISPLAY:-}" ] && xdotool getdisplaygeometry >/dev/null 2>&1; then return; fi
     local n
     for n in $(seq 90 120); do
-        [ -e "/tmp/.X$n-lock" ] && continue
+        # A lock whose server is gone (a run that was killed) would close the display for good.
+        if [ -e "/tmp/.X$n-lock" ]; then
+            local holder
+            holder="$(tr -d ' \n' <"/tmp/.X$n-lock" 2>/dev/null)"
+            if [ -n "$holder" ] && kill -0 "$holder" 2>/dev/null; then continue; fi
+            rm -f "/tmp/.X$n-lock" "/tmp/.X11-unix/X$n"
+        fi
         Xvfb ":$n" -screen 0 1920x1080x24 -nolisten tcp >/dev/null 2>&1 &
         XVFB_PID=$!
         export DISPLAY=":$n"
