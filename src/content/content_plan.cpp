@@ -337,3 +337,10 @@ ContentDeletion ContentDeletionAt(const ContentPlan& plan, uint32_t i) {
 }
 
 bool ContentChunkFetched(const ContentPlan& plan, uint32_t chunk) { return plan.Fetched[chunk] != 0; }
+
+// Deltas are not chosen yet: every file is whole or built from chunks.
+ContentFileRoad ContentRoadOf(const ContentPlan& plan, uint32_t newFile) {
+    return ContentFileRoad{plan.Whole[newFile] ? kRoadWhole : kRoadChunks, 0, 0};
+}
+
+int ForEachContentDelta(const ContentPlan&, ContentDeltaVisitor, void*) { return 1; }

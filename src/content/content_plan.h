@@ -58,6 +58,11 @@ struct ContentPlanInput {
     const ContentCutFile* CutFiles = nullptr;
     uint32_t CutFileCount = 0;
     uint64_t MergeGap = kContentMergeGap;
+    // NewRelease->DeltaCount flags, non-zero for a delta whose base the worker believes is the
+    // local file at the delta's path (the vouched old file of its base release, or a file whose
+    // chunks are that release's); null: no delta is taken. A belief, not a fact: the delta is
+    // checked against the base's SHA-256 when applied, and its file falls back to chunks.
+    const uint8_t* DeltaBase = nullptr;
 };
 
 constexpr int kSourceFetch = 0;    // fetched from its pack (the chunk's first use in this run)
@@ -65,6 +70,20 @@ constexpr int kSourceOldFile = 1;  // File: an old release file, vouched for, as
 constexpr int kSourceCutFile = 2;  // File: an index into CutFiles, as it is now
 constexpr int kSourceBuilt = 3;    // File: a new release file built earlier in this run (or
                                    // the file being built itself, at an offset it has written)
+constexpr int kSourceDelta = 4;    // comes out of File's delta (a kRoadDelta file); when that
+                                   // delta fails, the chunk is fetched on its own
+
+// How a file of the new release is made.
+constexpr int kRoadWhole = 0;   // already in place: nothing fetched, nothing written
+constexpr int kRoadChunks = 1;  // built from local chunks and fetched ones
+constexpr int kRoadDelta = 2;   // its delta applied to the local base (chunks when that fails)
+
+struct ContentFileRoad {
+    int Road;
+    uint32_t Delta;  // kRoadDelta: the delta's index in NewRelease
+    uint64_t Bytes;  // what this road fetches for the file: the delta's stored size, or the
+                     // stored sizes of the chunks fetched for it first
+};
 
 struct ContentChunkSource {
     int Kind;
@@ -98,6 +117,8 @@ struct ContentPlanTotals {
     uint32_t FilesToBuild = 0;
     uint64_t BytesToBuild = 0;  // the sizes of the files to build added up
     uint32_t Deletions = 0;
+    uint32_t DeltasFetched = 0;
+    uint64_t DeltaBytes = 0;  // the chosen deltas' stored sizes added up (not in Bytes)
 };
 
 // Everything the plan keeps, allocated once by MakeContentPlan: 25 bytes per chunk of the new
@@ -146,3 +167,12 @@ ContentDeletion ContentDeletionAt(const ContentPlan& plan, uint32_t i);
 
 // True when chunk (of the new release) is fetched.
 bool ContentChunkFetched(const ContentPlan& plan, uint32_t chunk);
+
+// The road chosen for newFile.
+ContentFileRoad ContentRoadOf(const ContentPlan& plan, uint32_t newFile);
+
+// Calls visit for every delta the plan takes (an index into NewRelease's deltas), in pack and
+// offset order; stops when visit returns 0. Returns 1 when every one was visited. Each is one
+// single-range GET of its pack; ForEachContentRequest never covers a delta.
+typedef int (*ContentDeltaVisitor)(void* context, uint32_t delta);
+int ForEachContentDelta(const ContentPlan& plan, ContentDeltaVisitor visit, void* context);
