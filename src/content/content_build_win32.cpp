@@ -9,6 +9,7 @@
 #include "content/chunk_decode.h"
 #include "content/content_run.h"
 #include "content/content_text.h"
+#include "content/held_file_win32.h"
 #include "content/shown_name_win32.h"
 #include "content/stored_chunk_win32.h"
 #include "content/wide_partial_file_win32.h"
@@ -136,9 +137,10 @@ int BuildFile(ContentRun& run, uint32_t file) {
     }
     b.Source.Reset();  // the old file at this path may be the one replaced
     ContentFileStamp& stamp = run.Stamps[file];
-    if (partial.Commit(wide, &stamp.LastWrite) != kCommitted) {
-        run.NoteFailure(partial.LastError());
-        return FailFile(f, "commit", partial.LastError());
+    // A file another program holds is waited for, the partial kept whole meanwhile.
+    if (!PlaceWhileHeld(partial, wide, f.Path, f.PathLength, kHeldWaitMs, &stamp.LastWrite, &error)) {
+        run.NoteFailure(error);
+        return FailFile(f, "commit", error);
     }
     stamp.Size = f.Size;
     return 1;

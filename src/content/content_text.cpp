@@ -31,6 +31,9 @@
 #ifndef LAUNCHER_TEXT_ContentUnavailable
 #define LAUNCHER_TEXT_ContentUnavailable "서버에 릴리스 %u 없음 (%s)"  // Release %u is not on the server (%s)
 #endif
+#ifndef LAUNCHER_TEXT_ContentHeld
+#define LAUNCHER_TEXT_ContentHeld "사용 중인 파일: %s (사용하는 프로그램을 닫아 주세요)"  // File in use: %s (close the program that uses it)
+#endif
 
 ContentTexts ContentText = {
     LAUNCHER_TEXT_ContentChecking,
@@ -42,4 +45,5 @@ ContentTexts ContentText = {
     LAUNCHER_TEXT_ContentDiskFull,
     LAUNCHER_TEXT_ContentRetrying,
     LAUNCHER_TEXT_ContentUnavailable,
+    LAUNCHER_TEXT_ContentHeld,
 };

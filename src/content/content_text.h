@@ -13,6 +13,7 @@ struct ContentTexts {
     const char* DiskFull;  // Not enough disk space (%u MB needed, %u MB free)
     const char* Retrying;  // Retrying in %u s (%s): the seconds left, the file asked for
     const char* Unavailable;  // Release %u is not on the server (%s): the server refused the file
+    const char* Held;  // File in use: %s (close the program that uses it): another program holds it
 };
 
 extern ContentTexts ContentText;

@@ -17,6 +17,7 @@
 #include "content/content_text.h"
 #include "content/disk_need.h"
 #include "content/disk_space_win32.h"
+#include "content/held_file_win32.h"
 #include "content/range_fetch_win32.h"
 #include "content/stored_chunk_win32.h"
 #include "content/wide_partial_file_win32.h"
@@ -28,16 +29,20 @@
 
 namespace {
 
+// A held old file is waited for once; should the wait run out, the files after it get one try
+// each, and what stays behind blocks nothing: the new release does not list it.
 void DeleteOld(ContentRun& run, int beforeBuilding) {
+    uint32_t waitMs = kHeldWaitMs;
     for (uint32_t i = 0; i < run.Plan.Totals.Deletions; ++i) {
         const ContentDeletion d = ContentDeletionAt(run.Plan, i);
         if ((d.BeforeBuilding != 0) != (beforeBuilding != 0)) continue;
         const ReleaseFile f = ReleaseFileAt(run.OldRelease, d.OldFile);
         wchar_t wide[kWidePathSize];
         if (!WidePathOf(f.Path, f.PathLength, wide, kWidePathSize) || IsOwnProgramName(wide)) continue;
-        SetFileAttributesW(wide, FILE_ATTRIBUTE_NORMAL);
-        if (!DeleteFileW(wide) && GetLastError() != ERROR_FILE_NOT_FOUND)
-            TraceFailure("content delete", std::string(f.Path, f.PathLength).c_str(), GetLastError());
+        unsigned long error = 0;
+        if (DeleteWhileHeld(wide, f.Path, f.PathLength, waitMs, &error)) continue;
+        TraceFailure("content delete", std::string(f.Path, f.PathLength).c_str(), error);
+        if (IsHeldFailure(wide, error)) waitMs = 0;
     }
 }
 

@@ -63,38 +63,60 @@ bool WidePartialFile::ReadAt(uint64_t offset, void* data, unsigned long size) {
 }
 
 CommitResult WidePartialFile::Commit(const wchar_t* target, uint64_t* lastWrite) {
-    CommitResult result = kCommitNotOnDisk;
-    const char* step = "flush";
-    if (FlushFileBuffers(file_.Get())) {
+    if (!Flush()) {
+        Discard();
+        return kCommitNotOnDisk;
+    }
+    if (!MoveOver(target, lastWrite)) {
+        Trace(area_, "move", error_);
+        Discard();
+        return kCommitNotMoved;
+    }
+    return kCommitted;
+}
+
+bool WidePartialFile::Flush() {
+    if (FlushFileBuffers(file_.Get())) return true;
+    error_ = GetLastError();
+    Trace(area_, "flush", error_);
+    return false;
+}
+
+bool WidePartialFile::MoveOver(const wchar_t* target, uint64_t* lastWrite) {
+    bool moved = false;
+    {
         UnmarkedGuard guard;
-        step = "keep";
-        if (!marked_ || MarkForDeletion(file_.Get(), false)) {
-            step = "close";
-            if (CloseHandle(file_.Release())) {
-                SetFileAttributesW(target, FILE_ATTRIBUTE_NORMAL);
-                step = "move";
-                if (MoveFileExW(name_, target, MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) result = kCommitted;
-                else result = kCommitNotMoved;
-            }
+        if (marked_ && !MarkForDeletion(file_.Get(), false)) {
+            error_ = GetLastError();
+            return false;
+        }
+        marked_ = false;
+        if (file_ && !CloseHandle(file_.Release())) {
+            error_ = GetLastError();
+            return false;  // Discard deletes it by its name
+        }
+        SetFileAttributesW(target, FILE_ATTRIBUTE_NORMAL);
+        moved = MoveFileExW(name_, target, MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH) != 0;
+        if (!moved) {
+            error_ = GetLastError();
+            // Opened and marked again under the same lock: an exit never finds it unmarked.
+            file_.Reset(CreateFileW(name_, GENERIC_READ | GENERIC_WRITE | DELETE, FILE_SHARE_READ | FILE_SHARE_DELETE,
+                                    nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
+            marked_ = file_ && MarkForDeletion(file_.Get(), true);
+            return false;
         }
     }
-    if (result != kCommitted) {
-        error_ = GetLastError();
-        file_.Reset();
-        DeleteFileW(name_);
-        Trace(area_, step, error_);
-    } else if (lastWrite) {
+    name_[0] = L'\0';
+    if (lastWrite) {
         uint64_t size = 0;
         if (!WideFileStamp(target, &size, lastWrite)) *lastWrite = 0;
     }
-    marked_ = false;
-    name_[0] = L'\0';
-    return result;
+    return true;
 }
 
 void WidePartialFile::Discard() {
-    if (!file_) return;
-    file_.Reset();
+    if (!name_[0]) return;
+    file_.Reset();  // a marked file goes with its handle
     if (!marked_) DeleteFileW(name_);
     marked_ = false;
     name_[0] = L'\0';

@@ -26,6 +26,13 @@ public:
     // Flushes, keeps and moves the file over target; *lastWrite (may be null) receives the
     // target's last-write time after the move. The object is empty afterwards.
     CommitResult Commit(const wchar_t* target, uint64_t* lastWrite);
+    // Commit in two steps, for a move that may be tried again: Flush puts the written bytes on
+    // disk; MoveOver lifts the mark, closes and moves the file over target, and after a failed
+    // move opens and marks the partial again, so that it stays whole for another try and a
+    // kill still leaves nothing. MoveOver's failures are not traced (the caller knows whether
+    // one is final); after a success the object is empty.
+    bool Flush();
+    bool MoveOver(const wchar_t* target, uint64_t* lastWrite);
     void Discard();
 
     const wchar_t* Name() const { return name_; }
