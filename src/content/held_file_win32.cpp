@@ -68,7 +68,7 @@ int TryWhileHeld(const wchar_t* target, const char* path, std::size_t length, ui
     if (!IsHeldFailure(target, *error)) return 0;
     char before[SharedText::kSize];
     StatusText.CopyTo(before, sizeof before);
-    TraceFailure("content file", "held, waiting", std::string(path, length).c_str(), *error);
+    TraceFailure("content file", "held", std::string(path, length).c_str(), *error);
     const ULONGLONG began = GetTickCount64();
     for (;;) {
         const ULONGLONG waited = GetTickCount64() - began;
@@ -82,7 +82,7 @@ int TryWhileHeld(const wchar_t* target, const char* path, std::size_t length, ui
         }
         if (!IsHeldFailure(target, *error)) return 0;
     }
-    TraceFailure("content file", "held, given up", std::string(path, length).c_str(), *error);
+    TraceFailure("content file", "held past the wait", std::string(path, length).c_str(), *error);
     return 0;
 }
 
