@@ -15,6 +15,40 @@ else()
   set(LAUNCHER_CONTENT_PATCHING_VALUE 0)
 endif()
 
+# The content mode's mirrors: bases that serve the packs (chunk data) before the patch base,
+# tried in their order; the signed manifest, the patch information and the release manifests
+# still come from the patch base alone. A CMake list or a text with spaces; each entry an
+# https:// address without a trailing slash.
+set(LAUNCHER_CONTENT_MIRRORS "" CACHE STRING
+    "Bases of content mirrors (https://..., no trailing slash) tried before the patch base, in order")
+set(LAUNCHER_MAX_CONTENT_MIRRORS 8)  # kMaxContentMirrors, src/content/mirror_list.h
+
+# Checks the mirrors `value` and writes the header `header` that content_mode.cpp reads.
+function(launcher_content_mirrors_header value header)
+  string(REGEX REPLACE "[ \t;]+" ";" entries "${value}")
+  list(FILTER entries EXCLUDE REGEX "^$")
+  list(LENGTH entries count)
+  if(count GREATER LAUNCHER_MAX_CONTENT_MIRRORS)
+    message(FATAL_ERROR "LAUNCHER_CONTENT_MIRRORS names ${count} mirrors; the launcher takes at most "
+                        "${LAUNCHER_MAX_CONTENT_MIRRORS}")
+  endif()
+  foreach(entry IN LISTS entries)
+    string(LENGTH "${entry}" length)
+    if(NOT entry MATCHES "^[Hh][Tt][Tt][Pp][Ss]://[^/]" OR entry MATCHES "/$" OR length GREATER 200)
+      message(FATAL_ERROR "LAUNCHER_CONTENT_MIRRORS: '${entry}' is not an https:// address of at most 200 "
+                          "characters without a trailing slash")
+    endif()
+  endforeach()
+  list(JOIN entries " " joined)
+  launcher_c_string(LAUNCHER_CONTENT_MIRRORS_C "${joined}")
+  configure_file("${CMAKE_SOURCE_DIR}/src/content/build_content_mirrors.h.in" "${header}" @ONLY)
+endfunction()
+if(LAUNCHER_CONTENT_MIRRORS AND NOT LAUNCHER_CONTENT_PATCHING)
+  message(FATAL_ERROR "LAUNCHER_CONTENT_MIRRORS serves the content mode only: set LAUNCHER_CONTENT_PATCHING=ON "
+                      "or leave the mirrors empty")
+endif()
+launcher_content_mirrors_header("${LAUNCHER_CONTENT_MIRRORS}" "${CMAKE_BINARY_DIR}/generated/build_content_mirrors.h")
+
 # The content folder's library PREFIX_content (cmake/layers.cmake) gets zstd and the build's
 # choice; only content_mode.cpp reads the latter.
 function(launcher_content_layer prefix)
@@ -31,7 +65,7 @@ endfunction()
 function(launcher_add_content_test_launcher)
   add_library(test_content_mode OBJECT "${CMAKE_SOURCE_DIR}/src/content/content_mode.cpp"
                                        "${CMAKE_SOURCE_DIR}/src/content/content_road_win32.cpp")
-  target_include_directories(test_content_mode PRIVATE "${CMAKE_SOURCE_DIR}/src")
+  target_include_directories(test_content_mode PRIVATE "${CMAKE_SOURCE_DIR}/src" "${CMAKE_BINARY_DIR}/generated")
   target_compile_options(test_content_mode PRIVATE ${LAUNCHER_WARNINGS})
   target_compile_definitions(test_content_mode PRIVATE LAUNCHER_CONTENT_PATCHING=1)
   add_executable(launcher_content WIN32 ${LAUNCHER_ENTRY_SOURCES} ${LAUNCHER_RESOURCE_FILES}
@@ -39,6 +73,26 @@ function(launcher_add_content_test_launcher)
                                   $<TARGET_OBJECTS:test_content_mode>)
   add_dependencies(launcher_content skin)
   target_link_libraries(launcher_content PRIVATE launcher_core)
+endfunction()
+
+# launcher_content_mirrors.exe: launcher_content.exe with two mirrors before the patch base, on
+# the two ports above the test patch server's (tests/e2e/test_content_mirrors.py serves them).
+function(launcher_add_content_mirrors_test_launcher port)
+  math(EXPR first "${port} + 1")
+  math(EXPR second "${port} + 2")
+  set(dir "${CMAKE_BINARY_DIR}/test-mirrors")
+  launcher_content_mirrors_header("https://127.0.0.1:${first}/mirror-a https://127.0.0.1:${second}/mirror-b"
+                                  "${dir}/include/build_content_mirrors.h")
+  add_library(test_content_mirrors_mode OBJECT "${CMAKE_SOURCE_DIR}/src/content/content_mode.cpp"
+                                               "${CMAKE_SOURCE_DIR}/src/content/content_road_win32.cpp")
+  target_include_directories(test_content_mirrors_mode PRIVATE "${dir}/include" "${CMAKE_SOURCE_DIR}/src")
+  target_compile_options(test_content_mirrors_mode PRIVATE ${LAUNCHER_WARNINGS})
+  target_compile_definitions(test_content_mirrors_mode PRIVATE LAUNCHER_CONTENT_PATCHING=1)
+  add_executable(launcher_content_mirrors WIN32 ${LAUNCHER_ENTRY_SOURCES} ${LAUNCHER_RESOURCE_FILES}
+                                          ${LAUNCHER_MANIFEST_FILE} $<TARGET_OBJECTS:test_signing_key>
+                                          $<TARGET_OBJECTS:test_content_mirrors_mode>)
+  add_dependencies(launcher_content_mirrors skin)
+  target_link_libraries(launcher_content_mirrors PRIVATE launcher_core)
 endfunction()
 
 # The content tests' data, for the unit test program target: the chunker's shared cut points from

@@ -67,6 +67,7 @@ add_dependencies(unit_tests skin)
 # imported into the build's Wine prefix only.
 set(TEST_PATCH_PORT 48443 CACHE STRING "Port of the test patch server")
 set(TEST_SERVER_STATE "${CMAKE_BINARY_DIR}/patch-server")
+launcher_add_content_mirrors_test_launcher(${TEST_PATCH_PORT})
 add_test(NAME patch_server_start
   COMMAND "${CMAKE_SOURCE_DIR}/tests/support/server_fixture.sh" start "${TEST_SERVER_STATE}" ${TEST_PATCH_PORT})
 add_test(NAME patch_server_stop

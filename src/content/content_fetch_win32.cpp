@@ -1,5 +1,6 @@
 // The content worker's transfers: the release manifest (checked against the signed manifest
-// before it is parsed), the plan's range requests into the cache, and one chunk on its own.
+// before it is parsed) from the patch base, the plan's range requests into the cache and one
+// chunk on its own from the content mirrors (TryMirroredRequest).
 #include <windows.h>
 
 #include <cstring>
@@ -41,10 +42,8 @@ int ToBuffer(void* context, const uint8_t* data, std::size_t length) {
     return 0;
 }
 
-int FetchInto(ContentRun& run, const char* path, uint64_t first, uint64_t size, uint8_t* out, ContentTry* failure) {
-    char url[1024];
-    *failure = ContentTry{kFailLocal, 0, 0};
-    if (!ContentUrl(path, url, sizeof url)) return 0;
+int FetchInto(ContentRun& run, const char* path, const char* url, uint64_t first, uint64_t size, uint8_t* out,
+              ContentTry* failure) {
     BufferSink sink = {out, size, 0};
     RangeAnswer answer = {};
     const int32_t result = FetchRange(run.Session.Get(), url, run.Secure, first, first + size - 1, ToBuffer, &sink, &answer);
@@ -63,7 +62,10 @@ struct ReleaseTry {
 
 int TryRelease(void* context, ContentTry* failure) {
     const ReleaseTry& t = *static_cast<const ReleaseTry*>(context);
-    if (!FetchInto(*t.Run, t.Path, 0, t.Entry->Size, t.Run->NewBytes.get(), failure)) return 0;
+    char url[1024];
+    *failure = ContentTry{kFailLocal, 0, 0};
+    if (!ContentUrl(t.Path, url, sizeof url)) return 0;
+    if (!FetchInto(*t.Run, t.Path, url, 0, t.Entry->Size, t.Run->NewBytes.get(), failure)) return 0;
     if (BytesMatchChunk(t.Run->NewBytes.get(), t.Run->NewLength, t.Entry->Sha256)) return 1;
     TraceFailure("content release", "hash", t.Path, 0);
     *failure = ContentTry{kFailChunk, 0, 0};
@@ -126,10 +128,10 @@ struct ChunkTry {
     const char* Path;
 };
 
-int TryChunk(void* context, ContentTry* failure) {
+int TryChunk(void* context, const char* url, ContentTry* failure) {
     const ChunkTry& t = *static_cast<const ChunkTry*>(context);
     const ReleaseChunk c = ReleaseChunkAt(t.Run->NewRelease, t.Chunk);
-    if (!FetchInto(*t.Run, t.Path, c.Offset, c.StoredSize, t.Run->Frame.get(), failure)) return 0;
+    if (!FetchInto(*t.Run, t.Path, url, c.Offset, c.StoredSize, t.Run->Frame.get(), failure)) return 0;
     if (FetchedChunkDecodes(*t.Run, t.Chunk, t.Run->Frame.get())) return 1;
     *failure = ContentTry{kFailChunk, 0, 0};
     return 0;
@@ -143,7 +145,7 @@ int FetchOneChunk(ContentRun& run, uint32_t chunk) {
     if (c.StoredSize > StoredChunkBound(c.RawSize) || !PackPath(run, c.Pack, path, sizeof path)) return 0;
     ChunkTry attempt = {&run, chunk, path};
     ContentTry last;
-    if (!TryContentRequest(path, TryChunk, &attempt, &last)) return 0;
+    if (!TryMirroredRequest(path, TryChunk, &attempt, &last)) return 0;
     return StoreFetchedChunk(run, chunk, run.Frame.get());
 }
 
@@ -217,12 +219,11 @@ int ToChunks(void* context, const uint8_t* data, std::size_t length) {
 struct RequestTry {
     RequestSink Sink;  // kept across tries: where the last one got to
     const char* Path;
-    const char* Url;
 };
 
 // Another try asks only for the bytes from the first chunk not yet kept: those before it are
 // in the cache, checked.
-int TryRequest(void* context, ContentTry* failure) {
+int TryRequest(void* context, const char* url, ContentTry* failure) {
     RequestTry& t = *static_cast<RequestTry*>(context);
     RequestSink& s = t.Sink;
     ContentRun& run = *s.Run;
@@ -232,7 +233,7 @@ int TryRequest(void* context, ContentTry* failure) {
     s.Refused = 0;
     if (s.At > last) return 1;
     RangeAnswer answer = {};
-    const int32_t result = FetchRange(run.Session.Get(), t.Url, run.Secure, s.At, last, ToChunks, &s, &answer);
+    const int32_t result = FetchRange(run.Session.Get(), url, run.Secure, s.At, last, ToChunks, &s, &answer);
     if (result == kRangeDone && s.Have == 0) return 1;
     *failure = ContentTryOf(result, answer);
     // A request that ends inside a chunk is a plan that does not fit the release: never mended by waiting.
@@ -245,12 +246,12 @@ int TryRequest(void* context, ContentTry* failure) {
 int FetchRequest(void* context, const ContentFetchRequest& request) {
     RequestWalk& walk = *static_cast<RequestWalk*>(context);
     ContentRun& run = *walk.Run;
-    char path[64], url[1024];
-    if (!PackPath(run, request.Pack, path, sizeof path) || !ContentUrl(path, url, sizeof url)) return 0;
+    char path[64];
+    if (!PackPath(run, request.Pack, path, sizeof path)) return 0;
     ShowFetched(walk, request, 0);
-    RequestTry attempt = {{&run, &walk, &request, request.FirstChunk, request.Offset, 0, 0}, path, url};
+    RequestTry attempt = {{&run, &walk, &request, request.FirstChunk, request.Offset, 0, 0}, path};
     ContentTry last;
-    if (!TryContentRequest(path, TryRequest, &attempt, &last)) {
+    if (!TryMirroredRequest(path, TryRequest, &attempt, &last)) {
         ShowContentFailure(run.Version, path, last);
         walk.Failed = 1;
         return 0;

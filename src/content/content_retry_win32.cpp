@@ -4,9 +4,13 @@
 #include <windows.h>
 #include <wininet.h>
 
+#include "common/bounded_text.h"
 #include "common/display_state.h"
 #include "common/failure_trace.h"
+#include "content/content_mode.h"
 #include "content/content_text.h"
+#include "content/mirror_list.h"
+#include "settings/launcher_settings.h"
 
 // retry_schedule.cpp names these failures by number, without the system's headers.
 static_assert(ERROR_INTERNET_TIMEOUT == 12002 && ERROR_INTERNET_NAME_NOT_RESOLVED == 12007 &&
@@ -57,7 +61,78 @@ int WaitCountingDown(uint32_t waitMs, const char* path) {
     return 1;
 }
 
+void TraceLeftOut(void*, const char* entry, std::size_t length, const char* why) {
+    char line[512];
+    FormatText(line, sizeof line, "launcher: content mirror left out (%.*s): %s\n", static_cast<int>(length), entry, why);
+    OutputDebugStringA(line);
+}
+
+// The list is the build's, read once; the health is shared by the requests that run at once.
+const MirrorList& ContentBases() {
+    static const MirrorList bases = [] {
+        MirrorList list;
+        ParseMirrorList(ContentMirrorsBuilt, LauncherSettings.PatchBaseUrl, &list, TraceLeftOut, nullptr);
+        return list;
+    }();
+    return bases;
+}
+
+MirrorHealth Health;  // static storage: every base starts not cooling
+
+void TraceSwitch(const char* path, const char* from, const char* to, const ContentTry& failure, uint32_t tries) {
+    static const char* const kKinds[] = {"", "no connection", "status", "a wrong answer", "the body broke off",
+                                         "a chunk failed its hash", "this side"};
+    const char* kind = failure.Failure >= 0 && failure.Failure <= kFailLocal ? kKinds[failure.Failure] : "";
+    char why[96];
+    if (failure.Failure == kFailStatus && failure.Status)
+        FormatText(why, sizeof why, "status %u", static_cast<unsigned>(failure.Status));
+    else if (failure.Error)
+        FormatText(why, sizeof why, "%s, error %u", kind, static_cast<unsigned>(failure.Error));
+    else
+        CopyText(why, kind);
+    char line[640];
+    FormatText(line, sizeof line, "launcher: content mirror switch (%s): %s -> %s, %s after %u %s\n", path, from, to,
+               why, static_cast<unsigned>(tries), tries == 1 ? "try" : "tries");
+    OutputDebugStringA(line);
+}
+
+void TraceStep(const char* path, const ContentTry& failure, MirrorStep step, uint32_t tries) {
+    const char* what = step == kStepRetry ? "tried again" : step == kStepNextMirror ? "given to the next mirror"
+                       : tries >= kContentTries                                   ? "last try failed"
+                                                                                  : "not tried again";
+    TraceFailure("content request", what, path, failure.Status ? failure.Status : failure.Error);
+}
+
 }  // namespace
+
+int TryMirroredRequest(const char* path, MirroredAttempt attempt, void* context, ContentTry* last) {
+    const MirrorList& bases = ContentBases();
+    *last = ContentTry{kFailLocal, 0, 0};
+    uint32_t tried = 0;
+    int32_t base = ChooseMirror(Health, bases.Count, tried, GetTickCount64());
+    for (uint32_t here = 0; base >= 0;) {
+        if (here > 0 && !WaitCountingDown(ContentRetryWaitMs(here + 1, Jitter()), path)) return 0;
+        char url[1024];
+        if (!FormatText(url, sizeof url, "%s/%s", bases.Base[base], path)) return 0;
+        ++here;
+        if (attempt(context, url, last)) {
+            NoteMirrorServed(Health, static_cast<uint32_t>(base));
+            return 1;
+        }
+        tried |= 1u << base;
+        const uint64_t now = GetTickCount64();
+        const int32_t next = ChooseMirror(Health, bases.Count, tried, now);
+        const MirrorStep step = StepAfterFailure(*last, here, next >= 0);
+        TraceStep(path, *last, step, here);
+        if (step == kStepRetry) continue;
+        if (last->Failure != kFailLocal) NoteMirrorFailed(Health, static_cast<uint32_t>(base), now);
+        if (step == kStepStop) return 0;
+        TraceSwitch(path, bases.Base[base], bases.Base[next], *last, here);
+        base = next;
+        here = 0;
+    }
+    return 0;
+}
 
 int TryContentRequest(const char* path, ContentAttempt attempt, void* context, ContentTry* last) {
     *last = ContentTry{kFailNone, 0, 0};

@@ -15,6 +15,16 @@ using ContentAttempt = int (*)(void* context, ContentTry* failure);
 // *last is the last failure. The line is put back as it was after each wait.
 int TryContentRequest(const char* path, ContentAttempt attempt, void* context, ContentTry* last);
 
+// One try of a request for a file a mirror may serve: url is the file's address below the base
+// chosen for this try.
+using MirroredAttempt = int (*)(void* context, const char* url, ContentTry* failure);
+
+// TryContentRequest over the content bases (mirror_list.h): each try's URL is path below the
+// base chosen for it; a base that is down, refuses the file or serves a bad chunk gives way to
+// the next at once, one whose failures pass after its tries. Each switch is traced. *last is
+// the last base's last failure.
+int TryMirroredRequest(const char* path, MirroredAttempt attempt, void* context, ContentTry* last);
+
 // The failure a finished FetchRange reports (kFailNone for kRangeDone; a sink's stop is this
 // side's unless the caller knows better).
 ContentTry ContentTryOf(int32_t rangeResult, const RangeAnswer& answer);
