@@ -311,7 +311,7 @@ def publish_content(new, version, out, old=None, level=19, pack_limit=64 << 20, 
             "manifest_bytes": manifest_bytes, "removed": removed,
             "delta_candidates": len(found), "deltas": len(prepared.deltas),
             "delta_bytes": sum(len(d.data) for d, _, _ in prepared.deltas),
-            "delta_input_bytes": sum(c.size + c.base_file.size for c in found),
+            "delta_changed_bytes": sum(c.size for c in found),
             "delta_seconds": timing.get("seconds", 0.0)}
 
 
