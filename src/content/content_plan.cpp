@@ -13,6 +13,9 @@ constexpr uint32_t kNone = 0xFFFFFFFFu;
 // holds its old content while new file n is built.
 constexpr uint32_t kRoleStable = 0xFFFFFFFFu;
 constexpr uint32_t kRoleUnusable = 0xFFFFFFFEu;  // never read: unknown content, or deleted first
+// Fetched: where the first use of a chunk no local file can give takes it from.
+constexpr uint8_t kFromPack = 1;
+constexpr uint8_t kFromHeld = 2;
 
 template <typename T>
 bool Allocate(std::unique_ptr<T[]>* array, std::size_t count, T fill) {
@@ -205,7 +208,8 @@ void WalkBuilds(ContentPlan* p) {
             if (p->FirstUse[c] == kNone) {
                 p->FirstUse[c] = r;
                 p->FirstUseOffset[c] = offset;
-                if (!LocalReadable(*p, c, n)) p->Fetched[c] = 1;
+                const bool held = p->Input.Held && p->Input.Held[c];
+                if (!LocalReadable(*p, c, n)) p->Fetched[c] = held ? kFromHeld : kFromPack;
             }
             offset += ReleaseChunkAt(m, c).RawSize;
         }
@@ -237,6 +241,11 @@ void CountFetches(ContentPlan* p) {
     for (uint32_t c = 0; c < m.ChunkCount; ++c) {
         if (!p->Fetched[c]) continue;
         const ReleaseChunk chunk = ReleaseChunkAt(m, c);
+        if (p->Fetched[c] == kFromHeld) {
+            ++p->Totals.ChunksHeld;
+            p->Totals.HeldBytes += chunk.StoredSize;
+            continue;
+        }
         ++p->Totals.ChunksFetched;
         p->Totals.Ideal += chunk.StoredSize;
         if (chunk.Pack != lastPack) ++p->Totals.PacksTouched;
@@ -314,13 +323,17 @@ int ForEachContentRequest(const ContentPlan& plan, ContentRequestVisitor visit, 
     const ReleaseManifest& m = NewOf(plan);
     ContentFetchRequest request = {};
     bool open = false;
+    bool heldBetween = false;  // a held chunk since the request's last one: never fetched again
     // Chunks are in (pack, offset) order and never share bytes, so one pass in manifest
     // order meets each pack's needed chunks in ascending offset.
     for (uint32_t c = 0; c < m.ChunkCount; ++c) {
-        if (!plan.Fetched[c]) continue;
+        if (plan.Fetched[c] == kFromHeld) heldBetween = true;
+        if (plan.Fetched[c] != kFromPack) continue;
         const ReleaseChunk chunk = ReleaseChunkAt(m, c);
         const uint64_t end = request.Offset + request.Length;
-        if (open && chunk.Pack == request.Pack && chunk.Offset - end <= plan.Input.MergeGap) {
+        const bool merge = open && !heldBetween && chunk.Pack == request.Pack && chunk.Offset - end <= plan.Input.MergeGap;
+        heldBetween = false;
+        if (merge) {
             request.Length = chunk.Offset + uint64_t{chunk.StoredSize} - request.Offset;
             request.LastChunk = c;
             continue;
@@ -336,7 +349,9 @@ ContentDeletion ContentDeletionAt(const ContentPlan& plan, uint32_t i) {
     return ContentDeletion{plan.DeletionFile[i], plan.DeletionFirst[i]};
 }
 
-bool ContentChunkFetched(const ContentPlan& plan, uint32_t chunk) { return plan.Fetched[chunk] != 0; }
+bool ContentChunkFetched(const ContentPlan& plan, uint32_t chunk) { return plan.Fetched[chunk] == kFromPack; }
+
+bool ContentChunkHeld(const ContentPlan& plan, uint32_t chunk) { return plan.Fetched[chunk] == kFromHeld; }
 
 // Deltas are not chosen yet: every file is whole or built from chunks.
 ContentFileRoad ContentRoadOf(const ContentPlan& plan, uint32_t newFile) {
