@@ -98,3 +98,10 @@ def test_a_kill_at_10_50_and_90_percent_fetches_no_verified_chunk_again(launcher
         assert run.version() == 10002
         assert not cache.exists()
         assert not no_partial_files(run.folder)
+    # A cache a kill left after the record named the release, before it was removed: the next
+    # start, finding the release installed, removes it.
+    cache.write_bytes(MAGIC + bytes(RECORD))
+    run.start()
+    assert wait_until(lambda: not cache.exists(), timeout=60)
+    run.stop()
+    assert client_files(run.folder) == v2
