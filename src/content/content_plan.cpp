@@ -331,7 +331,8 @@ int ForEachContentRequest(const ContentPlan& plan, ContentRequestVisitor visit, 
         if (plan.Fetched[c] != kFromPack) continue;
         const ReleaseChunk chunk = ReleaseChunkAt(m, c);
         const uint64_t end = request.Offset + request.Length;
-        const bool merge = open && !heldBetween && chunk.Pack == request.Pack && chunk.Offset - end <= plan.Input.MergeGap;
+        const bool merge =
+            open && !heldBetween && chunk.Pack == request.Pack && chunk.Offset - end <= plan.Input.MergeGap;
         heldBetween = false;
         if (merge) {
             request.Length = chunk.Offset + uint64_t{chunk.StoredSize} - request.Offset;

@@ -161,7 +161,8 @@ int RoomForRun(ContentRun& run) {
     // The plan fetches only what an earlier cache does not hold, and that cache stays: only
     // what this run cuts off it (a torn tail, or all of it when it holds nothing useful) is freed.
     uint64_t cacheSize = 0, lastWrite = 0;
-    if (!WideFileStamp(L"content.cache", &cacheSize, &lastWrite) || cacheSize < run.CacheKeep) cacheSize = run.CacheKeep;
+    if (!WideFileStamp(L"content.cache", &cacheSize, &lastWrite) || cacheSize < run.CacheKeep)
+        cacheSize = run.CacheKeep;
     if (ContentDiskSuffices(need, freeBytes, cacheSize - run.CacheKeep)) return 1;
     TraceFailure("content disk", "refused", "too little free space", ERROR_DISK_FULL);
     run.DiskFull = true;
