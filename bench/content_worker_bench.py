@@ -15,9 +15,14 @@ as in startup_bench.py).
   startup     an unchanged install of 10,000 files, start to ready: at the installed release,
               and with a new release that lists the same files (the kept state decides, no
               file may be read); Wine's empty program beside each start
+  resume      an install from nothing killed (SIGKILL) once its cache holds half the packs'
+              bytes, then started again: the pack bytes the second start fetches that the
+              first had already received, against the bytes of the requests in flight at the
+              kill (what a start without resume fetches again at the least)
 
-  content_worker_bench.py --watch build/native/startup_watch [--sections throughput,memory,startup]
+  content_worker_bench.py --watch build/native/startup_watch [--sections throughput,memory,startup,resume]
       [--rounds 5] [--starts 10] [--sizes 100MB,1G,4G] [--total 1G] [--launcher EXE]
+      [--resume-size 200MB] [--limit-rate BYTES_PER_SEC]
 Prints figures only. Every file it makes is under build/bench/content-worker and deleted."""
 import argparse
 import ctypes
@@ -241,7 +246,7 @@ class LauncherRun:
 # ---- publishing and serving ------------------------------------------------------------------
 
 class Server:
-    def __init__(self, harness):
+    def __init__(self, harness, limit_rate=0):
         self.root = WORK / "server"
         self.work = WORK / "nginx"
         for path in (self.root, self.work):
@@ -252,7 +257,8 @@ class Server:
         self.process = subprocess.Popen(
             ["/usr/bin/python3", str(ROOT / "tests/support/nginx_server.py"),
              "--root", str(self.root), "--port", str(harness.PORT), "--certs", str(bench_prefix.CERTS),
-             "--work", str(self.work), "--ready-file", str(ready), "--lifetime", "7200"],
+             "--work", str(self.work), "--ready-file", str(ready), "--lifetime", "7200",
+             "--limit-rate", str(limit_rate)],
             stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL, start_new_session=True)
         if not harness.wait_until(ready.exists, timeout=30, interval=0.1):
             self.stop()
@@ -271,6 +277,17 @@ class Server:
         entries = nginx_server.read_access_log(str(self.work / "access.log"), mark)
         packs = [e for e in entries if "/Content/packs/" in e.get("path", e.get("uri", ""))]
         return sum(int(e.get("body_bytes_sent", e.get("bytes_sent", 0))) for e in packs), len(packs)
+
+    def pack_ranges(self, mark):
+        """(pack, first byte, bytes asked, bytes sent) of every pack request since mark."""
+        found = []
+        for e in nginx_server.read_access_log(str(self.work / "access.log"), mark):
+            path = e.get("path", e.get("uri", ""))
+            if "/Content/packs/" not in path or not e.get("range", "").startswith("bytes="):
+                continue
+            first, last = (int(v) for v in e["range"][6:].split("-"))
+            found.append((path.rsplit("/", 1)[1], first, last - first + 1, int(e.get("body_bytes_sent", 0))))
+        return found
 
     def stop(self):
         """The wrapper stops its nginx (which runs in a session of its own) when asked to end."""
@@ -493,6 +510,68 @@ def memory(harness, server, args):
     server.reset(harness)
 
 
+# ---- resume after a kill --------------------------------------------------------------------
+
+def overlap(spans, pack, first, length):
+    """Bytes of pack[first, first + length) that spans (pack, first, length) already cover."""
+    return sum(max(0, min(first + length, f + n) - max(first, f)) for p, f, n in spans if p == pack)
+
+
+def killed_at(harness, folder, share, timeout):
+    """Starts the folder's launcher and kills it once its cache holds share bytes."""
+    env = harness.wine_env({"WINE_RUN_TIMEOUT": str(int(timeout + 30))})
+    process = subprocess.Popen([str(harness.WINE_RUN), "launcher.exe"], cwd=folder, env=env, stdin=subprocess.DEVNULL,
+                               stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL, start_new_session=True)
+    cache = folder / "content.cache"
+    try:
+        reached = harness.wait_until(lambda: cache.exists() and cache.stat().st_size >= share, timeout=timeout,
+                                     interval=0.005)
+    finally:
+        os.killpg(process.pid, signal.SIGKILL)
+        process.wait(10)
+        harness.wait_until(lambda: not harness.find_windows(harness.TITLE), timeout=10, interval=0.1)
+    if not reached:
+        raise RuntimeError("the cache never reached half the packs")
+
+
+def resume(harness, server, args):
+    print(f"== resume: {size_name(args.resume_size)} installed from nothing, killed at 50% of the packs' bytes, "
+          f"started again; chunks {SIZES[0] >> 10}/{SIZES[1] >> 10}/{SIZES[2] >> 10} KiB"
+          + (f", {args.limit_rate / 1e6:g} MB/s per connection" if args.limit_rate else ", unthrottled"))
+    server.reset(harness)
+    client = WORK / "client-resume"
+    shutil.rmtree(client, ignore_errors=True)
+    write_random_file(client / "data" / "a.pak", args.resume_size // 2, 51)
+    write_random_file(client / "data" / "b.pak", args.resume_size - args.resume_size // 2, 52)
+    publish(harness, server, client, 10001)
+    total = sum(p.stat().st_size for p in (server.root / "Content" / "packs").glob("*.pack"))
+    again, in_flight, in_flight_sent, second = [], [], [], []
+    for _ in range(args.rounds):
+        folder = launcher_folder(harness, "player-resume")
+        mark = server.mark()
+        killed_at(harness, folder, total // 2, timeout=600)
+        time.sleep(1)  # nginx logs a request once it sees the connection gone
+        first = server.pack_ranges(mark)
+        received = [(p, f, sent) for p, f, _, sent in first]
+        cut = [(n, sent) for _, _, n, sent in first if sent < n]
+        mark = server.mark()
+        LauncherRun(harness, folder).run(10001, timeout=1800)
+        later = server.pack_ranges(mark)
+        again.append(sum(overlap(received, p, f, sent) for p, f, _, sent in later))
+        in_flight.append(sum(n for n, _ in cut))
+        in_flight_sent.append(sum(sent for _, sent in cut))
+        second.append(sum(sent for *_, sent in later))
+        shutil.rmtree(folder, ignore_errors=True)
+    print(f"  {args.rounds} kills, packs {total / 1e6:.1f} MB:")
+    print(f"    fetched again after the kill:    {spread([b / 1e6 for b in again], ' MB', 3)}   (goal: at most the "
+          f"requests in flight)")
+    print(f"    requests in flight, asked:       {spread([b / 1e6 for b in in_flight], ' MB', 3)}")
+    print(f"    requests in flight, sent:        {spread([b / 1e6 for b in in_flight_sent], ' MB', 3)}")
+    print(f"    fetched by the second start:     {spread([b / 1e6 for b in second], ' MB', 1)}")
+    shutil.rmtree(client, ignore_errors=True)
+    server.reset(harness)
+
+
 # ---- start-up with 10,000 files --------------------------------------------------------------
 
 def small_client(root, count):
@@ -576,12 +655,14 @@ def startup(harness, server, args):
 def main():
     p = argparse.ArgumentParser(description=__doc__.splitlines()[0])
     p.add_argument("--watch", required=True, help="the startup_watch program")
-    p.add_argument("--sections", default="throughput,memory,startup")
+    p.add_argument("--sections", default="throughput,memory,startup,resume")
     p.add_argument("--rounds", type=int, default=5)
     p.add_argument("--starts", type=int, default=10)
     p.add_argument("--sizes", default="100MB,1G,4G", help="file sizes of the memory figures")
     p.add_argument("--total", type=byte_count, default=1 << 30, help="bytes of the throughput folder")
     p.add_argument("--launcher", help="run this launcher_content.exe instead of the build's")
+    p.add_argument("--resume-size", type=byte_count, default=200 * 1000 * 1000, help="bytes of the resume release")
+    p.add_argument("--limit-rate", type=int, default=0, help="nginx's pace per connection, bytes/s (0: none)")
     args = p.parse_args()
     global LAUNCHER
     LAUNCHER = args.launcher
@@ -589,10 +670,10 @@ def main():
     sections = args.sections.split(",")
     WORK.mkdir(parents=True, exist_ok=True)
     harness = bench_prefix.use()
-    server = Server(harness)
+    server = Server(harness, args.limit_rate)
     try:
         for name in sections:
-            {"throughput": throughput, "memory": memory, "startup": startup}[name](harness, server, args)
+            {"throughput": throughput, "memory": memory, "startup": startup, "resume": resume}[name](harness, server, args)
     finally:
         server.stop()
         bench_prefix.stop()

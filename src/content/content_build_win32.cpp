@@ -62,20 +62,34 @@ bool ReadLocal(FileBuild& b, const ContentChunkSource& source, uint32_t size) {
     return ReadFile(b.Source.Get(), run.Raw.get(), size, &got, &at) && got == size;
 }
 
-// Puts the chunk's bytes in run.Raw: from the cache when it was fetched, else from its local
-// source; a local chunk that no longer matches its name is fetched on its own.
+CacheRecordHeader RecordOf(const ReleaseChunk& c) {
+    CacheRecordHeader header;
+    std::memcpy(header.Sha256, c.Sha256, sizeof header.Sha256);
+    header.RawSize = c.RawSize;
+    header.StoredSize = c.StoredSize;
+    return header;
+}
+
+// Puts the chunk's bytes in run.Raw: from the cache when it was fetched or an earlier run left
+// it there, else from its local source; a local or left chunk that no longer matches its name
+// is fetched on its own.
 bool ChunkBytes(FileBuild& b, uint32_t chunk, const ContentChunkSource& source) {
     ContentRun& run = *b.Run;
     const ReleaseChunk c = ReleaseChunkAt(run.NewRelease, chunk);
     if (ContentChunkFetched(run.Plan, chunk)) {
-        CacheRecordHeader header;
-        std::memcpy(header.Sha256, c.Sha256, sizeof header.Sha256);
-        header.RawSize = c.RawSize;
-        header.StoredSize = c.StoredSize;
         // Its frame was decoded and checked against its name as it arrived, and the cache is
         // this run's own file, which nothing else may write while the worker holds it open.
-        return run.Cache.ReadFrame(run.FrameAt[chunk], header, run.Frame.get()) &&
+        return run.Cache.ReadFrame(run.FrameAt[chunk], RecordOf(c), run.Frame.get()) &&
                DecodeChunk(run.Decoder, run.Frame.get(), c.StoredSize, run.Raw.get(), c.RawSize) == kChunkDecoded;
+    }
+    if (ContentChunkHeld(run.Plan, chunk)) {
+        // Written by an earlier run: the file may have been changed on disk since, so its frame
+        // must decode to its name again.
+        if (run.Cache.ReadFrame(run.FrameAt[chunk], RecordOf(c), run.Frame.get()) &&
+            DecodeStoredChunk(run.Decoder, run.Frame.get(), c, run.Raw.get()))
+            return true;
+        TraceFailure("content chunk", "cache", "changed since kept", ERROR_INVALID_DATA);
+        return FetchOneChunk(run, chunk) != 0;
     }
     if (ReadLocal(b, source, c.RawSize) && BytesMatchChunk(run.Raw.get(), c.RawSize, c.Sha256)) return true;
     TraceFailure("content chunk", "local", "changed since cut", 0);

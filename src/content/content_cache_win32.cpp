@@ -8,10 +8,10 @@
 
 #include "common/failure_trace.h"
 
-bool ContentCache::Create(const wchar_t* name) {
+bool ContentCache::OpenFile(const wchar_t* name, unsigned long disposition) {
     file_.Reset();
     std::swprintf(name_, sizeof name_ / sizeof name_[0], L"%ls", name);
-    file_.Reset(CreateFileW(name, GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ, nullptr, CREATE_ALWAYS,
+    file_.Reset(CreateFileW(name, GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ, nullptr, disposition,
                             FILE_ATTRIBUTE_NORMAL, nullptr));
     if (!file_) {
         error_ = GetLastError();
@@ -19,7 +19,28 @@ bool ContentCache::Create(const wchar_t* name) {
         return false;
     }
     end_ = 0;
-    return WriteAll(kCacheMagic, kCacheMagicSize);
+    unflushed_ = 0;
+    flushedAt_ = GetTickCount();
+    return true;
+}
+
+bool ContentCache::Create(const wchar_t* name) {
+    return OpenFile(name, CREATE_ALWAYS) && WriteAll(kCacheMagic, kCacheMagicSize);
+}
+
+bool ContentCache::Open(const wchar_t* name, uint64_t keep) {
+    // A file gone or shorter since it was scanned starts over: the keep bytes are not there.
+    if (keep < kCacheMagicSize || !OpenFile(name, OPEN_EXISTING)) return Create(name);
+    LARGE_INTEGER size, at;
+    at.QuadPart = static_cast<LONGLONG>(keep);
+    if (!GetFileSizeEx(file_.Get(), &size) || static_cast<uint64_t>(size.QuadPart) < keep) return Create(name);
+    if (!SetFilePointerEx(file_.Get(), at, nullptr, FILE_BEGIN) || !SetEndOfFile(file_.Get())) {
+        error_ = GetLastError();
+        TraceFailure("content cache", "truncate", kContentCacheName, error_);
+        return false;
+    }
+    end_ = keep;
+    return true;
 }
 
 bool ContentCache::WriteAll(const void* data, uint32_t size) {
@@ -33,6 +54,7 @@ bool ContentCache::WriteAll(const void* data, uint32_t size) {
         return false;
     }
     end_ += size;
+    unflushed_ += size;
     return true;
 }
 
@@ -45,10 +67,17 @@ bool ContentCache::Append(const CacheRecordHeader& header, const uint8_t* frame,
 }
 
 bool ContentCache::Flush() {
+    unflushed_ = 0;
+    flushedAt_ = GetTickCount();
     if (FlushFileBuffers(file_.Get())) return true;
     error_ = GetLastError();
     TraceFailure("content cache", "flush", kContentCacheName, error_);
     return false;
+}
+
+bool ContentCache::FlushWhenDue() {
+    if (unflushed_ < kFlushBytes && GetTickCount() - flushedAt_ < kFlushMillis) return true;
+    return Flush();
 }
 
 bool ContentCache::ReadAt(uint64_t at, void* data, uint32_t size) {

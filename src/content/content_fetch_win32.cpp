@@ -117,7 +117,7 @@ static int StoreFetchedChunk(ContentRun& run, uint32_t chunk, const uint8_t* fra
     std::memcpy(header.Sha256, c.Sha256, sizeof header.Sha256);
     header.RawSize = c.RawSize;
     header.StoredSize = c.StoredSize;
-    return run.Cache.Append(header, frame, &run.FrameAt[chunk]) ? 1 : 0;
+    return run.Cache.Append(header, frame, &run.FrameAt[chunk]) && run.Cache.FlushWhenDue() ? 1 : 0;
 }
 
 namespace {

@@ -13,6 +13,9 @@ constexpr uint32_t kNone = 0xFFFFFFFFu;
 // holds its old content while new file n is built.
 constexpr uint32_t kRoleStable = 0xFFFFFFFFu;
 constexpr uint32_t kRoleUnusable = 0xFFFFFFFEu;  // never read: unknown content, or deleted first
+// Fetched: where the first use of a chunk no local file can give takes it from.
+constexpr uint8_t kFromPack = 1;
+constexpr uint8_t kFromHeld = 2;
 
 template <typename T>
 bool Allocate(std::unique_ptr<T[]>* array, std::size_t count, T fill) {
@@ -206,9 +209,10 @@ void WalkBuilds(ContentPlan* p) {
             if (p->FirstUse[c] == kNone) {
                 p->FirstUse[c] = r;
                 p->FirstUseOffset[c] = offset;
+                const bool held = p->Input.Held && p->Input.Held[c];
                 if (!LocalReadable(*p, c, n)) {
-                    p->Fetched[c] = 1;
-                    p->ChunkBytes[n] += ReleaseChunkAt(m, c).StoredSize;
+                    p->Fetched[c] = held ? kFromHeld : kFromPack;
+                    if (!held) p->ChunkBytes[n] += ReleaseChunkAt(m, c).StoredSize;
                 }
             }
             offset += ReleaseChunkAt(m, c).RawSize;
@@ -241,14 +245,16 @@ uint64_t RequestBytes(const ContentPlan& p) {
     return totals.Bytes;
 }
 
-// Sets or clears Fetched for the chunks a delta file would fetch first: the ones WalkBuilds
-// marked for it.
+// Sets or clears the pack fetches of the chunks a delta file would fetch first: the ones
+// WalkBuilds marked for it. Held chunks stay held: they cost nothing, and a delta that fails
+// still finds them in the cache.
 void MarkDeltaChunks(ContentPlan* p, uint32_t n, uint8_t fetched) {
     const ReleaseManifest& m = NewOf(*p);
     const ReleaseFile f = ReleaseFileAt(m, n);
     for (uint32_t r = f.FirstReference; r < f.FirstReference + f.ReferenceCount; ++r) {
         const uint32_t c = ReleaseReferenceAt(m, r);
-        if (p->FirstUse[c] == r && !LocalReadable(*p, c, n)) p->Fetched[c] = fetched;
+        if (p->FirstUse[c] != r || LocalReadable(*p, c, n) || p->Fetched[c] == kFromHeld) continue;
+        p->Fetched[c] = fetched ? kFromPack : 0;
     }
 }
 
@@ -313,6 +319,11 @@ void CountFetches(ContentPlan* p) {
     for (uint32_t c = 0; c < m.ChunkCount; ++c) {
         if (!p->Fetched[c]) continue;
         const ReleaseChunk chunk = ReleaseChunkAt(m, c);
+        if (p->Fetched[c] == kFromHeld) {
+            ++p->Totals.ChunksHeld;
+            p->Totals.HeldBytes += chunk.StoredSize;
+            continue;
+        }
         ++p->Totals.ChunksFetched;
         p->Totals.Ideal += chunk.StoredSize;
         if (chunk.Pack != lastPack) ++p->Totals.PacksTouched;
@@ -392,13 +403,18 @@ int ForEachContentRequest(const ContentPlan& plan, ContentRequestVisitor visit, 
     const ReleaseManifest& m = NewOf(plan);
     ContentFetchRequest request = {};
     bool open = false;
+    bool heldBetween = false;  // a held chunk since the request's last one: never fetched again
     // Chunks are in (pack, offset) order and never share bytes, so one pass in manifest
     // order meets each pack's needed chunks in ascending offset.
     for (uint32_t c = 0; c < m.ChunkCount; ++c) {
-        if (!plan.Fetched[c]) continue;
+        if (plan.Fetched[c] == kFromHeld) heldBetween = true;
+        if (plan.Fetched[c] != kFromPack) continue;
         const ReleaseChunk chunk = ReleaseChunkAt(m, c);
         const uint64_t end = request.Offset + request.Length;
-        if (open && chunk.Pack == request.Pack && chunk.Offset - end <= plan.Input.MergeGap) {
+        const bool merge =
+            open && !heldBetween && chunk.Pack == request.Pack && chunk.Offset - end <= plan.Input.MergeGap;
+        heldBetween = false;
+        if (merge) {
             request.Length = chunk.Offset + uint64_t{chunk.StoredSize} - request.Offset;
             request.LastChunk = c;
             continue;
@@ -414,7 +430,9 @@ ContentDeletion ContentDeletionAt(const ContentPlan& plan, uint32_t i) {
     return ContentDeletion{plan.DeletionFile[i], plan.DeletionFirst[i]};
 }
 
-bool ContentChunkFetched(const ContentPlan& plan, uint32_t chunk) { return plan.Fetched[chunk] != 0; }
+bool ContentChunkFetched(const ContentPlan& plan, uint32_t chunk) { return plan.Fetched[chunk] == kFromPack; }
+
+bool ContentChunkHeld(const ContentPlan& plan, uint32_t chunk) { return plan.Fetched[chunk] == kFromHeld; }
 
 ContentFileRoad ContentRoadOf(const ContentPlan& plan, uint32_t newFile) {
     if (plan.Whole[newFile]) return ContentFileRoad{kRoadWhole, 0, 0};

@@ -63,6 +63,10 @@ struct ContentPlanInput {
     // chunks are that release's); null: no delta is taken. A belief, not a fact: the delta is
     // checked against the base's SHA-256 when applied, and its file falls back to chunks.
     const uint8_t* DeltaBase = nullptr;
+    // NewRelease->ChunkCount flags, non-zero for a chunk an earlier run left whole in the cache;
+    // null: none. A held chunk is never requested: the build reads it from the cache (and
+    // fetches it on its own when it no longer decodes to its name).
+    const uint8_t* Held = nullptr;
 };
 
 constexpr int kSourceFetch = 0;    // fetched from its pack (the chunk's first use in this run)
@@ -113,6 +117,8 @@ struct ContentPlanTotals {
     uint32_t Requests = 0;
     uint32_t PacksTouched = 0;
     uint32_t ChunksFetched = 0;
+    uint32_t ChunksHeld = 0;  // chunks the build takes from the cache an earlier run left
+    uint64_t HeldBytes = 0;   // ... their stored sizes added up (in neither Bytes nor Ideal)
     uint32_t FilesWhole = 0;
     uint32_t FilesToBuild = 0;
     uint64_t BytesToBuild = 0;  // the sizes of the files to build added up
@@ -134,7 +140,7 @@ struct ContentPlan {
     std::unique_ptr<uint64_t[]> LocalOffset;      // ... at this offset
     std::unique_ptr<uint32_t[]> FirstUse;         // per new chunk: the first reference built, or none
     std::unique_ptr<uint64_t[]> FirstUseOffset;   // ... at this offset in its file
-    std::unique_ptr<uint8_t[]> Fetched;           // per new chunk
+    std::unique_ptr<uint8_t[]> Fetched;           // per new chunk: fetched, held, or neither
     std::unique_ptr<uint8_t[]> Whole;             // per new file
     std::unique_ptr<uint32_t[]> LocalCopy;        // per new file: the local file at its path, or none
     std::unique_ptr<uint32_t[]> Role;             // per local file: what becomes of it
@@ -178,6 +184,9 @@ ContentDeletion ContentDeletionAt(const ContentPlan& plan, uint32_t i);
 
 // True when chunk (of the new release) is fetched.
 bool ContentChunkFetched(const ContentPlan& plan, uint32_t chunk);
+// True when chunk is read from the cache an earlier run left (Input.Held), not fetched: no
+// request covers its bytes.
+bool ContentChunkHeld(const ContentPlan& plan, uint32_t chunk);
 
 // The road chosen for newFile.
 ContentFileRoad ContentRoadOf(const ContentPlan& plan, uint32_t newFile);

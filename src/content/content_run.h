@@ -34,6 +34,8 @@ struct ContentRun {
     ContentPlan Plan;
     ContentCache Cache;
     std::unique_ptr<uint64_t[]> FrameAt;  // per new chunk: where the cache holds its frame
+    std::vector<uint8_t> Held;            // per new chunk: a whole record an earlier run left
+    uint64_t CacheKeep = 0;               // the bytes of the earlier cache kept (0: started over)
     ChunkDecoder Decoder;
     std::unique_ptr<uint8_t[]> Raw;    // one chunk's bytes, ChunkMax
     std::unique_ptr<uint8_t[]> Frame;  // one stored chunk, StoredChunkBound(ChunkMax)
@@ -53,6 +55,8 @@ int FetchNewRelease(ContentRun& run);
 int FetchRequests(ContentRun& run);
 int FetchOneChunk(ContentRun& run, uint32_t chunk);
 int BuildFiles(ContentRun& run);
+// Notes Held, FrameAt and CacheKeep from the cache an earlier run left (none: nothing held).
+void ReadHeldChunks(ContentRun& run);
 
 // The URL of a published file below the patch base: 1, or 0 when it does not fit.
 int ContentUrl(const char* path, char* out, std::size_t size);

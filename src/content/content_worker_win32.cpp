@@ -123,12 +123,14 @@ int Prepare(ContentRun& run) {
     run.FrameAt.reset(new (std::nothrow) uint64_t[run.NewRelease.ChunkCount + 1]);
     run.Stamps.assign(run.NewRelease.FileCount, ContentFileStamp{0, 0});
     if (!run.Raw || !run.Frame || !run.FrameAt || !run.Decoder.Good()) return 0;
+    ReadHeldChunks(run);
     ContentPlanInput input;
     input.NewRelease = &run.NewRelease;
     input.OldRelease = run.HaveOld ? &run.OldRelease : nullptr;
     input.OldVouched = run.HaveOld ? run.Vouched.data() : nullptr;
     input.CutFiles = run.CutFiles.data();
     input.CutFileCount = static_cast<uint32_t>(run.CutFiles.size());
+    input.Held = run.Held.data();
     return MakeContentPlan(input, &run.Plan);
 }
 
@@ -161,9 +163,12 @@ int RoomForRun(ContentRun& run) {
     if (cluster < 512 || cluster > (1u << 20)) cluster = 0;
     const ContentDiskNeed need = ContentDiskNeedOf(run.Plan, run.NewLength, cluster);
     run.DiskNeed = need.Total;
-    uint64_t cacheSize = 0, lastWrite = 0;  // an earlier cache, which this run starts over
-    if (!WideFileStamp(L"content.cache", &cacheSize, &lastWrite)) cacheSize = 0;
-    if (ContentDiskSuffices(need, freeBytes, cacheSize)) return 1;
+    // The plan fetches only what an earlier cache does not hold, and that cache stays: only
+    // what this run cuts off it (a torn tail, or all of it when it holds nothing useful) is freed.
+    uint64_t cacheSize = 0, lastWrite = 0;
+    if (!WideFileStamp(L"content.cache", &cacheSize, &lastWrite) || cacheSize < run.CacheKeep)
+        cacheSize = run.CacheKeep;
+    if (ContentDiskSuffices(need, freeBytes, cacheSize - run.CacheKeep)) return 1;
     TraceFailure("content disk", "refused", "too little free space", ERROR_DISK_FULL);
     run.DiskFull = true;
     ShowDiskFull(run);
@@ -198,7 +203,7 @@ int RunUpdate(ContentRun& run) {
     StatusText.Set(ContentText.Checking);
     if (RefuseOwnProgram(run) || !SurveyFolder(run) || !Prepare(run)) return RefuseRun(run);
     if (!RoomForRun(run)) return 0;
-    if (!run.Cache.Create(L"content.cache")) {
+    if (!run.Cache.Open(L"content.cache", run.CacheKeep)) {
         if (IsDiskFullCode(run.Cache.LastError())) return Stopped(run);
         return RefuseRun(run);
     }
@@ -215,9 +220,9 @@ unsigned __stdcall ContentWorker(void*) {
     ContentRun* run = new (std::nothrow) ContentRun;
     if (!run) return 0;
     run->Version = static_cast<uint32_t>(LatestVersion);
+    // A run that fails, whatever the cause, keeps the verified chunks in the cache: the next
+    // start takes them from there. Only Finish removes it, once the record names the release.
     const int done = RunUpdate(*run);
-    // A full disk keeps the verified chunks: the next start, with room made, needs them again.
-    if (!done && !run->DiskFull) run->Cache.Remove();
     delete run;
     return static_cast<unsigned>(done);
 }

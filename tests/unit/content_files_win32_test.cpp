@@ -122,6 +122,57 @@ TEST(ContentFiles, CacheRecordsReadBackAndATornTailIsDetected) {
     EXPECT_EQ(-1, ScanContentCache(L"missing", visit, &seen));
 }
 
+// A cache left by an earlier run is continued after its whole records, the torn tail cut off;
+// keeping nothing, or more than the file still has (it shrank since its scan), starts it over.
+TEST(ContentFiles, ACacheIsContinuedAfterItsWholeRecords) {
+    TempFolder folder;
+    const std::string frames[2] = {RandomBytes(300, 4), RandomBytes(200, 5)};
+    CacheRecordHeader headers[2];
+    uint64_t at[2];
+    ContentCache cache;
+    ASSERT_TRUE(cache.Create(L"content.cache"));
+    for (int i = 0; i < 2; ++i) {
+        std::memset(headers[i].Sha256, 0x40 + i, 32);
+        headers[i].RawSize = 999;
+        headers[i].StoredSize = static_cast<uint32_t>(frames[i].size());
+    }
+    ASSERT_TRUE(cache.Append(headers[0], reinterpret_cast<const uint8_t*>(frames[0].data()), &at[0]));
+    const uint64_t whole = cache.End();
+    ASSERT_TRUE(cache.Append(headers[1], reinterpret_cast<const uint8_t*>(frames[1].data()), &at[1]));
+    cache = ContentCache();
+    {  // a kill in the middle of the second frame
+        FileHandle file(CreateFileW(L"content.cache", GENERIC_WRITE, 0, nullptr, OPEN_EXISTING, 0, nullptr));
+        LARGE_INTEGER cut;
+        cut.QuadPart = static_cast<LONGLONG>(at[1] + 50);
+        ASSERT_TRUE(SetFilePointerEx(file.Get(), cut, nullptr, FILE_BEGIN) && SetEndOfFile(file.Get()));
+    }
+    ASSERT_TRUE(cache.Open(L"content.cache", whole));
+    EXPECT_EQ(whole, cache.End());
+    uint64_t again = 0;
+    ASSERT_TRUE(cache.Append(headers[1], reinterpret_cast<const uint8_t*>(frames[1].data()), &again));
+    EXPECT_EQ(at[1], again);
+    EXPECT_TRUE(cache.FlushWhenDue());
+    std::vector<uint8_t> frame(300);
+    ASSERT_TRUE(cache.ReadFrame(at[0], headers[0], frame.data()));
+    EXPECT_EQ(0, std::memcmp(frame.data(), frames[0].data(), 300));
+    ASSERT_TRUE(cache.ReadFrame(again, headers[1], frame.data()));
+    EXPECT_EQ(0, std::memcmp(frame.data(), frames[1].data(), 200));
+    const uint64_t end = cache.End();
+    cache = ContentCache();
+    auto count = [](void* context, const CacheRecordHeader&, uint64_t) { ++*static_cast<int*>(context); };
+    int seen = 0;
+    EXPECT_EQ(2, ScanContentCache(L"content.cache", count, &seen));
+
+    for (const uint64_t keep : {uint64_t{0}, end + 1}) {
+        ASSERT_TRUE(cache.Open(L"content.cache", keep)) << keep;
+        EXPECT_EQ(kCacheMagicSize, cache.End()) << keep;
+        cache = ContentCache();
+        EXPECT_EQ(0, ScanContentCache(L"content.cache", count, &seen)) << keep;
+    }
+    ASSERT_TRUE(cache.Open(L"missing.cache", whole));  // gone since its scan
+    EXPECT_EQ(kCacheMagicSize, cache.End());
+}
+
 // A local file is cut as it streams past in 1 MiB reads: the chunks cover it from 0 without a
 // gap, each within the sizes and named by the SHA-256 of its bytes; an insertion near the start
 // leaves the chunks after it alike, whatever their offset.

@@ -60,6 +60,7 @@ struct Scenario {
     std::vector<LocalCase> local;
     std::string expected;
     uint64_t gap = kContentMergeGap;
+    std::vector<uint32_t> held = {};  // labels of chunks an earlier run left in the cache
 };
 
 std::vector<uint8_t> Write(const ReleaseCase& release) {
@@ -197,8 +198,11 @@ std::string Describe(const ContentPlan& plan, const ReleaseManifest* old, const 
         }
         build += "build " + PathOf(next, n) + ":";
         const ReleaseFile f = ReleaseFileAt(next, n);
-        for (uint32_t r = f.FirstReference; r < f.FirstReference + f.ReferenceCount; ++r)
-            build += " " + SourceText(ContentSourceOf(plan, n, r), old, next, folder);
+        for (uint32_t r = f.FirstReference; r < f.FirstReference + f.ReferenceCount; ++r) {
+            const ContentChunkSource source = ContentSourceOf(plan, n, r);
+            const bool held = source.Kind == kSourceFetch && ContentChunkHeld(plan, ReleaseReferenceAt(next, r));
+            build += " " + (held ? std::string("held") : SourceText(source, old, next, folder));
+        }
         build += "\n";
     }
     std::string requests = "requests:";
@@ -235,6 +239,15 @@ struct Planned {
         input.MergeGap = s.gap;
         for (const DeltaCase& d : s.next.deltas) deltaBase.push_back(d.flagged ? 1 : 0);
         input.DeltaBase = deltaBase.empty() ? nullptr : deltaBase.data();
+        if (!s.held.empty()) {
+            held.assign(next.ChunkCount, 0);
+            for (uint32_t label : s.held) {
+                uint32_t c = 0;
+                EXPECT_TRUE(FindReleaseChunk(next, HashOf(label).data(), &c)) << label;
+                held[c] = 1;
+            }
+            input.Held = held.data();
+        }
         text = MakeContentPlan(input, &plan) ? Describe(plan, oldPointer, next, folder) : "refused\n";
     }
     Planned(const Planned&) = delete;
@@ -246,6 +259,7 @@ struct Planned {
     ReleaseManifest old;
     Folder folder;
     std::vector<uint8_t> deltaBase;
+    std::vector<uint8_t> held;
     ContentPlan plan;
     std::string text;
 };
@@ -424,6 +438,43 @@ TEST(ContentPlan, Scenarios) {
          "requests: 0:1000+1000\nbytes 1000 ideal 1000 requests 1 packs 1\ndelete:\n"},
     };
     for (const Scenario& s : scenarios) EXPECT_EQ(s.expected, Planned(s).text) << s.name;
+}
+
+// Chunks an earlier run left in the cache are read from it, never requested again, not even
+// inside a merged request; a readable local copy still comes first.
+TEST(ContentPlan, HeldChunksAreNeverRequested) {
+    ReleaseCase fresh;
+    fresh.release = 5;
+    fresh.packs = {{5, 0}};
+    fresh.chunks = {{1, 20000, 300, 0}, {2, 30000, 200, 0}, {3, 40000, 100, 0}};
+    fresh.files = {{"a.bin", {1, 2}}, {"b.bin", {3}}};
+    const Scenario scenarios[] = {
+        {"a held chunk between two fetched ones splits their request", {}, fresh, {},
+         "whole:\nbuild a.bin: fetch held\nbuild b.bin: fetch\n"
+         "requests: 0:0+300 0:500+100\nbytes 400 ideal 400 requests 2 packs 1\ndelete:\n",
+         kContentMergeGap, {2}},
+        {"everything held", {}, fresh, {},
+         "whole:\nbuild a.bin: held held\nbuild b.bin: held\n"
+         "requests:\nbytes 0 ideal 0 requests 0 packs 0\ndelete:\n",
+         kContentMergeGap, {1, 2, 3}},
+        {"a local copy beats the cache", ReleaseOne(), ReleaseOne(), {{"a.bin", true, {}}, {"c.bin", true, {}}},
+         "whole: a.bin c.bin\nbuild b.bin: held fetch\n"
+         "requests: 0:3000+1000\nbytes 1000 ideal 1000 requests 1 packs 1\ndelete:\n",
+         kContentMergeGap, {1, 3, 5}},
+        {"a held chunk used again is copied from its first use", {}, Twice(), {},
+         "whole:\nbuild a.bin: held\nbuild b.bin: built:a.bin@0 fetch built:b.bin@20000\n"
+         "requests: 0:1000+1000\nbytes 1000 ideal 1000 requests 1 packs 1\ndelete:\n",
+         kContentMergeGap, {5}},
+    };
+    for (const Scenario& s : scenarios) EXPECT_EQ(s.expected, Planned(s).text) << s.name;
+
+    const Planned planned(scenarios[2]);
+    EXPECT_EQ(1u, planned.plan.Totals.ChunksHeld);
+    EXPECT_EQ(1000u, planned.plan.Totals.HeldBytes);
+    EXPECT_EQ(1u, planned.plan.Totals.ChunksFetched);
+    EXPECT_TRUE(ContentChunkHeld(planned.plan, 2));
+    EXPECT_FALSE(ContentChunkFetched(planned.plan, 2));
+    EXPECT_FALSE(ContentChunkHeld(planned.plan, 0));  // held, but a.bin is whole
 }
 
 TEST(ContentPlan, MergesAcrossGapsUpToTheLimit) {

@@ -47,6 +47,7 @@ struct NeedCase {
     std::vector<NeedFile> cut;     // local files cut whole (no installed release then)
     uint64_t cluster;
     uint64_t cache, build, stays;  // stays: what the built files add once in place
+    std::vector<uint32_t> held = {};  // labels an earlier run's cache holds
 };
 
 // The kept files of a case: its manifest rounded, and the state of its file count.
@@ -87,6 +88,13 @@ ContentDiskNeed NeedOf(const NeedCase& c, uint64_t* kept) {
     input.OldVouched = c.old.empty() ? nullptr : vouched.data();
     input.CutFiles = cut.data();
     input.CutFileCount = static_cast<uint32_t>(cut.size());
+    std::vector<uint8_t> held(next.ChunkCount, 0);
+    for (uint32_t label : c.held) {
+        uint32_t chunk = 0;
+        EXPECT_TRUE(FindReleaseChunk(next, HashOf(label).data(), &chunk)) << c.name;
+        held[chunk] = 1;
+    }
+    input.Held = held.data();
     ContentPlan plan;
     EXPECT_EQ(1, MakeContentPlan(input, &plan)) << c.name;
     *kept = KeptOf(nextBytes.size(), next.FileCount, c.cluster ? c.cluster : kContentDiskCluster);
@@ -108,6 +116,10 @@ const NeedCase kCases[] = {
     {"cut file replaced", {}, {{"a.bin", {2, 6}}}, {{"a.bin", {2, 5}}}, 0, K, 20 * K, 2 * K},
     // A disk with 64 KiB clusters: every file takes a whole one at least.
     {"large clusters", {}, {{"a.bin", {1}}, {"b.bin", {1}}}, {}, 65536, 65536, 2 * 65536, 2 * 65536},
+    // Eight chunks (360000 bytes, 88 clusters) take three clusters of cache; with five held by an
+    // earlier run's cache, which stays, only the other three are written: one cluster.
+    {"eight fetched", {}, {{"a.bin", {1, 2, 3, 4, 5, 6, 7, 8}}}, {}, 0, 3 * K, 88 * K, 88 * K},
+    {"five of eight held", {}, {{"a.bin", {1, 2, 3, 4, 5, 6, 7, 8}}}, {}, 0, K, 88 * K, 88 * K, {1, 2, 3, 4, 5}},
 };
 
 TEST(ContentDiskNeed, TheCacheTheBuildPeakAndWhatStaysWithTheKeptFiles) {
