@@ -10,7 +10,7 @@ DEPS="$ROOT/build/deps"
 PACKAGES=(g++-mingw-w64-i686 g++-mingw-w64-x86-64 wine wine64 xvfb xauth xdotool imagemagick
           libz-mingw-w64-dev googletest fonts-nanum python3-pytest
           cmake make g++ openssl curl nginx-light unzip zip dpkg-dev python3-pil python3-pefile
-          clang libclang-rt-14-dev libzstd-dev python3-numpy python3-zstandard python3-cryptography
+          clang libclang-rt-14-dev libzstd-dev zstd python3-numpy python3-zstandard python3-cryptography
           libx11-dev iproute2 locales libarchive-tools 7zip tinyproxy-bin)
 
 SUDO=""

@@ -1,5 +1,6 @@
 """What a player with a given client folder downloads to reach a content release: the chunks
 it reuses, the range requests for the rest, and the files it deletes."""
+import hashlib
 import os
 from pathlib import Path
 
@@ -49,6 +50,56 @@ def requests(offsets, gap):
     return [tuple(r) for r in out]
 
 
+def whole_hashes(client, paths):
+    """{path bytes: SHA-256} of the files below client at paths (those that are there)."""
+    found = {}
+    for name in paths:
+        path = Path(client) / os.fsdecode(name)
+        if path.is_file():
+            digest = hashlib.sha256()
+            with open(path, "rb") as stream:
+                for block in iter(lambda: stream.read(1 << 20), b""):
+                    digest.update(block)
+            found[name] = digest.digest()
+    return found
+
+
+def _pack_requests(release, needed, gap):
+    by_pack = {}
+    for c in needed:
+        chunk = release.chunks[c]
+        by_pack.setdefault(chunk.pack, []).append((chunk.offset, chunk.stored))
+    return [(content_release.pack_name(*release.packs[p][:2]), first, last)
+            for p in sorted(by_pack) for first, last in requests(by_pack[p], gap)]
+
+
+def choose_deltas(release, needed, unchanged, bases, gap):
+    """{file index: delta index} of the deltas the launcher takes, as it chooses them: per
+    file to build whose local copy is a delta's base (bases: the flagged delta indices), the
+    cheapest such delta when below the stored sizes of the chunks first fetched for that
+    file; all dropped when they would not make the update's bytes smaller."""
+    first_use = {}
+    for index, f in enumerate(release.files):
+        for c in f.chunks:
+            if c in needed:
+                first_use.setdefault(c, index)
+    cost = {}
+    for c, index in first_use.items():
+        cost[index] = cost.get(index, 0) + release.chunks[c].stored
+    best = {}
+    for d in sorted(bases):
+        file, stored = release.deltas[d][0], release.deltas[d][6]
+        if file not in unchanged and (file not in best or stored < release.deltas[best[file]][6]):
+            best[file] = d
+    chosen = {f: d for f, d in best.items() if release.deltas[d][6] < cost.get(f, 0)}
+    left = {c for c in needed if first_use[c] not in chosen}
+    def total(chunks):
+        return sum(last - first + 1 for _, first, last in _pack_requests(release, chunks, gap))
+    if chosen and total(left) + sum(release.deltas[d][6] for d in chosen.values()) >= total(needed):
+        return {}, needed, cost
+    return chosen, left, cost
+
+
 def _file_entry(file, release, local, present):
     reused = [c for c in file.chunks if release.chunks[c].sha in present]
     fetched = [c for c in file.chunks if release.chunks[c].sha not in present]
@@ -67,13 +118,14 @@ def plan(client, patch_folder, version, executor, gap=DEFAULT_GAP, installed=Non
     release, manifest_bytes = load_release(patch_folder, version)
     local = local_chunks(client, release.sizes, executor)
     present = {sha for shas in local.values() for sha in shas}
-    needed = sorted({c for f in release.files for c in f.chunks if release.chunks[c].sha not in present})
-    by_pack = {}
-    for c in needed:
-        chunk = release.chunks[c]
-        by_pack.setdefault(chunk.pack, []).append((chunk.offset, chunk.stored))
-    request_list = [(content_release.pack_name(*release.packs[p][:2]), first, last)
-                    for p in sorted(by_pack) for first, last in requests(by_pack[p], gap)]
+    needed = {c for f in release.files for c in f.chunks if release.chunks[c].sha not in present}
+    unchanged = {i for i, f in enumerate(release.files) if local.get(f.path) == [release.chunks[c].sha for c in f.chunks]}
+    # A local file is a delta's base when its whole SHA-256 is the delta's base SHA-256.
+    hashes = whole_hashes(client, {release.files[d[0]].path for d in release.deltas})
+    bases = {i for i, d in enumerate(release.deltas) if hashes.get(release.files[d[0]].path) == d[2]}
+    chosen, fetched, cost = choose_deltas(release, needed, unchanged, bases, gap)
+    request_list = _pack_requests(release, fetched, gap)
+    delta_list = sorted((release.deltas[d][4], release.deltas[d][5], d) for d in chosen.values())
     delete = []
     if installed is not None:
         before, _ = load_release(patch_folder, installed)
@@ -81,16 +133,31 @@ def plan(client, patch_folder, version, executor, gap=DEFAULT_GAP, installed=Non
         kept = {content_paths.lower_ascii(f.path) for f in release.files}
         delete = [content_paths.display(f.path) for f in before.files
                   if content_paths.lower_ascii(f.path) not in kept]
+    files = []
+    for index, f in enumerate(release.files):
+        entry = _file_entry(f, release, local, present)
+        if index in unchanged:
+            entry.update(road="whole", road_bytes=0)
+        elif index in chosen:
+            entry.update(road="delta", road_bytes=release.deltas[chosen[index]][6], delta=chosen[index],
+                         base_release=release.deltas[chosen[index]][1])
+        else:
+            entry.update(road="chunks", road_bytes=cost.get(index, 0))
+        files.append(entry)
     return {
         "release": version, "installed": installed, "gap": gap,
         "chunk_sizes": list(release.sizes),
         "content_bytes": sum(f.size for f in release.files), "manifest_bytes": manifest_bytes,
-        "files": [_file_entry(f, release, local, present) for f in release.files],
-        "chunks": len(release.chunks), "needed_chunks": len(needed),
+        "files": files,
+        "chunks": len(release.chunks), "needed_chunks": len(fetched),
         "fetch_bytes": sum(last - first + 1 for _, first, last in request_list),
-        "ideal_bytes": sum(release.chunks[c].stored for c in needed),
+        "ideal_bytes": sum(release.chunks[c].stored for c in fetched),
         "requests": len(request_list), "request_list": request_list,
         "packs_touched": sorted({name for name, _, _ in request_list}),
+        "fetch_bytes_without_deltas": sum(last - first + 1 for _, first, last in _pack_requests(release, needed, gap)),
+        "delta_bytes": sum(release.deltas[d][6] for d in chosen.values()),
+        "delta_requests": [(content_release.pack_name(*release.packs[pack][:2]), offset,
+                            offset + release.deltas[d][6] - 1) for pack, offset, d in delta_list],
         "delete": delete,
     }
 
@@ -100,11 +167,15 @@ def describe(result):
     lines = [f"content-plan: release {result['release']}, chunk sizes "
              + ",".join(map(str, result["chunk_sizes"]))]
     for f in result["files"]:
-        if f["status"] == "unchanged":
+        if f["road"] == "whole":
             lines.append(f"  {f['path']}: unchanged")
+        elif f["road"] == "delta":
+            lines.append(f"  {f['path']}: {f['status']}, delta from release {f['base_release']}: "
+                         f"{f['road_bytes']} bytes")
         else:
-            lines.append(f"  {f['path']}: {f['status']}, reuses {f['reused_chunks']} chunk(s) "
-                         f"({f['reused_bytes']} bytes), fetches {f['fetched_chunks']} ({f['fetched_bytes']} bytes)")
+            lines.append(f"  {f['path']}: {f['status']}, chunks: {f['road_bytes']} bytes; reuses "
+                         f"{f['reused_chunks']} chunk(s) ({f['reused_bytes']} bytes), lacks {f['fetched_chunks']} "
+                         f"({f['fetched_bytes']} bytes)")
     lines += [f"  delete {name}" for name in result["delete"]]
     unchanged = sum(1 for f in result["files"] if f["status"] == "unchanged")
     ratio = result["fetch_bytes"] / result["ideal_bytes"] if result["ideal_bytes"] else 1.0
@@ -112,5 +183,6 @@ def describe(result):
                  f"{len(result['delete'])} to delete; {result['needed_chunks']} of {result['chunks']} chunk(s) "
                  f"to fetch: {result['fetch_bytes']} bytes in {result['requests']} request(s) from "
                  f"{len(result['packs_touched'])} pack(s), ideal {result['ideal_bytes']} bytes ({ratio:.3f}x); "
-                 f"manifest {result['manifest_bytes']} bytes")
+                 f"{len(result['delta_requests'])} delta(s): {result['delta_bytes']} bytes (chunks alone "
+                 f"{result['fetch_bytes_without_deltas']} bytes); manifest {result['manifest_bytes']} bytes")
     return lines

@@ -129,6 +129,7 @@ class Prepared:
     reused: int = 0
     new_packs_at_most: int = 0
     written: list = field(default_factory=list)
+    deltas: list = field(default_factory=list)   # (content_delta.Delta, pack key, offset)
 
 
 def cut_file(path, sizes, executor):
@@ -228,6 +229,11 @@ class _PackWriter:
         self.index, self.stream, self.size = 0, None, 0
 
     def add(self, sha, raw, frame):
+        key, offset = self.place(frame)
+        self.prepared.locations[sha] = (key, offset, raw, len(frame))
+
+    def place(self, frame):
+        """Appends frame (at most the limit long); returns its pack and offset."""
         if self.stream and self.size + len(frame) > self.limit:
             self.close()
         if not self.stream:
@@ -235,10 +241,10 @@ class _PackWriter:
             self.part = self.name.with_name(self.name.name + ".part")
             self.prepared.written.append(self.part)
             self.stream, self.size = open(self.part, "xb"), 0
-        key = (self.prepared.version, self.index)
-        self.prepared.locations[sha] = (key, self.size, raw, len(frame))
+        key, offset = (self.prepared.version, self.index), self.size
         self.stream.write(frame)
         self.size += len(frame)
+        return key, offset
 
     def close(self):
         if self.stream:
@@ -252,9 +258,10 @@ class _PackWriter:
             self.index += 1
 
 
-def write_packs(prepared, out, level, pack_limit, executor, threads):
+def write_packs(prepared, out, level, pack_limit, executor, threads, deltas=None):
     """Compresses the new chunks on the executor's threads (zstd lets go of the interpreter
-    lock) and appends them in their order; returns the number of packs written."""
+    lock) and appends them in their order, then the frames deltas(prepared) returns (once
+    every chunk's stored size is known) after them; returns the number of packs written."""
     folder = Path(out) / PACKS
     folder.mkdir(parents=True, exist_ok=True)
     writer, jobs = _PackWriter(prepared, folder, pack_limit), collections.deque()
@@ -268,6 +275,8 @@ def write_packs(prepared, out, level, pack_limit, executor, threads):
         while jobs:
             done, raw, job = jobs.popleft()
             writer.add(done, raw, job.result())
+        for delta in deltas(prepared) if deltas else ():
+            prepared.deltas.append((delta, *writer.place(delta.data)))
         writer.close()
     finally:
         if writer.stream:
@@ -279,9 +288,11 @@ def write_packs(prepared, out, level, pack_limit, executor, threads):
 
 def write_release(prepared, out):
     """Writes Content/releases/<V>.release; returns the release and its size."""
+    deltas = [(d.file, d.base_release, d.base_sha, d.base_size, key, offset, len(d.data),
+               hashlib.sha256(d.data).digest()) for d, key, offset in prepared.deltas]
     release = content_release.build(prepared.version, prepared.sizes,
                                     [(name, size, shas) for name, _, size, shas in prepared.files],
-                                    prepared.locations, prepared.pack_sizes)
+                                    prepared.locations, prepared.pack_sizes, deltas)
     data = content_release.encode(release)
     folder = Path(out) / RELEASES
     folder.mkdir(parents=True, exist_ok=True)

@@ -20,6 +20,7 @@ MAX_REFS = 1 << 26
 MAX_PATH_BYTES = 1 << 28
 MAX_BYTES = 256 << 20
 MAX_PACK_SIZE = (1 << 32) - 1
+MAX_DELTAS_PER_FILE = 16
 
 
 class ReleaseError(Exception):
@@ -70,7 +71,7 @@ def count_problem(packs, chunks, files, refs, path_bytes, deltas=0):
     """Why counts cannot be written or read, or None."""
     for name, value, bound in (("packs", packs, MAX_PACKS), ("chunks", chunks, MAX_CHUNKS),
                                ("files", files, MAX_FILES), ("chunk references", refs, MAX_REFS),
-                               ("path bytes", path_bytes, MAX_PATH_BYTES), ("deltas", deltas, files)):
+                               ("path bytes", path_bytes, MAX_PATH_BYTES), ("deltas", deltas, MAX_DELTAS_PER_FILE * files)):
         if value > bound:
             return f"{value} {name}; a release holds at most {bound}"
     total = encoded_size(packs, chunks, files, refs, deltas, path_bytes)
@@ -79,19 +80,23 @@ def count_problem(packs, chunks, files, refs, path_bytes, deltas=0):
     return None
 
 
-def build(version, sizes, files, locations, pack_sizes):
+def build(version, sizes, files, locations, pack_sizes, deltas=()):
     """The canonical release of files [(path, size, [sha, ...])] whose chunks lie at
     locations {sha: ((pack release, pack index), offset, raw, stored)}; pack_sizes holds
-    the size of each pack."""
+    the size of each pack. deltas: [(file index in ascending path, base release, base
+    SHA-256, base size, pack key, offset, stored size, SHA-256 of the stored frame)], listed
+    in (file, base release) order."""
     files = sorted(files)
     used = {sha for _, _, shas in files for sha in shas}
-    pack_keys = sorted({locations[sha][0] for sha in used})
+    pack_keys = sorted({locations[sha][0] for sha in used} | {d[4] for d in deltas})
     pack_index = {key: i for i, key in enumerate(pack_keys)}
     placed = sorted((pack_index[locations[sha][0]], locations[sha][1], sha) for sha in used)
     chunk_index = {sha: i for i, (_, _, sha) in enumerate(placed)}
     chunks = tuple(Chunk(sha, locations[sha][2], locations[sha][3], pack, offset) for pack, offset, sha in placed)
+    rows = tuple((file, base, base_sha, base_size, pack_index[key], offset, stored, sha, 0)
+                 for file, base, base_sha, base_size, key, offset, stored, sha in sorted(deltas, key=lambda d: d[:2]))
     return Release(version, tuple(sizes), tuple((*key, pack_sizes[key]) for key in pack_keys), chunks,
-                   tuple(File(path, size, tuple(chunk_index[s] for s in shas)) for path, size, shas in files))
+                   tuple(File(path, size, tuple(chunk_index[s] for s in shas)) for path, size, shas in files), rows)
 
 
 def encode(release):

@@ -84,6 +84,22 @@ def _check_pack(path, size, chunks, problems):
             end = offset + chunk.stored
 
 
+def _check_deltas(folder, version, release, problems):
+    """Every delta is one frame of the release's file size, whose bytes have its SHA-256."""
+    for i, (file, base, _, _, pack, offset, stored, sha, _) in enumerate(release.deltas):
+        path = folder / PACKS / content_release.pack_name(*release.packs[pack][:2])
+        try:
+            with path.open("rb") as stream:
+                stream.seek(offset)
+                frame = stream.read(stored)
+            size = zstandard.get_frame_parameters(frame).content_size
+        except (OSError, zstandard.ZstdError):
+            size = None
+        if hashlib.sha256(frame if size is not None else b"").digest() != sha or size != release.files[file].size:
+            problems.append(f"{version}.release: delta {i} (from {base}) in {path.name} at {offset} is not a frame "
+                            f"of {release.files[file].size} bytes with its SHA-256")
+
+
 def verify_folder(folder, newest):
     """(problems, notes) of the folder's content, whose newest [PLAYER] version is newest:
     problems make verify fail, notes do not."""
@@ -95,6 +111,8 @@ def verify_folder(folder, newest):
     packs = _packs(releases, problems)
     for (release, index), (size, chunks) in sorted(packs.items()):
         _check_pack(folder / PACKS / content_release.pack_name(release, index), size, chunks, problems)
+    for version, release in sorted(releases.items()):
+        _check_deltas(folder, version, release, problems)
     for path in sorted((folder / PACKS).glob("*")) if (folder / PACKS).is_dir() else []:
         match = PACK_NAME.fullmatch(path.name)
         if not path.name.endswith(".part") and (not match or (int(match[1]), int(match[2])) not in packs):

@@ -35,12 +35,15 @@ Content releases (docs/content-format.md) for launchers built with content patch
     publish_patch.py content-plan --from CLIENT_FOLDER --to 10004 PATCH_FOLDER [--json]
 
 `content` cuts every file of the client into chunks, stores the chunks no earlier release
-stored in new packs, writes Content/releases/<version>.release and appends the [PLAYER] line
-(naming the zip patch of the same step when --old is given). `verify` also checks every
+stored in new packs, adds the binary deltas of the files changed since the last releases
+(--delta-releases, default 3) when they are smaller than the chunks, writes
+Content/releases/<version>.release and appends the [PLAYER] line (naming the zip patch of the
+same step when --old is given). `verify` also checks every
 release and pack; `content-plan` prints what a player with that folder would download.
 """
 import argparse
 import hashlib
+import time
 import os
 from concurrent.futures import ThreadPoolExecutor
 import re
@@ -254,10 +257,14 @@ def publish(old, new, version, out, installer="1.0.0.0", launcher=None, prefix="
 # ---- content releases --------------------------------------------------------------------
 
 def publish_content(new, version, out, old=None, level=19, pack_limit=64 << 20, sizes=(32768, 131072, 524288),
-                    installer="1.0.0.0", launcher=None, prefix="patch_", threads=None, signed=False):
+                    installer="1.0.0.0", launcher=None, prefix="patch_", threads=None, signed=False,
+                    delta_releases=3, delta_bound=256 << 20):
     """Publishes client folder new as content release version (and, with old, the zip patch
-    of the same step); returns a summary dictionary. Everything is checked before the first
-    file is written, and the [PLAYER] line that announces the release comes last."""
+    of the same step), with a delta for every file changed since each of the last
+    delta_releases releases (both sizes within delta_bound) that is smaller than its chunks;
+    returns a summary dictionary. Everything is checked before the first file is written,
+    and the [PLAYER] line that announces the release comes last."""
+    import content_delta
     import content_publish
     import content_release
     out = Path(out)
@@ -265,6 +272,7 @@ def publish_content(new, version, out, old=None, level=19, pack_limit=64 << 20, 
         raise PublishError(f"version {version} is above {content_release.MAX_VERSION}, the largest release")
     info_path, text, launcher = check_step(out, version, installer, launcher)
     content_publish.check_options(sizes, level, pack_limit)
+    content_delta.check_options(delta_releases, delta_bound)
     archives, files, removed = [], {}, []
     if old is not None:
         changed, removed, files = changed_files(old, new)
@@ -273,10 +281,20 @@ def publish_content(new, version, out, old=None, level=19, pack_limit=64 << 20, 
     threads = threads or os.cpu_count() or 1
     with ThreadPoolExecutor(threads) as executor:
         prepared = content_publish.prepare(new, version, out, sizes, pack_limit, executor)
+        found = content_delta.candidates(prepared, out, delta_releases, delta_bound)
+        room = max(1, pack_limit - content_publish.compress_bound(sizes[2]))
+        delta_packs = content_delta.delta_bytes_at_most(prepared, found) // room + 1 if found else 0
         if signed:
-            check_signable(out, prepared.new_packs_at_most + 1 + len(archives) + (text is None))
+            check_signable(out, prepared.new_packs_at_most + delta_packs + 1 + len(archives) + (text is None))
+        timing = {}
+
+        def deltas(ready):
+            started = time.monotonic()
+            kept = content_delta.write_deltas(ready, out, found, level, pack_limit, executor)
+            timing["seconds"] = time.monotonic() - started
+            return kept
         try:
-            packs = content_publish.write_packs(prepared, out, level, pack_limit, executor, threads)
+            packs = content_publish.write_packs(prepared, out, level, pack_limit, executor, threads, deltas)
             release, manifest_bytes = content_publish.write_release(prepared, out)
             if archives:
                 (out / "Player").mkdir(parents=True, exist_ok=True)
@@ -290,7 +308,11 @@ def publish_content(new, version, out, old=None, level=19, pack_limit=64 << 20, 
     return {"line": line, "files": len(prepared.files), "bytes": prepared.content_bytes,
             "new_chunks": len(prepared.new), "reused_chunks": prepared.reused, "packs": packs,
             "pack_bytes": sum(prepared.pack_sizes[(version, i)] for i in range(packs)),
-            "manifest_bytes": manifest_bytes, "removed": removed}
+            "manifest_bytes": manifest_bytes, "removed": removed,
+            "delta_candidates": len(found), "deltas": len(prepared.deltas),
+            "delta_bytes": sum(len(d.data) for d, _, _ in prepared.deltas),
+            "delta_input_bytes": sum(c.size + c.base_file.size for c in found),
+            "delta_seconds": timing.get("seconds", 0.0)}
 
 
 def check_signable(out, more):
@@ -307,7 +329,8 @@ def content_summary(result):
     ratio = 100.0 * result["manifest_bytes"] / result["bytes"] if result["bytes"] else 0.0
     return (f"publish_patch: {result['files']} file(s), {result['bytes']} bytes; chunks {result['new_chunks']} new, "
             f"{result['reused_chunks']} reused; {result['packs']} pack(s) written ({result['pack_bytes']} bytes); "
-            f"manifest {result['manifest_bytes']} bytes ({ratio:.3f}% of the content)")
+            f"manifest {result['manifest_bytes']} bytes ({ratio:.3f}% of the content); deltas {result['deltas']} "
+            f"kept of {result['delta_candidates']} ({result['delta_bytes']} bytes)")
 
 
 # ---- launcher and installer files --------------------------------------------------------
@@ -497,6 +520,10 @@ def content_main(argv):
                         help="largest pack (default 64M)")
     parser.add_argument("--chunk-sizes", type=chunk_sizes, default=(32768, 131072, 524288), metavar="MIN,AVG,MAX",
                         help="chunk sizes (default 32K,128K,512K)")
+    parser.add_argument("--delta-releases", type=int, default=3, metavar="K",
+                        help="write deltas from each of the last K releases (default 3, 0: none)")
+    parser.add_argument("--delta-bound", type=byte_count, default=256 << 20, metavar="BYTES",
+                        help="no delta for a file whose old or new size is above this (default 256M)")
     parser.add_argument("--installer-version", default="1.0.0.0", help="[INSTALLER] version of a new file")
     parser.add_argument("--launcher-version", default=default_launcher_version(),
                         help="[LAUNCHER] version of a new file (default: the build's LAUNCHER_FILE_VERSION)")
@@ -510,7 +537,8 @@ def content_main(argv):
             patch_signing.check_options(args.sign_key, args.expires)
         result = publish_content(args.new, args.version, args.out, args.old, args.level, args.pack_limit,
                                  args.chunk_sizes, args.installer_version, args.launcher_version, args.prefix,
-                                 signed=bool(args.sign_key))
+                                 signed=bool(args.sign_key), delta_releases=args.delta_releases,
+                                 delta_bound=args.delta_bound)
     except (PublishError, patch_signing.SigningError, content_publish.ContentError, OSError) as error:
         print(f"publish_patch: {error}", file=sys.stderr)
         return 1

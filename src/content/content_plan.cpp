@@ -62,7 +62,8 @@ bool AllocateAll(ContentPlan* p) {
            Allocate(&p->Fetched, m.ChunkCount, uint8_t{0}) && Allocate(&p->Whole, m.FileCount, uint8_t{0}) &&
            Allocate(&p->LocalCopy, m.FileCount, kNone) && Allocate(&p->Role, locals, kRoleUnusable) &&
            Allocate(&p->OldKnown, OldCount(*p), uint8_t{0}) && Allocate(&p->DeletionFile, OldCount(*p), 0u) &&
-           Allocate(&p->DeletionFirst, OldCount(*p), uint8_t{0});
+           Allocate(&p->DeletionFirst, OldCount(*p), uint8_t{0}) && Allocate(&p->FileDelta, m.FileCount, kNone) &&
+           Allocate(&p->ChunkBytes, m.FileCount, uint64_t{0}) && Allocate(&p->DeltaOrder, m.FileCount, 0u);
 }
 
 // An old file's chunks are its list in the old release when it is vouched for, the releases
@@ -205,7 +206,10 @@ void WalkBuilds(ContentPlan* p) {
             if (p->FirstUse[c] == kNone) {
                 p->FirstUse[c] = r;
                 p->FirstUseOffset[c] = offset;
-                if (!LocalReadable(*p, c, n)) p->Fetched[c] = 1;
+                if (!LocalReadable(*p, c, n)) {
+                    p->Fetched[c] = 1;
+                    p->ChunkBytes[n] += ReleaseChunkAt(m, c).StoredSize;
+                }
             }
             offset += ReleaseChunkAt(m, c).RawSize;
         }
@@ -229,6 +233,78 @@ int CountRequest(void* context, const ContentFetchRequest& request) {
     ++totals->Requests;
     totals->Bytes += request.Length;
     return 1;
+}
+
+uint64_t RequestBytes(const ContentPlan& p) {
+    ContentPlanTotals totals;
+    ForEachContentRequest(p, CountRequest, &totals);
+    return totals.Bytes;
+}
+
+// Sets or clears Fetched for the chunks a delta file would fetch first: the ones WalkBuilds
+// marked for it.
+void MarkDeltaChunks(ContentPlan* p, uint32_t n, uint8_t fetched) {
+    const ReleaseManifest& m = NewOf(*p);
+    const ReleaseFile f = ReleaseFileAt(m, n);
+    for (uint32_t r = f.FirstReference; r < f.FirstReference + f.ReferenceCount; ++r) {
+        const uint32_t c = ReleaseReferenceAt(m, r);
+        if (p->FirstUse[c] == r && !LocalReadable(*p, c, n)) p->Fetched[c] = fetched;
+    }
+}
+
+// Per file to build: the cheapest flagged delta, kept when below the chunks it fetches first.
+// A delta file's chunks still have a first use there, so later files build them from it and
+// no other file's cost changes: the choices are independent.
+uint32_t PickDeltas(ContentPlan* p) {
+    const ReleaseManifest& m = NewOf(*p);
+    for (uint32_t d = 0; d < m.DeltaCount; ++d) {
+        const ReleaseDelta delta = ReleaseDeltaAt(m, d);
+        if (!p->Input.DeltaBase[d] || p->Whole[delta.File]) continue;
+        const uint32_t held = p->FileDelta[delta.File];
+        if (held == kNone || delta.StoredSize < ReleaseDeltaAt(m, held).StoredSize) p->FileDelta[delta.File] = d;
+    }
+    uint32_t chosen = 0;
+    for (uint32_t n = 0; n < m.FileCount; ++n) {
+        const uint32_t d = p->FileDelta[n];
+        if (d == kNone) continue;
+        if (ReleaseDeltaAt(m, d).StoredSize < p->ChunkBytes[n])
+            p->DeltaOrder[chosen++] = d;
+        else
+            p->FileDelta[n] = kNone;
+    }
+    return chosen;
+}
+
+// A chunk dropped from the middle of a request can leave the request as long as before (the
+// gap still merges it), so the deltas are kept only when the whole update is cheaper with
+// them. With the chunks alone it never costs more than fetching the files whole: those
+// requests cover every request of the chunks.
+void ChooseDeltas(ContentPlan* p) {
+    p->Totals.BytesWithoutDeltas = RequestBytes(*p);
+    if (!p->Input.DeltaBase) return;
+    const ReleaseManifest& m = NewOf(*p);
+    const uint32_t chosen = PickDeltas(p);
+    uint64_t deltaBytes = 0;
+    for (uint32_t i = 0; i < chosen; ++i) {
+        const ReleaseDelta delta = ReleaseDeltaAt(m, p->DeltaOrder[i]);
+        deltaBytes += delta.StoredSize;
+        MarkDeltaChunks(p, delta.File, 0);
+    }
+    if (chosen > 0 && RequestBytes(*p) + deltaBytes >= p->Totals.BytesWithoutDeltas) {
+        for (uint32_t i = 0; i < chosen; ++i) {
+            const uint32_t n = ReleaseDeltaAt(m, p->DeltaOrder[i]).File;
+            MarkDeltaChunks(p, n, 1);
+            p->FileDelta[n] = kNone;
+        }
+        return;
+    }
+    std::sort(p->DeltaOrder.get(), p->DeltaOrder.get() + chosen, [&m](uint32_t a, uint32_t b) {
+        const ReleaseDelta x = ReleaseDeltaAt(m, a);
+        const ReleaseDelta y = ReleaseDeltaAt(m, b);
+        return x.Pack != y.Pack ? x.Pack < y.Pack : x.Offset < y.Offset;
+    });
+    p->Totals.DeltasFetched = chosen;
+    p->Totals.DeltaBytes = deltaBytes;
 }
 
 void CountFetches(ContentPlan* p) {
@@ -267,6 +343,7 @@ int MakeContentPlan(const ContentPlanInput& input, ContentPlan* plan) {
     AssignRoles(plan);
     CollectLocalChunks(plan);
     WalkBuilds(plan);
+    ChooseDeltas(plan);
     ListDeletions(plan);
     CountFetches(plan);
     return 1;
@@ -284,6 +361,7 @@ ContentChunkSource ContentSourceOf(const ContentPlan& plan, uint32_t newFile, ui
                             : ContentChunkSource{kSourceCutFile, local - olds, plan.LocalOffset[c]};
     }
     const uint32_t first = plan.FirstUse[c];
+    if (first == reference && plan.FileDelta[newFile] != kNone) return ContentChunkSource{kSourceDelta, newFile, plan.FirstUseOffset[c]};
     if (first == kNone || first >= reference) return ContentChunkSource{kSourceFetch, 0, 0};
     // The file holding reference first: the last one starting at or before it (empty files
     // share their start with the file after them).
@@ -338,9 +416,15 @@ ContentDeletion ContentDeletionAt(const ContentPlan& plan, uint32_t i) {
 
 bool ContentChunkFetched(const ContentPlan& plan, uint32_t chunk) { return plan.Fetched[chunk] != 0; }
 
-// Deltas are not chosen yet: every file is whole or built from chunks.
 ContentFileRoad ContentRoadOf(const ContentPlan& plan, uint32_t newFile) {
-    return ContentFileRoad{plan.Whole[newFile] ? kRoadWhole : kRoadChunks, 0, 0};
+    if (plan.Whole[newFile]) return ContentFileRoad{kRoadWhole, 0, 0};
+    const uint32_t d = plan.FileDelta[newFile];
+    if (d != kNone) return ContentFileRoad{kRoadDelta, d, ReleaseDeltaAt(NewOf(plan), d).StoredSize};
+    return ContentFileRoad{kRoadChunks, 0, plan.ChunkBytes[newFile]};
 }
 
-int ForEachContentDelta(const ContentPlan&, ContentDeltaVisitor, void*) { return 1; }
+int ForEachContentDelta(const ContentPlan& plan, ContentDeltaVisitor visit, void* context) {
+    for (uint32_t i = 0; i < plan.Totals.DeltasFetched; ++i)
+        if (!visit(context, plan.DeltaOrder[i])) return 0;
+    return 1;
+}

@@ -119,10 +119,13 @@ struct ContentPlanTotals {
     uint32_t Deletions = 0;
     uint32_t DeltasFetched = 0;
     uint64_t DeltaBytes = 0;  // the chosen deltas' stored sizes added up (not in Bytes)
+    // Bytes the requests would take with every file on chunks (no delta); equals Bytes when
+    // no delta is chosen. Deltas are dropped whenever Bytes + DeltaBytes would not be below it.
+    uint64_t BytesWithoutDeltas = 0;
 };
 
 // Everything the plan keeps, allocated once by MakeContentPlan: 25 bytes per chunk of the new
-// release, 5 per new file, 4 per local file (old files, then cut files), 6 per old file, and
+// release, 21 per new file, 4 per local file (old files, then cut files), 6 per old file, and
 // while it runs 4 per cut file. The releases and cut files it was made from must outlive it.
 struct ContentPlan {
     ContentPlanInput Input;
@@ -138,9 +141,15 @@ struct ContentPlan {
     std::unique_ptr<uint8_t[]> OldKnown;          // per old file: its chunks are the old list
     std::unique_ptr<uint32_t[]> DeletionFile;     // Totals.Deletions old files
     std::unique_ptr<uint8_t[]> DeletionFirst;
+    std::unique_ptr<uint32_t[]> FileDelta;        // per new file: the delta it takes, or none
+    std::unique_ptr<uint64_t[]> ChunkBytes;       // per new file: stored sizes of the chunks fetched for it first
+    std::unique_ptr<uint32_t[]> DeltaOrder;       // Totals.DeltasFetched deltas, in (pack, offset) order
 };
 
-// Makes the plan. 1, or 0 when the input is inconsistent (no new release, a cut file whose
+// Makes the plan. A file whose local copy is a flagged base (DeltaBase) takes its cheapest
+// flagged delta when that is smaller than the chunks fetched for it first; later files that
+// need one of those chunks build it from that file. Per-request overhead is not counted.
+// 1, or 0 when the input is inconsistent (no new release, a cut file whose
 // chunks do not follow each other from 0, two cut files with one path, a flag array missing)
 // or memory runs out; the plan is then empty.
 int MakeContentPlan(const ContentPlanInput& input, ContentPlan* plan);
@@ -150,6 +159,8 @@ int MakeContentPlan(const ContentPlanInput& input, ContentPlan* plan);
 bool ContentFileIsWhole(const ContentPlan& plan, uint32_t newFile);
 
 // Where the chunk of reference (one of newFile's references) comes from while newFile is built.
+// For a kRoadDelta file, a chunk it would have fetched is kSourceDelta (the builder takes it
+// from the applied delta, or fetches it alone when the delta fails).
 ContentChunkSource ContentSourceOf(const ContentPlan& plan, uint32_t newFile, uint32_t reference);
 
 // Calls visit for every chunk of newFile in order, with its reference, its offset in the file

@@ -65,9 +65,9 @@ bool ReadHeader(const uint8_t* data, std::size_t length, ReleaseManifest* m) {
         m->ChunkMax > kReleaseLargestChunkMax || !avgIsPowerOfTwo)
         return false;
     if (m->PackCount > kReleaseMaxPacks || m->ChunkCount > kReleaseMaxChunks || m->FileCount > kReleaseMaxFiles ||
-        m->ReferenceCount > kReleaseMaxReferences || m->DeltaCount > m->FileCount || m->PathBytes > kReleaseMaxPathBytes)
+        m->ReferenceCount > kReleaseMaxReferences || m->DeltaCount > uint64_t{kReleaseMaxDeltasPerFile} * m->FileCount || m->PathBytes > kReleaseMaxPathBytes)
         return false;
-    // With the counts bounded the tables end below 1.5 GiB: neither these 64-bit sums nor the
+    // With the counts bounded the tables end below 3 GiB: neither these 64-bit sums nor the
     // offsets kept in size_t (32 bits on i686) can wrap.
     uint64_t at = kReleaseHeaderSize;
     m->PacksAt = static_cast<std::size_t>(at);

@@ -26,6 +26,8 @@ constexpr uint32_t kReleaseMaxReferences = 1u << 26;
 constexpr uint32_t kReleaseMaxPathBytes = 1u << 28;
 constexpr uint64_t kReleaseMaxBytes = 256ull * 1024 * 1024;
 constexpr uint32_t kReleaseMaxVersion = 0x7FFFFFFFu;
+// A file may have a delta from each of this many earlier releases.
+constexpr uint32_t kReleaseMaxDeltasPerFile = 16;
 constexpr std::size_t kReleaseMaxPathLength = 255;
 // The chunk sizes a release may ask the launcher to cut with.
 constexpr uint32_t kReleaseSmallestChunkMin = 1024;

@@ -26,12 +26,23 @@ struct FileCase {
     std::vector<uint32_t> labels;
 };
 
+// A delta of the new release, stored after the chunks of its pack; flagged: the worker
+// believes the local file at its path is its base.
+struct DeltaCase {
+    std::string path;
+    uint32_t baseRelease;
+    uint32_t stored;
+    uint32_t pack;
+    bool flagged;
+};
+
 struct ReleaseCase {
     uint32_t release = 0;  // 0: no such release
     std::vector<std::pair<uint32_t, uint32_t>> packs;  // (release, index)
     std::vector<ChunkCase> chunks;
     std::vector<FileCase> files;  // ascending paths
     uint32_t chunkMin = 16384;
+    std::vector<DeltaCase> deltas;
 };
 
 // A file in the folder: an old release file found as installed (vouched), or one cut into
@@ -63,7 +74,19 @@ std::vector<uint8_t> Write(const ReleaseCase& release) {
         for (uint32_t label : f.labels) chunks.push_back(index.at(label));
         m.AddFile(f.path, chunks);
     }
-    return m.Settle().Bytes();
+    m.Settle();
+    for (const DeltaCase& d : release.deltas) {
+        ModelDelta delta;
+        for (uint32_t n = 0; n < release.files.size(); ++n)
+            if (release.files[n].path == d.path) delta.File = n;
+        delta.BaseRelease = d.baseRelease;
+        delta.Pack = d.pack;
+        delta.Offset = static_cast<uint32_t>(m.Packs[d.pack].Size);
+        delta.StoredSize = d.stored;
+        m.Packs[d.pack].Size += d.stored;
+        m.Deltas.push_back(delta);
+    }
+    return m.Bytes();
 }
 
 uint32_t RawSizeOf(const Scenario& s, uint32_t label) {
@@ -123,6 +146,7 @@ std::string SourceText(const ContentChunkSource& s, const ReleaseManifest* old, 
         case kSourceCutFile:
             return "cut:" + std::string(folder.cut[s.File].Path, folder.cut[s.File].PathLength) + "@" + std::to_string(s.Offset);
         case kSourceBuilt: return "built:" + PathOf(next, s.File) + "@" + std::to_string(s.Offset);
+        case kSourceDelta: return "delta:" + PathOf(next, s.File) + "@" + std::to_string(s.Offset);
     }
     return "?";
 }
@@ -131,6 +155,34 @@ int AddRequest(void* context, const ContentFetchRequest& r) {
     *static_cast<std::string*>(context) += " " + std::to_string(r.Pack) + ":" + std::to_string(r.Offset) + "+" +
                                            std::to_string(r.Length);
     return 1;
+}
+
+int AddDelta(void* context, uint32_t delta) {
+    static_cast<std::vector<uint32_t>*>(context)->push_back(delta);
+    return 1;
+}
+
+// With deltas in the release: "roads: PATH=ROAD:BYTES ...", "deltas: INDEX@PACK:OFFSET ..." (in
+// the order they are fetched) and "delta bytes B (N) chunks alone C".
+std::string DescribeRoads(const ContentPlan& plan, const ReleaseManifest& next) {
+    if (next.DeltaCount == 0) return "";
+    std::string text = "roads:";
+    for (uint32_t n = 0; n < next.FileCount; ++n) {
+        const ContentFileRoad road = ContentRoadOf(plan, n);
+        const char* names[] = {"whole", "chunks", "delta"};
+        text += " " + PathOf(next, n) + "=" + names[road.Road] +
+                (road.Road == kRoadDelta ? std::to_string(road.Delta) : std::string()) + ":" + std::to_string(road.Bytes);
+    }
+    std::vector<uint32_t> deltas;
+    EXPECT_EQ(1, ForEachContentDelta(plan, AddDelta, &deltas));
+    text += "\ndeltas:";
+    for (uint32_t d : deltas) {
+        const ReleaseDelta delta = ReleaseDeltaAt(next, d);
+        text += " " + std::to_string(d) + "@" + std::to_string(delta.Pack) + ":" + std::to_string(delta.Offset);
+    }
+    const ContentPlanTotals& t = plan.Totals;
+    return text + "\ndelta bytes " + std::to_string(t.DeltaBytes) + " (" + std::to_string(t.DeltasFetched) +
+           ") chunks alone " + std::to_string(t.BytesWithoutDeltas) + "\n";
 }
 
 // The plan as lines: "whole: ...", "build PATH: SOURCE ...", "requests: PACK:OFFSET+LENGTH ...",
@@ -159,7 +211,7 @@ std::string Describe(const ContentPlan& plan, const ReleaseManifest* old, const 
         const ContentDeletion d = ContentDeletionAt(plan, i);
         text += std::string(" ") + (d.BeforeBuilding ? "!" : "") + PathOf(*old, d.OldFile);
     }
-    return text + "\n";
+    return text + "\n" + DescribeRoads(plan, next);
 }
 
 // A scenario planned: the releases, the folder and the plan, kept together because the plan
@@ -181,6 +233,8 @@ struct Planned {
         input.CutFiles = folder.cut.data();
         input.CutFileCount = static_cast<uint32_t>(folder.cut.size());
         input.MergeGap = s.gap;
+        for (const DeltaCase& d : s.next.deltas) deltaBase.push_back(d.flagged ? 1 : 0);
+        input.DeltaBase = deltaBase.empty() ? nullptr : deltaBase.data();
         text = MakeContentPlan(input, &plan) ? Describe(plan, oldPointer, next, folder) : "refused\n";
     }
     Planned(const Planned&) = delete;
@@ -191,6 +245,7 @@ struct Planned {
     ReleaseManifest next;
     ReleaseManifest old;
     Folder folder;
+    std::vector<uint8_t> deltaBase;
     ContentPlan plan;
     std::string text;
 };
@@ -560,4 +615,105 @@ TEST(ContentPlan, AFileBeyondFourGiB) {
     EXPECT_EQ(1, ForEachContentChunk(plan, 0, KeepOffset, &visits));
     ASSERT_EQ(count + 1, visits.offsets.size());
     EXPECT_EQ((1ull << 32) + 65536, visits.offsets.back());  // written 64 KiB after where it is read
+}
+
+namespace {
+
+// After release 1 (a.bin {1, 2}, b.bin {3, 4}, c.bin {5}, all as installed), release 4
+// rebuilds every file: a.bin {1, 12}, b.bin {12, 13, 14, 13} and c.bin {14, 5}, plus 15 at
+// c.bin's end with tail. New chunks are in pack 1 in that order, 1000 bytes stored each.
+ReleaseCase Rebuilt(bool tail, std::vector<DeltaCase> deltas) {
+    ReleaseCase r;
+    r.release = 4;
+    r.packs = {{1, 0}, {4, 0}, {4, 1}};
+    r.chunks = {{1, 20000, 1000, 0}, {5, 20000, 1000, 0, 3000}, {12, 20000, 1000, 1}, {13, 20000, 1000, 1},
+                {14, 20000, 1000, 1}};
+    r.files = {{"a.bin", {1, 12}}, {"b.bin", {12, 13, 14, 13}}, {"c.bin", {14, 5}}};
+    if (tail) {
+        r.chunks.push_back({15, 20000, 1000, 1});
+        r.files[2].labels.push_back(15);
+    }
+    r.deltas = std::move(deltas);
+    return r;
+}
+
+const DeltaCase kBDelta = {"b.bin", 1, 1500, 1, true};
+
+}  // namespace
+
+TEST(ContentPlan, TakesADeltaWhenItCostsLessThanTheChunks) {
+    const Scenario scenarios[] = {
+        // a.bin's delta only equals its chunk (a tie keeps the chunks); b.bin's saves 500. Its
+        // chunk 12 came for a.bin first, the others now come out of the delta, and c.bin builds
+        // 14 from b.bin as if b.bin had fetched it.
+        {"a delta cheaper than the chunks", ReleaseOne(), Rebuilt(false, {{"a.bin", 1, 1000, 1, true}, kBDelta}),
+         kAllVouched,
+         "whole:\nbuild a.bin: old:a.bin@0 fetch\n"
+         "build b.bin: built:a.bin@20000 delta:b.bin@20000 delta:b.bin@40000 built:b.bin@20000\n"
+         "build c.bin: built:b.bin@40000 old:c.bin@0\n"
+         "requests: 1:0+1000\nbytes 1000 ideal 1000 requests 1 packs 1\ndelete:\n"
+         "roads: a.bin=chunks:1000 b.bin=delta1:1500 c.bin=chunks:0\n"
+         "deltas: 1@1:4000\ndelta bytes 1500 (1) chunks alone 3000\n"},
+        // Without b.bin's chunks the request for 12 and 15 still spans them (the gap merges it):
+        // the delta would only add to the bytes, so every file keeps its chunks.
+        {"a delta the merge gap makes useless", ReleaseOne(), Rebuilt(true, {kBDelta}), kAllVouched,
+         "whole:\nbuild a.bin: old:a.bin@0 fetch\n"
+         "build b.bin: built:a.bin@20000 fetch fetch built:b.bin@20000\n"
+         "build c.bin: built:b.bin@40000 old:c.bin@0 fetch\n"
+         "requests: 1:0+4000\nbytes 4000 ideal 4000 requests 1 packs 1\ndelete:\n"
+         "roads: a.bin=chunks:1000 b.bin=chunks:2000 c.bin=chunks:1000\n"
+         "deltas:\ndelta bytes 0 (0) chunks alone 4000\n"},
+        {"the same without a gap", ReleaseOne(), Rebuilt(true, {kBDelta}), kAllVouched,
+         "whole:\nbuild a.bin: old:a.bin@0 fetch\n"
+         "build b.bin: built:a.bin@20000 delta:b.bin@20000 delta:b.bin@40000 built:b.bin@20000\n"
+         "build c.bin: built:b.bin@40000 old:c.bin@0 fetch\n"
+         "requests: 1:0+1000 1:3000+1000\nbytes 2000 ideal 2000 requests 2 packs 1\ndelete:\n"
+         "roads: a.bin=chunks:1000 b.bin=delta0:1500 c.bin=chunks:1000\n"
+         "deltas: 0@1:4000\ndelta bytes 1500 (1) chunks alone 4000\n", 0},
+        // Only flagged deltas count, the cheapest of them wins, and in fetch order (pack 2's
+        // after pack 1's although the table lists it first).
+        {"the cheapest flagged delta, fetched in pack order", ReleaseOne(),
+         Rebuilt(false, {{"a.bin", 1, 500, 2, true}, {"b.bin", 1, 1800, 1, true}, {"b.bin", 2, 1200, 1, true},
+                         {"b.bin", 3, 900, 1, false}}),
+         kAllVouched,
+         "whole:\nbuild a.bin: old:a.bin@0 delta:a.bin@20000\n"
+         "build b.bin: built:a.bin@20000 delta:b.bin@20000 delta:b.bin@40000 built:b.bin@20000\n"
+         "build c.bin: built:b.bin@40000 old:c.bin@0\n"
+         "requests:\nbytes 0 ideal 0 requests 0 packs 0\ndelete:\n"
+         "roads: a.bin=delta0:500 b.bin=delta2:1200 c.bin=chunks:0\n"
+         "deltas: 2@1:4800 0@2:0\ndelta bytes 1700 (2) chunks alone 3000\n"},
+        // No flag, or a flag on a file already whole: nothing to take.
+        {"no base, or nothing to build", ReleaseOne(), [] {
+             ReleaseCase r = ReleaseOne();
+             r.release = 2;
+             r.deltas = {{"a.bin", 1, 1, 0, true}, {"b.bin", 1, 1, 0, false}};
+             return r;
+         }(),
+         {{"a.bin", true, {}}, {"c.bin", true, {}}},
+         "whole: a.bin c.bin\nbuild b.bin: fetch fetch\n"
+         "requests: 0:2000+2000\nbytes 2000 ideal 2000 requests 1 packs 1\ndelete:\n"
+         "roads: a.bin=whole:0 b.bin=chunks:2000 c.bin=whole:0\n"
+         "deltas:\ndelta bytes 0 (0) chunks alone 2000\n"},
+    };
+    for (const Scenario& s : scenarios) EXPECT_EQ(s.expected, Planned(s).text) << s.name;
+}
+
+TEST(ContentPlan, CountsDeltasApartFromRequestsAndStopsVisitingWhenAsked) {
+    const Planned planned({"two deltas", ReleaseOne(),
+                           Rebuilt(false, {{"a.bin", 1, 500, 2, true}, {"b.bin", 1, 1200, 1, true}}), kAllVouched, ""});
+    const ContentPlanTotals& t = planned.plan.Totals;
+    EXPECT_EQ(2u, t.DeltasFetched);
+    EXPECT_EQ(1700u, t.DeltaBytes);
+    EXPECT_EQ(0u, t.Bytes + t.Ideal + t.ChunksFetched + t.Requests);
+    EXPECT_EQ(3u, t.FilesToBuild);  // a delta file is still built
+    for (uint32_t chunk = 0; chunk < planned.next.ChunkCount; ++chunk) EXPECT_FALSE(ContentChunkFetched(planned.plan, chunk));
+    struct Stop {
+        static int First(void* context, uint32_t delta) {
+            static_cast<std::vector<uint32_t>*>(context)->push_back(delta);
+            return 0;
+        }
+    };
+    std::vector<uint32_t> seen;
+    EXPECT_EQ(0, ForEachContentDelta(planned.plan, Stop::First, &seen));
+    EXPECT_EQ(std::vector<uint32_t>{1}, seen);
 }

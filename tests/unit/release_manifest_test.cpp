@@ -174,7 +174,7 @@ TEST(ReleaseManifest, RefusesEveryRuleBroken) {
         {"avg equal to max", [](ReleaseModel& m) { m.ChunkAvg = 262144; }},
         {"avg not a power of two", [](ReleaseModel& m) { m.ChunkAvg = 65535; }},
         {"max above 4 MiB", [](ReleaseModel& m) { m.ChunkMax = 4194305; }},
-        {"more deltas than files", [](ReleaseModel& m) { m.Deltas.resize(5, m.Deltas[0]); }},
+        {"more deltas than 16 per file", [](ReleaseModel& m) { m.Deltas.resize(65, m.Deltas[0]); }},
         {"a pack of a later release", [](ReleaseModel& m) { m.Packs[2].Release = 11; }},
         {"a pack of 4 GiB", [](ReleaseModel& m) { m.Packs[2].Size = 1ull << 32; }},
         {"two packs alike", [](ReleaseModel& m) { m.Packs[2].Index = 0; }},
