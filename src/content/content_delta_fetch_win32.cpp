@@ -93,8 +93,9 @@ int TryDelta(void* context, ContentTry* failure) {
     // A delta that came whole but is not its hash, or one this side could not keep, is not
     // waited for: the chunks are there to take instead.
     if (result == kRangeDone || sink.Error) failure->Failure = kFailLocal;
-    TraceFailure("content delta", result == kRangeDone && !sink.Error ? "hash" : "fetch", t.Path,
-                 sink.Error ? sink.Error : (answer.Error ? answer.Error : answer.Status));
+    const bool hashed = result == kRangeDone && !sink.Error;
+    TraceFailure("content delta", hashed ? "hash" : "fetch", t.Path,
+                 hashed ? ERROR_INVALID_DATA : sink.Error ? sink.Error : (answer.Error ? answer.Error : answer.Status));
     return 0;
 }
 
