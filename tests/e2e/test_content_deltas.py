@@ -86,6 +86,8 @@ def published():
         shutil.rmtree(base)
     base.mkdir(parents=True)
     p = Published(base)
+    harness.set_installed_installer(None)
+    harness.move_pointer(0, 0)  # the pointer over a button would show a hover
     p.server.reset()
     publish(p.server, base, [(OLD, p.v1)])
     run = harness.Launcher(p.snapshot, CONTENT)
