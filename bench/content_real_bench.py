@@ -6,6 +6,12 @@ way, against the ideal, in how many requests, the manifests' size, and a sweep o
 and request-merging gaps to choose them by. Figures only.
 
     content_real_bench.py [--averages 32K,64K,...] [--gaps 0,16K,...] [--level 19] [--reuse]
+    content_real_bench.py --deltas [--delta-programs libssl3,libcurl4,git] [--runs 3]
+
+--deltas prints instead what binary deltas save on real programs: each offered release of a
+few Debian packages, published with deltas, and the bytes of every one-step update and of the
+skip from the first to the last with deltas against the chunks alone; and the publisher's
+time to write the deltas of a release, per GB of changed files.
 
 Packages come through the machine's apt configuration (apt-get download) into
 build/bench-data/, once; the folders made from them are kept there too.
@@ -17,6 +23,7 @@ the publisher's MB/s is taken on the first release, where nothing was cut before
 import argparse
 import os
 import shutil
+import statistics
 import sys
 import time
 from concurrent.futures import ThreadPoolExecutor
@@ -170,6 +177,80 @@ def measure(releases, out, zips, gaps, executor):
     return rows
 
 
+DELTA_PROGRAMS = ("libssl3", "libcurl4", "git")
+DELTA_RELEASES = 4
+
+
+def fetch_program_series(package):
+    """[(number, client folder)] of the last DELTA_RELEASES versions of package the apt lists
+    offer, oldest first."""
+    offered = real_data.versions(package)[-DELTA_RELEASES:]
+    debs = real_data.download(DATA / "debs", [(package, v) for v in offered])
+    releases = []
+    for number, (version, deb) in enumerate(zip(offered, debs), FIRST):
+        unpacked = real_data.unpack(deb, DATA / "unpacked" / deb.stem)
+        files, size, _ = real_data.client_tree([unpacked], DATA / "delta" / package / str(number))
+        print(f"  {package} {number}: {version}, {files} files, {size / 1e6:.2f} MB")
+        releases.append((number, DATA / "delta" / package / str(number)))
+    return releases
+
+
+def publish_with_deltas(releases, out, level):
+    """Publishes the series into a fresh out; [(seconds writing deltas, bytes of changed files,
+    deltas kept)] per release."""
+    shutil.rmtree(out, ignore_errors=True)
+    done = []
+    for version, folder in releases:
+        result = publish_patch.publish_content(folder, version, out, level=level, launcher=LAUNCHER_VERSION)
+        done.append((result["delta_seconds"], result["delta_changed_bytes"], result["deltas"]))
+    return done
+
+
+def delta_updates(releases):
+    steps = [(f"{a} -> {b}", folder, b) for (a, folder), (b, _) in zip(releases, releases[1:])]
+    if len(releases) > 2:
+        steps.append((f"skip {releases[0][0]} -> {releases[-1][0]} ({len(releases) - 1} steps)", releases[0][1],
+                      releases[-1][0]))
+    return steps
+
+
+def delta_main(args):
+    phases, rates, rows = real_data.Phases(), [], []
+    with ThreadPoolExecutor(os.cpu_count() or 1) as executor:
+        for package in args.delta_programs:
+            releases = phases.run(f"fetch {package}", fetch_program_series, package)
+            if len(releases) < 2:
+                print(f"  {package}: fewer than two releases offered, left out")
+                continue
+            out = DATA / f"delta-{package}"
+            for run in range(args.runs):
+                done = phases.run(f"publish {package} with deltas, level {args.level}, run {run + 1}",
+                                  publish_with_deltas, releases, out, args.level)
+                seconds, changed = sum(d[0] for d in done), sum(d[1] for d in done)
+                if changed:
+                    rates.append((package, seconds / (changed / 1e9), changed))
+            for label, client, version in delta_updates(releases):
+                plan = content_plan.plan(client, out, version, executor)
+                alone, both = plan["fetch_bytes_without_deltas"], plan["fetch_bytes"] + plan["delta_bytes"]
+                rows.append((package, label, alone, both, len(plan["delta_requests"]), plan["manifest_bytes"]))
+    print("== binary deltas on real programs (bytes an update fetches, manifest apart)")
+    for package, label, alone, both, deltas, manifest in rows:
+        print(f"  {package} {label}: chunks alone {alone / 1e6:.3f} MB, with deltas {both / 1e6:.3f} MB "
+              f"({deltas} delta(s)): {both / alone if alone else 1.0:.3f} of the chunks alone; manifest "
+              f"{manifest / 1e3:.1f} kB")
+    print(f"== the publisher writing deltas at level {args.level}, {os.cpu_count()} core(s)")
+    for package in dict.fromkeys(p for p, _, _ in rates):
+        values = [r for p, r, _ in rates if p == package]
+        changed = next(c for p, _, c in rates if p == package)
+        print(f"  {package}, {changed / 1e6:.1f} MB of changed files over the series: "
+              f"{figures(values, 's per GB')}")
+    print("\n".join(phases.summary()))
+
+
+def figures(values, unit):
+    return f"min {min(values):.1f}, median {statistics.median(values):.1f}, max {max(values):.1f} {unit}"
+
+
 def byte_list(text):
     return [publish_patch.byte_count(part) for part in text.split(",")]
 
@@ -186,8 +267,14 @@ def main():
                         help="zstd level of the sweep, every size alike (default 3: level 19 takes minutes a size)")
     parser.add_argument("--program", default=PROGRAM_PACKAGE, help="the program's Debian package")
     parser.add_argument("--reuse", action="store_true", help="keep the zip patches and content folders a run already published")
+    parser.add_argument("--deltas", action="store_true", help="only the binary deltas' figures on real programs")
+    parser.add_argument("--delta-programs", type=lambda t: t.split(","), default=list(DELTA_PROGRAMS),
+                        help="Debian packages whose offered releases the delta figures use")
+    parser.add_argument("--runs", type=int, default=3, help="publications of each series timed (--deltas)")
     args = parser.parse_args()
     os.nice(10)
+    if args.deltas:
+        return delta_main(args)
     phases = real_data.Phases()
     averages = sorted(set(args.averages) | {DEFAULT_AVERAGE})
     gaps = sorted(set(args.gaps) | {DEFAULT_GAP})

@@ -152,21 +152,27 @@ def make(candidate, out, level, work):
 
 def write_deltas(prepared, out, found, level, pack_limit, executor):
     """Makes every candidate's delta on the executor's threads (each runs one zstd process)
-    and returns the ones worth keeping, in (file, base release) order. A delta must fit a
-    pack like any frame: above the pack limit the file's chunks serve."""
+    and returns the ones worth keeping, in (file, base release) order. A file that was the
+    same in several earlier releases gets one frame, listed once per release (a player of any
+    of them takes it). A delta must fit a pack like any frame: above the pack limit the
+    file's chunks serve."""
     stored = {sha: location[3] for sha, location in prepared.locations.items()}
     work = tempfile.mkdtemp(prefix="content-deltas-")
-    jobs = [(c, executor.submit(make, c, out, level, work)) for c in found]
+    jobs = {}
+    for c in found:
+        key = (c.file, tuple(c.base.chunks[i].sha for i in c.base_file.chunks))
+        if key not in jobs:
+            jobs[key] = executor.submit(make, c, out, level, work)
     kept = []
     try:
-        for candidate, job in jobs:
-            delta = job.result()
-            if len(delta.data) < sum(stored[sha] for sha in candidate.lacking) and len(delta.data) <= pack_limit:
-                kept.append(delta)
+        for c in found:
+            delta = jobs[(c.file, tuple(c.base.chunks[i].sha for i in c.base_file.chunks))].result()
+            if len(delta.data) < sum(stored[sha] for sha in c.lacking) and len(delta.data) <= pack_limit:
+                kept.append(Delta(c.file, c.base_release, delta.base_sha, delta.base_size, delta.data))
     finally:
-        for _, job in jobs:
+        for job in jobs.values():
             job.cancel()
-        for _, job in jobs:
+        for job in jobs.values():
             if not job.cancelled():
                 job.exception()
         shutil.rmtree(work, ignore_errors=True)

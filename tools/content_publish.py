@@ -275,8 +275,12 @@ def write_packs(prepared, out, level, pack_limit, executor, threads, deltas=None
         while jobs:
             done, raw, job = jobs.popleft()
             writer.add(done, raw, job.result())
+        placed = {}
         for delta in deltas(prepared) if deltas else ():
-            prepared.deltas.append((delta, *writer.place(delta.data)))
+            # One frame serves every release whose file it was made from.
+            if id(delta.data) not in placed:
+                placed[id(delta.data)] = writer.place(delta.data)
+            prepared.deltas.append((delta, *placed[id(delta.data)]))
         writer.close()
     finally:
         if writer.stream:

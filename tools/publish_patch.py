@@ -310,8 +310,8 @@ def publish_content(new, version, out, old=None, level=19, pack_limit=64 << 20, 
             "pack_bytes": sum(prepared.pack_sizes[(version, i)] for i in range(packs)),
             "manifest_bytes": manifest_bytes, "removed": removed,
             "delta_candidates": len(found), "deltas": len(prepared.deltas),
-            "delta_bytes": sum(len(d.data) for d, _, _ in prepared.deltas),
-            "delta_input_bytes": sum(c.size + c.base_file.size for c in found),
+            "delta_bytes": sum(len(d.data) for d in {id(d.data): d for d, _, _ in prepared.deltas}.values()),
+            "delta_changed_bytes": sum(c.size for c in found),
             "delta_seconds": timing.get("seconds", 0.0)}
 
 

@@ -50,12 +50,15 @@ def series(tmp_path_factory):
     above the bound, and a file new in release 3; published with deltas from 2 releases back."""
     root = tmp_path_factory.mktemp("deltas")
     exe, big, added = program(1, 200000), program(2, 299600), random.Random(3).randbytes(9000)
-    first_exe, versions = exe, {}
+    first_exe, versions, rare, files_2_rare = exe, {}, random.Random(4).randbytes(9000), None
     for version in range(1, 5):
         files = {"game.exe": exe, "data/same.dat": b"unchanging " * 2000, "data/big.bin": big,
                  "data/copy.bin": first_exe if version >= 2 else b"first " * 3000}
         if version >= 3:
             files["data/added.dat"] = added
+        # The same in 2 and 3: one frame serves both.
+        files["data/rare.bin"] = rare[:100 * version] + rare[100 * version + 1:] if version != 3 else files_2_rare
+        files_2_rare = files["data/rare.bin"]
         versions[version] = write(root / f"v{version}", files)
         exe, big = rebuilt(exe, 2000 + version, version), rebuilt(big, 3000, version)
         added = added[:4000] + bytes([version]) + added[4001:]
@@ -92,10 +95,15 @@ def test_each_changed_file_gets_a_delta_from_each_of_the_last_releases(series):
     # The program changed since 1 (release 2) and since 2 and 3 (release 4, not from 1: two
     # releases back); the copy's chunks are all in release 1 already (its delta would save
     # nothing); the big file is above the bound once rebuilt; added.dat did not exist in 2.
-    assert sorted(deltas_of(out, 2)) == [("game.exe", 1)]
-    assert "deltas 1 kept of 2" in series["stdout"][1], series["stdout"][1]
-    assert sorted(deltas_of(out, 3)) == [("game.exe", 1), ("game.exe", 2)]
-    assert sorted(deltas_of(out, 4)) == [("data/added.dat", 3), ("game.exe", 2), ("game.exe", 3)]
+    assert sorted(deltas_of(out, 2)) == [("data/rare.bin", 1), ("game.exe", 1)]
+    assert "deltas 2 kept of 3" in series["stdout"][1], series["stdout"][1]
+    assert sorted(deltas_of(out, 3)) == [("data/rare.bin", 1), ("game.exe", 1), ("game.exe", 2)]
+    four = deltas_of(out, 4)
+    assert sorted(four) == [("data/added.dat", 3), ("data/rare.bin", 2), ("data/rare.bin", 3), ("game.exe", 2),
+                            ("game.exe", 3)]
+    # rare.bin was the same in 2 and 3: both rows name one frame.
+    assert four[("data/rare.bin", 2)][4:8] == four[("data/rare.bin", 3)][4:8]
+    assert four[("game.exe", 2)][5] != four[("game.exe", 3)][5]
 
 
 def test_a_delta_names_its_base_and_gives_the_new_file_back(series):
