@@ -96,9 +96,9 @@ function(launcher_add_content_mirrors_test_launcher port)
 endfunction()
 
 # The content tests' data, for the unit test program target: the chunker's shared cut points from
-# the source tree, and stored chunks made at build time by the publisher's zstd library
-# (tests/support/make_chunk_frames.py). drive is what makes a path of this machine one the
-# program can open ("Z:" under Wine).
+# the source tree, stored chunks made at build time by the publisher's zstd library
+# (tests/support/make_chunk_frames.py) and a delta made by the zstd program. drive is what makes a
+# path of this machine one the program can open ("Z:" under Wine).
 function(launcher_content_test_data target drive)
   set(frames "${CMAKE_BINARY_DIR}/test-data/chunk-frames")
   set(script "${CMAKE_SOURCE_DIR}/tests/support/make_chunk_frames.py")
@@ -107,7 +107,16 @@ function(launcher_content_test_data target drive)
                        DEPENDS "${script}" COMMENT "Making the chunk decoder's test frames")
     add_custom_target(chunk_frames DEPENDS "${frames}/ready")
   endif()
-  add_dependencies(${target} chunk_frames)
+  # The delta applier's base, new file and delta, made by the zstd program.
+  set(deltas "${CMAKE_BINARY_DIR}/test-data/deltas")
+  set(delta_script "${CMAKE_SOURCE_DIR}/tests/support/make_delta_files.py")
+  if(NOT TARGET delta_files)
+    add_custom_command(OUTPUT "${deltas}/ready" COMMAND /usr/bin/python3 "${delta_script}" "${deltas}"
+                       DEPENDS "${delta_script}" COMMENT "Making the delta applier's test files")
+    add_custom_target(delta_files DEPENDS "${deltas}/ready")
+  endif()
+  add_dependencies(${target} chunk_frames delta_files)
   target_compile_definitions(${target} PRIVATE TEST_VECTORS_DIR="${drive}${CMAKE_SOURCE_DIR}/tests/vectors"
-                                               TEST_FRAMES_DIR="${drive}${frames}")
+                                               TEST_FRAMES_DIR="${drive}${frames}"
+                                               TEST_DELTAS_DIR="${drive}${deltas}")
 endfunction()

@@ -1,5 +1,6 @@
 // The content worker's build: each file that needs it made in a partial file beside it from
-// local chunks (each hashed as it is read) and the cache (checked as it arrived), then moved into place.
+// local chunks (each hashed as it is read) and the cache (checked as it arrived), or from its
+// delta (content_delta_build_win32.cpp), then moved into place.
 #include <windows.h>
 
 #include <cstring>
@@ -91,6 +92,8 @@ bool ChunkBytes(FileBuild& b, uint32_t chunk, const ContentChunkSource& source) 
         TraceFailure("content chunk", "cache", "changed since kept", ERROR_INVALID_DATA);
         return FetchOneChunk(run, chunk) != 0;
     }
+    // A chunk of a delta that failed: fetched on its own, decoded into run.Raw and checked.
+    if (source.Kind == kSourceDelta) return FetchOneChunk(run, chunk) != 0;
     if (ReadLocal(b, source, c.RawSize) && BytesMatchChunk(run.Raw.get(), c.RawSize, c.Sha256)) return true;
     TraceFailure("content chunk", "local", "changed since cut", 0);
     return FetchOneChunk(run, chunk) != 0;
@@ -140,12 +143,17 @@ int BuildFile(ContentRun& run, uint32_t file) {
         run.NoteFailure(partial.LastError());
         return FailFile(f, "create", partial.LastError());
     }
+    const int delta = BuildDeltaRoad(run, file, partial, wide);
+    if (delta < 0) {
+        run.NoteFailure(partial.LastError());
+        return FailFile(f, "create", partial.LastError());
+    }
     FileBuild b;
     b.Run = &run;
     b.File = file;
     b.Partial = &partial;
     b.FileSize = f.Size ? f.Size : 1;
-    if (!ForEachContentChunk(run.Plan, file, BuildChunk, &b)) {
+    if (delta == 0 && !ForEachContentChunk(run.Plan, file, BuildChunk, &b)) {
         run.NoteFailure(partial.LastError());
         return FailFile(f, "chunk", GetLastError());
     }

@@ -10,6 +10,7 @@
 #include "content/chunk_decode.h"
 #include "content/content_cache_win32.h"
 #include "content/content_plan.h"
+#include "content/delta_apply.h"
 #include "content/disk_need.h"
 #include "content/local_state.h"
 #include "content/release_manifest.h"
@@ -43,6 +44,13 @@ struct ContentRun {
     // LastWrite 0 where it found nothing; a file left whole keeps it, unread and unlooked-at.
     std::vector<ContentFileStamp> Found;
     std::vector<ContentFileStamp> Stamps;  // per new file, once in place
+    std::vector<uint8_t> DeltaBase;  // per new delta: the survey believes its base is in place
+    // content.delta: the fetched deltas back to back, deleted by the system when closed (a kill
+    // leaves nothing); DeltaAt per new delta: where it starts there, kDeltaNotFetched if not.
+    FileHandle DeltaStore;
+    std::unique_ptr<uint64_t[]> DeltaAt;
+    uint64_t DeltaEnd = 0;
+    uint64_t DeltaMemoryLimit = kDeltaMemoryLimit;
     uint64_t BytesDone = 0;
     uint64_t DiskNeed = 0;  // the bytes the run takes on the disk, as checked before fetching
     bool DiskFull = false;  // a write or flush of the run met a full disk
@@ -57,6 +65,17 @@ int FetchOneChunk(ContentRun& run, uint32_t chunk);
 int BuildFiles(ContentRun& run);
 // Notes Held, FrameAt and CacheKeep from the cache an earlier run left (none: nothing held).
 void ReadHeldChunks(ContentRun& run);
+// Fetches the deltas the plan takes into DeltaStore, each checked against its SHA-256 as it
+// arrives; one that cannot be fetched is left out (its file takes its chunks). 1, or 0 when
+// the launcher is ending.
+int FetchDeltas(ContentRun& run);
+// A kRoadDelta file made in partial (just created for target) from its delta: 1 when every
+// chunk came out of it and was written; 0 when the file is to take its chunks, in partial made
+// anew; -1 when the partial file could not be made anew (partial.LastError()).
+class WidePartialFile;
+int BuildDeltaRoad(ContentRun& run, uint32_t file, WidePartialFile& partial, const wchar_t* target);
+
+constexpr uint64_t kDeltaNotFetched = ~0ull;
 
 // The URL of a published file below the patch base: 1, or 0 when it does not fit.
 int ContentUrl(const char* path, char* out, std::size_t size);

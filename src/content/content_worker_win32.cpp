@@ -15,6 +15,7 @@
 #include "content/content_run.h"
 #include "content/content_survey_win32.h"
 #include "content/content_text.h"
+#include "content/delta_base.h"
 #include "content/disk_need.h"
 #include "content/disk_space_win32.h"
 #include "content/held_file_win32.h"
@@ -115,6 +116,20 @@ int Finish(ContentRun& run) {
     return 1;
 }
 
+// The deltas whose base the survey found in place (content/delta_base.h), for the plan.
+const uint8_t* MarkBases(ContentRun& run) {
+    run.DeltaBase.assign(run.NewRelease.DeltaCount + 1, 0);
+    DeltaBaseInput in;
+    in.NewRelease = &run.NewRelease;
+    in.OldRelease = run.HaveOld ? &run.OldRelease : nullptr;
+    in.State = run.HaveOld ? &run.State : nullptr;
+    in.Found = run.Found.data();
+    in.CutFiles = run.CutFiles.data();
+    in.CutFileCount = static_cast<uint32_t>(run.CutFiles.size());
+    MarkDeltaBases(in, run.DeltaBase.data());
+    return run.DeltaBase.data();
+}
+
 // The buffers a run needs, sized by the new release once: one chunk, one frame, the cache index.
 int Prepare(ContentRun& run) {
     const uint32_t chunkMax = run.NewRelease.ChunkMax;
@@ -131,6 +146,7 @@ int Prepare(ContentRun& run) {
     input.CutFiles = run.CutFiles.data();
     input.CutFileCount = static_cast<uint32_t>(run.CutFiles.size());
     input.Held = run.Held.data();
+    input.DeltaBase = MarkBases(run);
     return MakeContentPlan(input, &run.Plan);
 }
 
@@ -208,7 +224,7 @@ int RunUpdate(ContentRun& run) {
         return RefuseRun(run);
     }
     DeleteOld(run, 1);
-    if (!FetchRequests(run) || !BuildFiles(run)) return Stopped(run);
+    if (!FetchRequests(run) || !FetchDeltas(run) || !BuildFiles(run)) return Stopped(run);
     DeleteOld(run, 0);
     return Finish(run) ? 1 : Stopped(run);
 }

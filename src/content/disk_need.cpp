@@ -49,7 +49,8 @@ ContentDiskNeed ContentDiskNeedOf(const ContentPlan& plan, uint64_t manifestSize
     const uint64_t state = kContentStateMagicSize + kContentStateHeaderSize + uint64_t{release->FileCount} * kContentStampSize;
     need.Kept = Rounded(manifestSize, cluster) + Rounded(state, cluster);
     const uint64_t after = (grown > 0 ? static_cast<uint64_t>(grown) : 0) + need.Kept;
-    need.Total = need.Cache + (need.Build > after ? need.Build : after);
+    need.Deltas = Rounded(t.DeltaBytes, cluster);
+    need.Total = need.Cache + need.Deltas + (need.Build > after ? need.Build : after);
     return need;
 }
 

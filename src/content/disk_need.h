@@ -13,7 +13,8 @@ struct ContentDiskNeed {
     uint64_t Cache = 0;  // content.cache: its magic, then a record header and a frame per fetched chunk
     uint64_t Build = 0;  // the most the folder grows while the files are built, one at a time
     uint64_t Kept = 0;   // content.<V>.release and content.state
-    uint64_t Total = 0;  // the cache, plus the higher of Build and (what stays built + Kept)
+    uint64_t Deltas = 0; // content.delta: the deltas taken, back to back
+    uint64_t Total = 0;  // the cache and the deltas, plus the higher of Build and (what stays built + Kept)
 };
 
 // manifestSize: the new release manifest's bytes (kept as content.<V>.release). cluster: the
