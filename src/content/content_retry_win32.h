@@ -2,6 +2,7 @@
 // wait, counted down on the status line; the last failure is handed back to the caller.
 #pragma once
 
+#include <atomic>
 #include <cstdint>
 
 #include "content/range_fetch_win32.h"
@@ -14,6 +15,18 @@ using ContentAttempt = int (*)(void* context, ContentTry* failure);
 // that will not pass, after the last try, or when the launcher is ending during a wait.
 // *last is the last failure. The line is put back as it was after each wait.
 int TryContentRequest(const char* path, ContentAttempt attempt, void* context, ContentTry* last);
+
+// What requests running side by side share while they try: Stop, once non-zero, ends a wait at
+// once like a quit (0, nothing put back on the line); Waiting counts the requests counting down,
+// so that whoever shows the progress leaves the line to them meanwhile. Either may be null.
+struct ContentTryShared {
+    const std::atomic<int32_t>* Stop;
+    std::atomic<int32_t>* Waiting;
+};
+
+// TryContentRequest for one of several requests at once.
+int TryContentRequestShared(const char* path, ContentAttempt attempt, void* context, const ContentTryShared& shared,
+                            ContentTry* last);
 
 // The failure a finished FetchRange reports (kFailNone for kRangeDone; a sink's stop is this
 // side's unless the caller knows better).
