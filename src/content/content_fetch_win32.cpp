@@ -387,7 +387,8 @@ int FetchRequests(ContentRun& run) {
     ProgressTotal = 0;  // the files built: none yet
     std::vector<ContentFetchRequest> pieces;
     uint64_t total = 0;
-    if (!ContentRequestPieces(run.Plan, kContentPieceBytes, &pieces, &total)) return 0;
+    const uint64_t bound = ContentPieceBound(run.Plan.Totals.Bytes, kContentFetchLanes);
+    if (!ContentRequestPieces(run.Plan, bound, &pieces, &total)) return 0;
     if (pieces.empty()) {
         ProgressCurrent = 100;
         return run.Cache.Flush() ? 1 : 0;

@@ -1,6 +1,11 @@
 // Cutting the plan's requests at chunk bounds.
 #include "content/request_split.h"
 
+uint64_t ContentPieceBound(uint64_t requestBytes, uint32_t lanes) {
+    const uint64_t share = requestBytes / (2 * uint64_t{lanes ? lanes : 1});
+    return share < kContentPieceMinBytes ? kContentPieceMinBytes : share > kContentPieceBytes ? kContentPieceBytes : share;
+}
+
 int SplitContentRequest(const ContentPlan& plan, const ContentFetchRequest& request, uint64_t bound,
                         std::vector<ContentFetchRequest>* pieces) {
     const ReleaseManifest& m = *plan.Input.NewRelease;

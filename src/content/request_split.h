@@ -8,9 +8,15 @@
 
 #include "content/content_plan.h"
 
-// A piece that grows past this is cut before its next chunk: 8 MiB keeps 4 transfers busy within
-// one pack and costs one more round trip per 8 MiB (under 1% at 50 Mbit/s and 40 ms).
+// A piece that grows past the bound is cut before its next chunk: 8 MiB keeps 4 transfers busy
+// within one pack and costs one more round trip per 8 MiB (under 1% at 50 Mbit/s and 40 ms).
 constexpr uint64_t kContentPieceBytes = 8u << 20;
+// A smaller update is cut finer, so that it too runs on every transfer, down to this.
+constexpr uint64_t kContentPieceMinBytes = 1u << 20;
+
+// The bound for an update of requestBytes over lanes transfers: two pieces a lane, within
+// kContentPieceMinBytes .. kContentPieceBytes.
+uint64_t ContentPieceBound(uint64_t requestBytes, uint32_t lanes);
 
 // Appends request to pieces cut at fetched chunks' bounds, each at most bound bytes unless one
 // chunk alone is longer; the bytes of the chunks not fetched at a cut are not asked for. Every

@@ -142,7 +142,8 @@ TEST_F(ContentFetch, RequestsRunSideBySideAndKeepExactlyThePlansChunks) {
     ASSERT_TRUE(SetServerFaults({PackName(1) + "=slow:200000"}));
     std::vector<ContentFetchRequest> pieces;
     uint64_t total = 0;
-    ASSERT_EQ(1, ContentRequestPieces(run_.Plan, kContentPieceBytes, &pieces, &total));
+    ASSERT_EQ(1, ContentRequestPieces(run_.Plan, ContentPieceBound(run_.Plan.Totals.Bytes, kContentFetchLanes), &pieces,
+                                      &total));
     ASSERT_EQ(1u + kPackOneChunks - 1, pieces.size());
     std::multiset<std::string> expected;
     for (const ContentFetchRequest& p : pieces)

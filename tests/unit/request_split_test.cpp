@@ -119,3 +119,20 @@ TEST(RequestSplit, ACutBesideHeldChunksDropsThemAndALargeBoundKeepsThePlan) {
               Text(pieces));
     EXPECT_EQ(22500u + 21500 + 13000 + 14000 + 15000 + 18000, bytes);
 }
+
+TEST(RequestSplit, TheBoundGivesEachLaneTwoPiecesWithinItsLimits) {
+    struct Case {
+        uint64_t bytes;
+        uint32_t lanes;
+        uint64_t bound;
+    } cases[] = {
+        {0, 4, kContentPieceMinBytes},
+        {10000000, 4, 1250000},  // a one-step update: 8 pieces of 1.25 MB
+        {4ull << 20, 4, kContentPieceMinBytes},
+        {64ull << 20, 4, kContentPieceBytes},
+        {40ull << 20, 4, 5ull << 20},
+        {250000000000ull, 4, kContentPieceBytes},
+        {40ull << 20, 0, kContentPieceBytes},  // no lanes counts as one: 20 MiB, bounded
+    };
+    for (const Case& c : cases) EXPECT_EQ(c.bound, ContentPieceBound(c.bytes, c.lanes)) << c.bytes << " " << c.lanes;
+}
