@@ -113,9 +113,10 @@ int BuildChunk(void* context, uint32_t reference, uint64_t, const ContentChunkSo
     if (!ChunkBytes(b, chunk, source) || !b.Partial->Write(run.Raw.get(), size)) return 0;
     b.FileDone += size;
     run.BytesDone += size;
-    ProgressCurrent = static_cast<int32_t>(b.FileDone * 100 / b.FileSize);
-    const uint64_t total = run.Plan.Totals.BytesToBuild;
-    ProgressTotal = total ? static_cast<int32_t>(run.BytesDone * 100 / total) : 100;
+    // The lower bar counts the files built, this one by its part done; the upper one stays at
+    // the bytes fetched.
+    const uint64_t files = run.Plan.Totals.FilesToBuild ? run.Plan.Totals.FilesToBuild : 1;
+    ProgressTotal = static_cast<int32_t>((run.FilesBuilt * 100 + b.FileDone * 100 / b.FileSize) / files);
     ShowFile(run, ReleaseFileAt(run.NewRelease, b.File));
     return 1;
 }
@@ -181,6 +182,7 @@ int BuildFiles(ContentRun& run) {
             continue;
         }
         if (!BuildFile(run, file)) return 0;
+        ++run.FilesBuilt;
     }
     return 1;
 }

@@ -69,12 +69,11 @@ struct DeltaTry {
     ContentRun* Run;
     ReleaseDelta Delta;
     const char* Path;
-    const char* Url;
     uint64_t Shown;
 };
 
 // Each try starts from the delta's first byte: its hash cannot be taken up in the middle.
-int TryDelta(void* context, ContentTry* failure) {
+int TryDelta(void* context, const char* url, ContentTry* failure) {
     DeltaTry& t = *static_cast<DeltaTry*>(context);
     ContentRun& run = *t.Run;
     Sha256Stream hash;
@@ -83,7 +82,7 @@ int TryDelta(void* context, ContentTry* failure) {
     if (sink.Error) return 0;
     RangeAnswer answer = {};
     const uint64_t first = t.Delta.Offset;
-    const int32_t result = FetchRange(run.Session.Get(), t.Url, run.Secure, first, first + t.Delta.StoredSize - 1,
+    const int32_t result = FetchRange(run.Session.Get(), url, run.Secure, first, first + t.Delta.StoredSize - 1,
                                       ToStore, &sink, &answer);
     uint8_t digest[kSha256Size];
     if (result == kRangeDone && sink.Have == sink.Size && hash.Finish(digest) &&
@@ -91,7 +90,7 @@ int TryDelta(void* context, ContentTry* failure) {
         return 1;
     *failure = ContentTryOf(result, answer);
     // A delta that came whole but is not its hash, or one this side could not keep, is not
-    // waited for: the chunks are there to take instead.
+    // waited for nor asked of another mirror: the chunks are there to take instead.
     if (result == kRangeDone || sink.Error) failure->Failure = kFailLocal;
     const bool hashed = result == kRangeDone && !sink.Error;
     TraceFailure("content delta", hashed ? "hash" : "fetch", t.Path,
@@ -108,12 +107,12 @@ int FetchDelta(void* context, uint32_t delta) {
     DeltaWalk& walk = *static_cast<DeltaWalk*>(context);
     ContentRun& run = *walk.Run;
     const ReleaseDelta d = ReleaseDeltaAt(run.NewRelease, delta);
-    char path[64], url[1024];
-    if (!OpenStore(run) || !PackPath(run, d.Pack, path, sizeof path) || !ContentUrl(path, url, sizeof url)) return 1;
-    DeltaTry attempt = {&run, d, path, url, walk.Done};
+    char path[64];
+    if (!OpenStore(run) || !PackPath(run, d.Pack, path, sizeof path)) return 1;
+    DeltaTry attempt = {&run, d, path, walk.Done};
     ContentTry last;
     ShowDeltaFetched(run, walk.Done, d.StoredSize, 0);
-    if (TryContentRequest(path, TryDelta, &attempt, &last)) {
+    if (TryMirroredRequest(path, TryDelta, &attempt, &last)) {
         run.DeltaAt[delta] = run.DeltaEnd;
         run.DeltaEnd += d.StoredSize;
     }

@@ -27,38 +27,47 @@ namespace {
 // A quit must not wait for a 16 s pause: the flag is looked at this often.
 constexpr uint32_t kQuitLookMs = 100;
 
+// One generator per thread: requests running side by side draw their waits apart, unraced.
 RetryJitter& Jitter() {
-    static RetryJitter jitter = [] {
+    static thread_local RetryJitter jitter = [] {
         LARGE_INTEGER now = {};
         QueryPerformanceCounter(&now);
-        return RetryJitter{static_cast<uint64_t>(now.QuadPart) ^ (static_cast<uint64_t>(GetCurrentProcessId()) << 32)};
+        const uint64_t ids = (static_cast<uint64_t>(GetCurrentProcessId()) << 32) | GetCurrentThreadId();
+        return RetryJitter{static_cast<uint64_t>(now.QuadPart) ^ ids};
     }();
     return jitter;
 }
 
-// Sleeps up to ms in short pieces; 0 as soon as the launcher is ending.
-int SleepUnlessQuitting(uint32_t ms) {
+bool Stopping(const ContentTryShared& shared) {
+    return QuitRequested.load() || (shared.Stop && shared.Stop->load());
+}
+
+// Sleeps up to ms in short pieces; 0 as soon as the launcher is ending or the run stops.
+int SleepUnlessQuitting(uint32_t ms, const ContentTryShared& shared) {
     while (ms > 0) {
-        if (QuitRequested.load()) return 0;
+        if (Stopping(shared)) return 0;
         const uint32_t piece = ms < kQuitLookMs ? ms : kQuitLookMs;
         Sleep(piece);
         ms -= piece;
     }
-    return QuitRequested.load() ? 0 : 1;
+    return Stopping(shared) ? 0 : 1;
 }
 
 // The line counts the seconds down, once a second; afterwards it shows what it showed before.
-int WaitCountingDown(uint32_t waitMs, const char* path) {
+int WaitCountingDown(uint32_t waitMs, const char* path, const ContentTryShared& shared) {
     char before[SharedText::kSize];
     StatusText.CopyTo(before, sizeof before);
-    for (uint32_t left = waitMs; left > 0;) {
+    if (shared.Waiting) shared.Waiting->fetch_add(1);
+    int waited = 1;
+    for (uint32_t left = waitMs; left > 0 && waited;) {
         StatusText.Format(ContentText.Retrying, CountdownSeconds(left), path);
         const uint32_t step = CountdownStepMs(left);
-        if (!SleepUnlessQuitting(step)) return 0;
+        waited = SleepUnlessQuitting(step, shared);
         left -= step;
     }
-    StatusText.Set(before);
-    return 1;
+    if (waited) StatusText.Set(before);
+    if (shared.Waiting) shared.Waiting->fetch_sub(1);
+    return waited;
 }
 
 void TraceLeftOut(void*, const char* entry, std::size_t length, const char* why) {
@@ -106,12 +115,17 @@ void TraceStep(const char* path, const ContentTry& failure, MirrorStep step, uin
 }  // namespace
 
 int TryMirroredRequest(const char* path, MirroredAttempt attempt, void* context, ContentTry* last) {
+    return TryMirroredRequestShared(path, attempt, context, ContentTryShared{nullptr, nullptr}, last);
+}
+
+int TryMirroredRequestShared(const char* path, MirroredAttempt attempt, void* context, const ContentTryShared& shared,
+                             ContentTry* last) {
     const MirrorList& bases = ContentBases();
     *last = ContentTry{kFailLocal, 0, 0};
     uint32_t tried = 0;
     int32_t base = ChooseMirror(Health, bases.Count, tried, GetTickCount64());
     for (uint32_t here = 0; base >= 0;) {
-        if (here > 0 && !WaitCountingDown(ContentRetryWaitMs(here + 1, Jitter()), path)) return 0;
+        if (here > 0 && !WaitCountingDown(ContentRetryWaitMs(here + 1, Jitter()), path, shared)) return 0;
         char url[1024];
         if (!FormatText(url, sizeof url, "%s/%s", bases.Base[base], path)) return 0;
         ++here;
@@ -135,9 +149,14 @@ int TryMirroredRequest(const char* path, MirroredAttempt attempt, void* context,
 }
 
 int TryContentRequest(const char* path, ContentAttempt attempt, void* context, ContentTry* last) {
+    return TryContentRequestShared(path, attempt, context, ContentTryShared{nullptr, nullptr}, last);
+}
+
+int TryContentRequestShared(const char* path, ContentAttempt attempt, void* context, const ContentTryShared& shared,
+                            ContentTry* last) {
     *last = ContentTry{kFailNone, 0, 0};
     for (uint32_t n = 1; n <= kContentTries; ++n) {
-        if (n > 1 && !WaitCountingDown(ContentRetryWaitMs(n, Jitter()), path)) return 0;
+        if (n > 1 && !WaitCountingDown(ContentRetryWaitMs(n, Jitter()), path, shared)) return 0;
         if (attempt(context, last)) return 1;
         if (!ContentFailureIsPassing(*last)) {
             TraceFailure("content request", "not tried again", path, last->Status ? last->Status : last->Error);

@@ -2,6 +2,7 @@
 // wait, counted down on the status line; the last failure is handed back to the caller.
 #pragma once
 
+#include <atomic>
 #include <cstdint>
 
 #include "content/range_fetch_win32.h"
@@ -15,6 +16,18 @@ using ContentAttempt = int (*)(void* context, ContentTry* failure);
 // *last is the last failure. The line is put back as it was after each wait.
 int TryContentRequest(const char* path, ContentAttempt attempt, void* context, ContentTry* last);
 
+// What requests running side by side share while they try: Stop, once non-zero, ends a wait at
+// once like a quit (0, nothing put back on the line); Waiting counts the requests counting down,
+// so that whoever shows the progress leaves the line to them meanwhile. Either may be null.
+struct ContentTryShared {
+    const std::atomic<int32_t>* Stop;
+    std::atomic<int32_t>* Waiting;
+};
+
+// TryContentRequest for one of several requests at once.
+int TryContentRequestShared(const char* path, ContentAttempt attempt, void* context, const ContentTryShared& shared,
+                            ContentTry* last);
+
 // One try of a request for a file a mirror may serve: url is the file's address below the base
 // chosen for this try.
 using MirroredAttempt = int (*)(void* context, const char* url, ContentTry* failure);
@@ -24,6 +37,9 @@ using MirroredAttempt = int (*)(void* context, const char* url, ContentTry* fail
 // the next at once, one whose failures pass after its tries. Each switch is traced. *last is
 // the last base's last failure.
 int TryMirroredRequest(const char* path, MirroredAttempt attempt, void* context, ContentTry* last);
+// TryMirroredRequest for one of several requests at once (ContentTryShared above).
+int TryMirroredRequestShared(const char* path, MirroredAttempt attempt, void* context, const ContentTryShared& shared,
+                             ContentTry* last);
 
 // The failure a finished FetchRange reports (kFailNone for kRangeDone; a sink's stop is this
 // side's unless the caller knows better).

@@ -52,6 +52,7 @@ struct ContentRun {
     uint64_t DeltaEnd = 0;
     uint64_t DeltaMemoryLimit = kDeltaMemoryLimit;
     uint64_t BytesDone = 0;
+    uint32_t FilesBuilt = 0;  // of Plan.Totals.FilesToBuild, for the lower bar
     uint64_t DiskNeed = 0;  // the bytes the run takes on the disk, as checked before fetching
     bool DiskFull = false;  // a write or flush of the run met a full disk
     // Notes a failure of the run's own files by its code; a full disk sticks.

@@ -10,6 +10,9 @@
 #ifndef LAUNCHER_TEXT_ContentFetching
 #define LAUNCHER_TEXT_ContentFetching "내려받는 중 (%u / %u KB)"  // Downloading (%u / %u KB)
 #endif
+#ifndef LAUNCHER_TEXT_ContentFetchingRate
+#define LAUNCHER_TEXT_ContentFetchingRate "내려받는 중 (%u / %u KB, %u KB/s, %u:%02u 남음)"  // Downloading (%u / %u KB, %u KB/s, %u:%02u left)
+#endif
 #ifndef LAUNCHER_TEXT_ContentBuilding
 #define LAUNCHER_TEXT_ContentBuilding "파일 만드는 중: %s (%u / %u KB)"  // Building %s (%u / %u KB)
 #endif
@@ -38,6 +41,7 @@
 ContentTexts ContentText = {
     LAUNCHER_TEXT_ContentChecking,
     LAUNCHER_TEXT_ContentFetching,
+    LAUNCHER_TEXT_ContentFetchingRate,
     LAUNCHER_TEXT_ContentBuilding,
     LAUNCHER_TEXT_ContentReleaseFailed,
     LAUNCHER_TEXT_ContentFetchFailed,

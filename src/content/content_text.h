@@ -6,6 +6,9 @@
 struct ContentTexts {
     const char* Checking;  // Checking files...
     const char* Fetching;  // Downloading (%u / %u KB)
+    // Downloading (%u / %u KB, %u KB/s, %u:%02u left): done, to fetch, the speed over the last
+    // 5 s, the minutes and seconds left at it
+    const char* FetchingRate;
     const char* Building;  // Building %s (%u / %u KB)
     const char* ReleaseFailed;  // Release check failed (%s)
     const char* FetchFailed;  // Downloading failed (%s)

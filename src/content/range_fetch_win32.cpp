@@ -102,9 +102,21 @@ int32_t Receive(HINTERNET request, const char* url, uint64_t first, uint64_t las
     return kRangeDone;
 }
 
+// WinInet holds back requests past its limit of connections per server (2 for HTTP/1.1 on older
+// systems): the lanes would wait for each other. The limit is the process's; a higher one stays.
+void AllowContentConnections(DWORD option) {
+    DWORD connections = 0, size = sizeof connections;
+    if (InternetQueryOptionA(nullptr, option, &connections, &size) && connections >= kContentFetchLanes) return;
+    connections = kContentFetchLanes;
+    if (!InternetSetOptionA(nullptr, option, &connections, sizeof connections))
+        TraceFailure("content connections", "per server", GetLastError());
+}
+
 }  // namespace
 
 InternetHandle OpenContentSession() {
+    AllowContentConnections(INTERNET_OPTION_MAX_CONNS_PER_SERVER);
+    AllowContentConnections(INTERNET_OPTION_MAX_CONNS_PER_1_0_SERVER);
     InternetHandle session(InternetOpenA(kContentUserAgent, INTERNET_OPEN_TYPE_PRECONFIG, nullptr, nullptr, 0));
     if (!session) {
         TraceFailure("content session", kContentUserAgent, GetLastError());

@@ -14,8 +14,13 @@
 // stalled connection is given up and tried again.
 constexpr uint32_t kContentReceiveTimeoutMs = 30000;
 constexpr const char* kContentUserAgent = "MS";
+// Range requests running at once: enough to keep a long, fast link full (one TCP connection
+// seldom fills it, and none does once packets are lost), few enough to be fair to the server.
+constexpr uint32_t kContentFetchLanes = 4;
 
-// The system's proxy configuration (INTERNET_OPEN_TYPE_PRECONFIG) and the time-outs above.
+// The system's proxy configuration (INTERNET_OPEN_TYPE_PRECONFIG) and the time-outs above; the
+// process's WinInet lets kContentFetchLanes connections go to one server at once. May be used
+// by several threads at once, each with its own requests.
 // Empty when the system refused; the failure went to the debugger output.
 InternetHandle OpenContentSession();
 
