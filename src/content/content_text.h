@@ -13,6 +13,8 @@ struct ContentTexts {
     const char* DiskFull;  // Not enough disk space (%u MB needed, %u MB free)
     const char* Retrying;  // Retrying in %u s (%s): the seconds left, the file asked for
     const char* Unavailable;  // Release %u is not on the server (%s): the server refused the file
+    const char* Verifying;  // Verifying files (%u / %u KB)
+    const char* Verified;  // Ready to start. [Version: %d] %u files repaired
 };
 
 extern ContentTexts ContentText;

@@ -102,7 +102,12 @@ int Finish(ContentRun& run) {
     WriteVersionRecord();
     DropOldKept(run);
     run.Cache.Remove();
-    StatusText.Format(LauncherSettings.MsgReady, static_cast<int>(run.Version));
+    if (run.Verify) {
+        // Every file the plan did not find whole was mended (or fetched, when it was missing).
+        StatusText.Format(ContentText.Verified, static_cast<int>(run.Version), run.Plan.Totals.FilesToBuild);
+    } else {
+        StatusText.Format(LauncherSettings.MsgReady, static_cast<int>(run.Version));
+    }
     LaunchReady = 1;
     ProgressCurrent = 100;
     ProgressTotal = 100;
@@ -205,11 +210,12 @@ int RunUpdate(ContentRun& run) {
 
 }  // namespace
 
-unsigned __stdcall ContentWorker(void*) {
+unsigned __stdcall ContentWorker(void* verify) {
     SetStartButtonState(kButtonDisabled);
     ContentRun* run = new (std::nothrow) ContentRun;
     if (!run) return 0;
     run->Version = static_cast<uint32_t>(LatestVersion);
+    run->Verify = reinterpret_cast<intptr_t>(verify) != 0;
     const int done = RunUpdate(*run);
     // A full disk keeps the verified chunks: the next start, with room made, needs them again.
     if (!done && !run->DiskFull) run->Cache.Remove();
@@ -217,9 +223,10 @@ unsigned __stdcall ContentWorker(void*) {
     return static_cast<unsigned>(done);
 }
 
-bool StartContentWorker() {
+bool StartContentWorker(bool verify) {
     unsigned threadId = 0;
-    const uintptr_t thread = _beginthreadex(nullptr, 0, ContentWorker, nullptr, 0, &threadId);
+    void* argument = reinterpret_cast<void*>(static_cast<intptr_t>(verify ? 1 : 0));
+    const uintptr_t thread = _beginthreadex(nullptr, 0, ContentWorker, argument, 0, &threadId);
     if (thread) {
         CloseHandle(reinterpret_cast<HANDLE>(thread));
         return true;

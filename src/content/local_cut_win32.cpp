@@ -46,7 +46,7 @@ bool ScanBlock(CutRun& run, const uint8_t* data, std::size_t size) {
 }  // namespace
 
 int CutLocalFile(const wchar_t* path, const ChunkSizes& sizes, std::vector<ContentCutChunk>* chunks,
-                 unsigned long* error) {
+                 unsigned long* error, std::atomic<uint64_t>* readBytes) {
     *error = 0;
     CutRun run;
     run.chunks = chunks;
@@ -67,6 +67,7 @@ int CutLocalFile(const wchar_t* path, const ChunkSizes& sizes, std::vector<Conte
         }
         if (got == 0) break;
         if (!ScanBlock(run, block.get(), got)) return 0;
+        if (readBytes) readBytes->fetch_add(got, std::memory_order_relaxed);
     }
     const uint32_t last = ChunkerFinish(run.chunker);
     if (last > 0 && !EndChunk(run, last)) return 0;

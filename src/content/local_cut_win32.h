@@ -1,6 +1,7 @@
 // Cutting a local file into the chunks a release would make of it, each hashed as it is read.
 #pragma once
 
+#include <atomic>
 #include <cstdint>
 #include <vector>
 
@@ -12,6 +13,7 @@ constexpr uint32_t kLocalReadBlock = 1u << 20;
 
 // Reads the file named path once from start to end and appends its chunks (offsets from 0,
 // SHA-256 of each) to *chunks. 1, or 0 when it could not be opened or read (*error: the code)
-// or the sizes are unusable; *chunks then holds what was appended before the failure.
+// or the sizes are unusable; *chunks then holds what was appended before the failure. With
+// readBytes, each block read is added to it as it is hashed (another thread may watch it).
 int CutLocalFile(const wchar_t* path, const ChunkSizes& sizes, std::vector<ContentCutChunk>* chunks,
-                 unsigned long* error);
+                 unsigned long* error, std::atomic<uint64_t>* readBytes = nullptr);
