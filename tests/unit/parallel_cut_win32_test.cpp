@@ -1,6 +1,6 @@
 // The survey's cut on two threads against real files: every file cut once and exactly as one
-// thread cuts it, a damaged file's chunks told apart from its intact copy's, and a missing one
-// reported without stopping the rest.
+// thread cuts it, a damaged file's chunks told apart from its intact copy's, a missing one
+// reported without stopping the rest, and the verify's survey naming every file it cut.
 #include <gtest/gtest.h>
 
 #include <windows.h>
@@ -10,8 +10,11 @@
 #include <string>
 #include <vector>
 
+#include "content/content_run.h"
+#include "content/content_survey_win32.h"
 #include "content/local_cut_win32.h"
 #include "content/parallel_cut_win32.h"
+#include "support/release_builder.h"
 #include "support/temp_folder.h"
 
 namespace {
@@ -123,4 +126,37 @@ TEST(ParallelCut, UnusableSizesOrNoThreadsAreRefused) {
     EXPECT_EQ(0, CutFilesInParallel(jobs, bad, kCutThreads, &progress, nullptr, nullptr));
     EXPECT_EQ(0, CutFilesInParallel(jobs, SmallSizes(), 0, &progress, nullptr, nullptr));
     EXPECT_EQ(0u, progress.Files.load());
+}
+
+// A verify's survey of a release whose paths are longer than a short string holds in place:
+// every file present is cut once under its own path, in release order, with the stamp found
+// before it was cut; the missing one is neither cut nor stamped.
+TEST(ParallelCut, TheVerifySurveyCutsEveryPresentFileUnderItsPath) {
+    TempFolder folder;
+    ReleaseModel model;
+    model.Release = 10002;
+    model.AddPack(10002, 0);
+    const std::vector<std::string> paths = {"data/first_file_with_a_long_name.dat", "data/missing_file_long_name.dat",
+                                            "data/second_file_with_a_long_name.dat", "data/third_file_long_name.dat"};
+    for (uint32_t i = 0; i < paths.size(); ++i) model.AddFile(paths[i], {model.AddChunk(i + 1, 30000 + i, 100)});
+    const std::vector<uint8_t> bytes = model.Settle().Bytes();
+    std::filesystem::create_directories(folder.path() / "data");
+    for (uint32_t i = 0; i < paths.size(); ++i)
+        if (i != 1) folder.Write(paths[i], RandomBytes(30000 + i, i));
+    ContentRun run;
+    run.Verify = true;
+    ASSERT_EQ(1, ParseReleaseManifest(bytes.data(), bytes.size(), &run.NewRelease));
+    ASSERT_EQ(1, SurveyFolder(run));
+    EXPECT_FALSE(run.HaveOld);
+    ASSERT_EQ(3u, run.CutFiles.size());
+    const std::size_t present[] = {0, 2, 3};
+    for (std::size_t i = 0; i < 3; ++i) {
+        const ContentCutFile& cut = run.CutFiles[i];
+        EXPECT_EQ(paths[present[i]], std::string(cut.Path, cut.PathLength));
+        ASSERT_GE(cut.ChunkCount, 1u);
+        EXPECT_EQ(30000u + present[i], cut.Chunks[cut.ChunkCount - 1].Offset + cut.Chunks[cut.ChunkCount - 1].Length);
+        EXPECT_EQ(30000u + present[i], run.Found[present[i]].Size);
+        EXPECT_NE(0u, run.Found[present[i]].LastWrite);
+    }
+    EXPECT_EQ(0u, run.Found[1].LastWrite);
 }
