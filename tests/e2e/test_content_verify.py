@@ -2,11 +2,10 @@
 mends the damaged ones from only the chunks they lack; the argument never reaches the game. An
 interrupted update, found at start with the newest release recorded, verifies the same way."""
 import hashlib
-import os
-import time
+import shutil
 
 import harness
-from test_content_patching import CONTENT, SIZES, client_files, content_run, publish, set_bytes_keeping_stamp
+from test_content_patching import SIZES, client_files, content_run, publish, set_bytes_keeping_stamp
 from test_fault_matrix import READY, no_partial_files, shows, wait_until
 
 import content_chunker  # noqa: E402  (tools/, on the path from test_content_patching)
@@ -25,6 +24,27 @@ def release_files():
             "data/a_deleted.dat": rng.randbytes(40000), "data/b_intact.dat": rng.randbytes(150000),
             "data/c_changed.dat": rng.randbytes(200000), "data/d_intact.dat": rng.randbytes(150000),
             "data/e_short.dat": rng.randbytes(120000), "data/f_intact.dat": rng.randbytes(100000)}
+
+
+INSTALLED = {}  # the folder of the first install, copied (stamps and all) by the later tests
+
+
+def installed_run(launcher, server, folder):
+    """A launcher in a folder holding the whole release as an install leaves it, content.state
+    vouching for every file. The release is published for every test (the server starts empty);
+    the install runs once per module and is copied after that."""
+    files = release_files()
+    publish(server, folder, [(VERSION, files)])
+    run = content_run(launcher, {}, None)
+    if "folder" in INSTALLED:
+        shutil.copytree(INSTALLED["folder"], run.folder, dirs_exist_ok=True, copy_function=shutil.copy2)
+        return run, files
+    run.start()
+    assert shows(run.origin(), READY.format(VERSION), timeout=90)
+    run.stop()
+    INSTALLED["folder"] = run.folder.parent / "installed"
+    shutil.copytree(run.folder, INSTALLED["folder"], copy_function=shutil.copy2)
+    return run, files
 
 
 def chunk_digests(data):
@@ -62,12 +82,7 @@ def covered_exactly(fetched, needed):
 
 
 def test_verify_mends_a_deleted_a_changed_and_a_cut_file_from_their_chunks_alone(launcher, server, folder):
-    files = release_files()
-    publish(server, folder, [(VERSION, files)])
-    run = content_run(launcher, {}, None)
-    run.start()
-    assert shows(run.origin(), READY.format(VERSION), timeout=90)
-    run.stop()
+    run, files = installed_run(launcher, server, folder)
     (run.folder / "data" / "mine.cfg").write_bytes(b"the player's own")
     (run.folder / "data" / "a_deleted.dat").unlink()
     changed = bytearray(files["data/c_changed.dat"])
@@ -97,21 +112,13 @@ def test_verify_mends_a_deleted_a_changed_and_a_cut_file_from_their_chunks_alone
 
 
 def test_the_start_after_an_interrupted_update_verifies_what_the_stamps_vouch_for(launcher, server, folder):
-    files = release_files()
-    publish(server, folder, [(VERSION, files)])
-    run = content_run(launcher, {}, None)
-    run.start()
-    assert shows(run.origin(), READY.format(VERSION), timeout=90)
-    run.stop()
-    # Damaged behind its stamp: an ordinary start would vouch for it unread.
+    run, files = installed_run(launcher, server, folder)
+    # Damaged behind its stamp: an ordinary start vouches for it unread and shows the plain
+    # ready text (test_content_patching.py's damaged-stamp tests); only a verify mends it.
     pak = run.folder / "data" / "b_intact.dat"
     damaged = bytearray(files["data/b_intact.dat"])
     damaged[5000] ^= 0xFF
     set_bytes_keeping_stamp(pak, bytes(damaged), pak.stat().st_mtime_ns)
-    run.start()
-    assert shows(run.origin(), READY.format(VERSION), timeout=60)
-    run.stop()
-    assert pak.read_bytes() == bytes(damaged)
     # An update ended before its record was written leaves its chunk cache behind.
     (run.folder / "content.cache").write_bytes(b"\0" * 4096)
     run.start()
