@@ -116,18 +116,6 @@ TEST(ParallelCut, DamagedFilesDifferOnlyWhereTheyAreDamaged) {
     EXPECT_EQ(150000u, jobs[2].Chunks.back().Offset + jobs[2].Chunks.back().Length);
 }
 
-// Nothing to cut with, or nobody to cut: refused before any file is opened.
-TEST(ParallelCut, UnusableSizesOrNoThreadsAreRefused) {
-    std::vector<ContentCutJob> jobs(1);
-    jobs[0].Path = L"never-opened.dat";
-    ContentCutProgress progress;
-    ChunkSizes bad = SmallSizes();
-    bad.min = bad.max + 1;
-    EXPECT_EQ(0, CutFilesInParallel(jobs, bad, kCutThreads, &progress, nullptr, nullptr));
-    EXPECT_EQ(0, CutFilesInParallel(jobs, SmallSizes(), 0, &progress, nullptr, nullptr));
-    EXPECT_EQ(0u, progress.Files.load());
-}
-
 // A verify's survey of a release whose paths are longer than a short string holds in place:
 // every file present is cut once under its own path, in release order, with the stamp found
 // before it was cut; the missing one is neither cut nor stamped.
