@@ -73,6 +73,24 @@ bool IsVouched(const ContentRun& run, const char* path, std::size_t length, Cont
     return true;
 }
 
+// The chunks the release lists for its file, when the local file has its size: checked before
+// any cut, they spare an intact file the chunker.
+void KnownChunks(const ReleaseManifest& release, uint32_t file, uint64_t size, std::vector<ContentCutChunk>* out) {
+    const ReleaseFile f = ReleaseFileAt(release, file);
+    if (f.Size != size || f.ReferenceCount == 0) return;
+    out->reserve(f.ReferenceCount);
+    uint64_t offset = 0;
+    for (uint32_t r = f.FirstReference; r < f.FirstReference + f.ReferenceCount; ++r) {
+        const ReleaseChunk c = ReleaseChunkAt(release, ReleaseReferenceAt(release, r));
+        ContentCutChunk chunk;
+        chunk.Offset = offset;
+        chunk.Length = c.RawSize;
+        std::memcpy(chunk.Sha256, c.Sha256, kReleaseHashSize);
+        out->push_back(chunk);
+        offset += c.RawSize;
+    }
+}
+
 // Queues the local file at path to be cut unless it is vouched for; a missing file is simply
 // not there. *found receives the stamp of the file at path, taken before it is cut (LastWrite
 // 0: none).
@@ -86,6 +104,8 @@ void QueueIfPresent(ContentRun& run, const char* path, std::size_t length, std::
     *found = ContentFileStamp{size, lastWrite};
     jobs->emplace_back();
     jobs->back().Path = wide;
+    uint32_t listed = 0;
+    if (FindReleaseFile(run.NewRelease, path, length, &listed)) KnownChunks(run.NewRelease, listed, size, &jobs->back().Known);
     run.CutPaths.emplace_back(path, length);
     *bytes += size;
 }

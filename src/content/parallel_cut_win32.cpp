@@ -27,7 +27,14 @@ unsigned __stdcall CutJobs(void* argument) {
         if (i >= share.Jobs->size()) return 0;
         ContentCutJob& job = (*share.Jobs)[i];
         job.Chunks.clear();
-        job.Cut = CutLocalFile(job.Path.c_str(), share.Sizes, &job.Chunks, &job.Error, &share.Progress->Bytes);
+        uint64_t counted = 0;
+        if (!job.Known.empty() && FileHasChunks(job.Path.c_str(), job.Known, &job.Error, &share.Progress->Bytes, &counted)) {
+            job.Chunks.swap(job.Known);  // an intact file: its cut would find these very chunks
+            job.Cut = 1;
+        } else {
+            share.Progress->Bytes.fetch_sub(counted);  // read again from the start
+            job.Cut = CutLocalFile(job.Path.c_str(), share.Sizes, &job.Chunks, &job.Error, &share.Progress->Bytes);
+        }
         share.Progress->Files.fetch_add(1);
     }
 }

@@ -17,6 +17,8 @@ constexpr uint32_t kCutThreads = 2;
 // One file to cut. Only the thread that takes it writes its results.
 struct ContentCutJob {
     std::wstring Path;                    // the local file's name
+    std::vector<ContentCutChunk> Known;   // the release's chunks for it, or none: checked
+                                          // first, and the file cut only when it differs
     std::vector<ContentCutChunk> Chunks;  // its chunks, when Cut is 1
     unsigned long Error = 0;              // the code of a failed open or read, or 0
     int Cut = 0;                          // 1 when the file was cut from start to end

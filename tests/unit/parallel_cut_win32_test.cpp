@@ -83,7 +83,8 @@ TEST(ParallelCut, EveryFileIsCutOnceAsOneThreadCutsIt) {
 }
 
 // One byte changed inside a file: only the chunk holding it (and at most the one after, where
-// the cut finds its way back) differ; a file cut short differs only at its end.
+// the cut finds its way back) differ; a file cut short differs only at its end. Each is cut
+// although the release's chunks were offered for it; an intact copy takes those unchanged.
 TEST(ParallelCut, DamagedFilesDifferOnlyWhereTheyAreDamaged) {
     TempFolder folder;
     const std::string intact = RandomBytes(200000, 7);
@@ -92,12 +93,20 @@ TEST(ParallelCut, DamagedFilesDifferOnlyWhereTheyAreDamaged) {
     folder.Write("intact.dat", intact);
     folder.Write("changed.dat", changed);
     folder.Write("short.dat", intact.substr(0, 150000));
-    std::vector<ContentCutJob> jobs(3);
+    folder.Write("whole.dat", intact);
+    const std::vector<ContentCutChunk> known = CutAlone(L"intact.dat");
+    std::vector<ContentCutJob> jobs(4);
     jobs[0].Path = L"intact.dat";
     jobs[1].Path = L"changed.dat";
     jobs[2].Path = L"short.dat";
+    jobs[3].Path = L"whole.dat";
+    // The release's chunks, checked first: taken for the intact copy, the others cut after all.
+    jobs[1].Known = jobs[2].Known = jobs[3].Known = known;
     ContentCutProgress progress;
     ASSERT_EQ(1, CutFilesInParallel(jobs, SmallSizes(), kCutThreads, &progress, nullptr, nullptr));
+    EXPECT_EQ(3 * 200000u + 150000u, progress.Bytes.load());  // a file read twice counts once
+    ASSERT_EQ(known.size(), jobs[3].Chunks.size());
+    for (std::size_t c = 0; c < known.size(); ++c) EXPECT_TRUE(SameChunk(known[c], jobs[3].Chunks[c]));
     const std::vector<ContentCutChunk>& a = jobs[0].Chunks;
     auto differing = [&](const std::vector<ContentCutChunk>& b) {
         std::size_t count = 0;
