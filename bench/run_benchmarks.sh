@@ -26,7 +26,7 @@ cmake --build "$NATIVE_BUILD" -j"$JOBS" --target opacity_native_bench chunker_na
 configure_win "$ARCH"
 cmake --build "$WIN_BUILD" -j"$JOBS"
 cmake --build "$WIN_BUILD" -j"$JOBS" --target frame_win32_bench transfer_win32_bench empty_window_win32_bench chunker_win32_bench \
-    file_copy_win32_bench delta_apply_win32_bench
+    file_copy_win32_bench delta_apply_win32_bench verify_win32_bench
 # Whatever an interrupted run leaves is removed: the link's namespace, veth pair and qdiscs, and
 # the benchmark prefix's wineserver (the link and start-up benchmarks' own prefix).
 cleanup() {
@@ -48,6 +48,8 @@ echo "== content chunking ($ARCH)"
 "$ROOT/scripts/wine-run.sh" "$WIN_BUILD/chunker_win32_bench.exe"
 echo "== content deltas ($ARCH)"
 TEST_BUILD_DIR="$WIN_BUILD" /usr/bin/python3 "$ROOT/bench/delta_bench.py"
+echo "== content verify hashing ($ARCH; 288 MB of files in the prefix's temporary folder)"
+"$ROOT/scripts/wine-run.sh" "$WIN_BUILD/verify_win32_bench.exe"
 echo "== transfer and unpacking ($ARCH; nginx on 127.0.0.1:$TEST_PATCH_PORT; the test server must not run)"
 TEST_BUILD_DIR="$WIN_BUILD" /usr/bin/python3 "$ROOT/bench/transfer_bench.py"
 echo "== content publishing (the Python publisher, native)"

@@ -1,20 +1,32 @@
-// TakeContentRoad: the version comparison that sends a content launcher to its worker.
+// TakeContentRoad: the version comparison that sends a content launcher to its worker, and the
+// verify the player asks for or an interrupted update leaves due.
 #include "content/content_road_win32.h"
 
 #include <windows.h>
 
+#include "common/process_state.h"
 #include "content/content_mode.h"
 #include "content/content_worker_win32.h"
+#include "content/verify_argument.h"
 #include "settings/version_record.h"
 #include "update/patch_info.h"
 
+bool InterruptedUpdateLeft() {
+    // The worker makes the cache before its first fetch and removes it once the record is
+    // written; found at start, a run ended somewhere in between.
+    return GetFileAttributesW(L"content.cache") != INVALID_FILE_ATTRIBUTES;
+}
+
 bool TakeContentRoad() {
-    if (!ContentPatchingBuilt || LatestVersion <= 0) return false;
-    if (LatestVersion == CurrentVersion.load()) {
-        // Left by a launcher ended after the record named the release, before Finish removed it.
-        DeleteFileW(L"content.cache");
-        return false;
-    }
-    StartContentWorker();
+    if (!ContentPatchingBuilt) return false;
+    // Taken out before anything can start the game, whichever road follows.
+    const bool asked = TakeVerifyArgument(LauncherCommandLine) != 0;
+    if (LatestVersion <= 0) return false;
+    const bool newest = LatestVersion == CurrentVersion.load();
+    // An update due already re-reads every file an interrupted run touched (their stamps
+    // changed); with the newest release recorded, only a verify looks at them again.
+    const bool verify = asked || (newest && InterruptedUpdateLeft());
+    if (newest && !verify) return false;
+    StartContentWorker(verify);
     return true;
 }

@@ -20,6 +20,7 @@ struct ContentRun {
     InternetHandle Session;
     int Secure = 0;
     uint32_t Version = 0;  // the release this run installs
+    bool Verify = false;   // no stamp vouches: every local file of either release is hashed
     std::unique_ptr<uint8_t[]> NewBytes;
     std::size_t NewLength = 0;
     ReleaseManifest NewRelease;

@@ -4,11 +4,13 @@
 
 #include <cstring>
 
+#include "common/display_state.h"
 #include "common/failure_trace.h"
 #include "content/chunker.h"
 #include "content/content_run.h"
 #include "content/content_survey_win32.h"
-#include "content/local_cut_win32.h"
+#include "content/content_text.h"
+#include "content/parallel_cut_win32.h"
 #include "content/wide_path_win32.h"
 #include "update/signature_win32.h"
 
@@ -71,24 +73,76 @@ bool IsVouched(const ContentRun& run, const char* path, std::size_t length, Cont
     return true;
 }
 
-// Cuts the local file at path unless it is vouched for; a missing file is simply not there.
-// *found receives the stamp of the file at path, taken before it was cut (LastWrite 0: none).
-void CutIfPresent(ContentRun& run, const char* path, std::size_t length, const ChunkSizes& sizes,
-                  ContentFileStamp* found) {
+// The chunks the release lists for its file, when the local file has its size: checked before
+// any cut, they spare an intact file the chunker.
+void KnownChunks(const ReleaseManifest& release, uint32_t file, uint64_t size, std::vector<ContentCutChunk>* out) {
+    const ReleaseFile f = ReleaseFileAt(release, file);
+    if (f.Size != size || f.ReferenceCount == 0) return;
+    out->reserve(f.ReferenceCount);
+    uint64_t offset = 0;
+    for (uint32_t r = f.FirstReference; r < f.FirstReference + f.ReferenceCount; ++r) {
+        const ReleaseChunk c = ReleaseChunkAt(release, ReleaseReferenceAt(release, r));
+        ContentCutChunk chunk;
+        chunk.Offset = offset;
+        chunk.Length = c.RawSize;
+        std::memcpy(chunk.Sha256, c.Sha256, kReleaseHashSize);
+        out->push_back(chunk);
+        offset += c.RawSize;
+    }
+}
+
+// Queues the local file at path to be cut unless it is vouched for; a missing file is simply
+// not there. *found receives the stamp of the file at path, taken before it is cut (LastWrite
+// 0: none).
+void QueueIfPresent(ContentRun& run, const char* path, std::size_t length, std::vector<ContentCutJob>* jobs,
+                    uint64_t* bytes, ContentFileStamp* found) {
     *found = ContentFileStamp{0, 0};
     if (IsVouched(run, path, length, found)) return;
     wchar_t wide[kWidePathSize];
     uint64_t size = 0, lastWrite = 0;
     if (!WidePathOf(path, length, wide, kWidePathSize) || !WideFileStamp(wide, &size, &lastWrite)) return;
     *found = ContentFileStamp{size, lastWrite};
-    std::vector<ContentCutChunk> chunks;
-    unsigned long error = 0;
-    if (!CutLocalFile(wide, sizes, &chunks, &error)) {
-        TraceFailure("content cut", "read", std::string(path, length).c_str(), error);
-        return;
-    }
+    jobs->emplace_back();
+    jobs->back().Path = wide;
+    uint32_t listed = 0;
+    if (FindReleaseFile(run.NewRelease, path, length, &listed)) KnownChunks(run.NewRelease, listed, size, &jobs->back().Known);
     run.CutPaths.emplace_back(path, length);
-    run.CutChunks.push_back(std::move(chunks));
+    *bytes += size;
+}
+
+struct SurveyWatch {
+    const ContentCutProgress* Progress;
+    uint64_t Bytes;
+    uint32_t Files;
+};
+
+// The verify's line and bars: kilobytes hashed of all, files done of all.
+void ShowVerifying(void* context) {
+    const SurveyWatch& watch = *static_cast<const SurveyWatch*>(context);
+    const uint64_t done = watch.Progress->Bytes.load(std::memory_order_relaxed);
+    const uint32_t files = watch.Progress->Files.load();
+    StatusText.Format(ContentText.Verifying, static_cast<unsigned>(done >> 10), static_cast<unsigned>(watch.Bytes >> 10));
+    ProgressCurrent = watch.Bytes ? static_cast<int32_t>(done * 100 / watch.Bytes) : 100;
+    ProgressTotal = watch.Files ? static_cast<int32_t>(uint64_t(files) * 100 / watch.Files) : 100;
+}
+
+// Cuts the queued files on the survey's threads; a file that cannot be read (or a release whose
+// sizes cut nothing) is no source.
+void CutQueued(ContentRun& run, std::vector<ContentCutJob>& jobs, uint64_t bytes, const ChunkSizes& sizes) {
+    ContentCutProgress progress;
+    SurveyWatch watch = {&progress, bytes, static_cast<uint32_t>(jobs.size())};
+    if (!jobs.empty()) CutFilesInParallel(jobs, sizes, kCutThreads, &progress, run.Verify ? ShowVerifying : nullptr, &watch);
+    std::size_t kept = 0;
+    for (std::size_t i = 0; i < jobs.size(); ++i) {
+        if (!jobs[i].Cut) {
+            TraceFailure("content cut", "read", run.CutPaths[i].c_str(), jobs[i].Error);
+            continue;
+        }
+        if (kept != i) run.CutPaths[kept] = std::move(run.CutPaths[i]);  // a string moved onto itself empties
+        ++kept;
+        run.CutChunks.push_back(std::move(jobs[i].Chunks));
+    }
+    run.CutPaths.resize(kept);
 }
 
 }  // namespace
@@ -96,23 +150,27 @@ void CutIfPresent(ContentRun& run, const char* path, std::size_t length, const C
 int SurveyFolder(ContentRun& run) {
     run.HaveOld = LoadKeptRelease(run) != 0;
     if (!run.HaveOld) EmptyReleaseManifest(&run.OldRelease);
-    if (run.HaveOld) VouchOldFiles(run);
+    if (run.HaveOld && !run.Verify) VouchOldFiles(run);
+    if (run.Verify) run.Vouched.assign(run.OldRelease.FileCount, 0);
     ChunkSizes sizes;
     sizes.min = run.NewRelease.ChunkMin;
     sizes.avg = run.NewRelease.ChunkAvg;
     sizes.max = run.NewRelease.ChunkMax;
     run.Found.assign(run.NewRelease.FileCount, ContentFileStamp{0, 0});
+    std::vector<ContentCutJob> jobs;
+    uint64_t bytes = 0;
     for (uint32_t i = 0; i < run.NewRelease.FileCount; ++i) {
         const ReleaseFile f = ReleaseFileAt(run.NewRelease, i);
-        CutIfPresent(run, f.Path, f.PathLength, sizes, &run.Found[i]);
+        QueueIfPresent(run, f.Path, f.PathLength, &jobs, &bytes, &run.Found[i]);
     }
     ContentFileStamp unused;
     for (uint32_t i = 0; run.HaveOld && i < run.OldRelease.FileCount; ++i) {
         const ReleaseFile f = ReleaseFileAt(run.OldRelease, i);
         uint32_t same = 0;  // a path both releases list was looked at above
         if (!FindReleaseFile(run.NewRelease, f.Path, f.PathLength, &same))
-            CutIfPresent(run, f.Path, f.PathLength, sizes, &unused);
+            QueueIfPresent(run, f.Path, f.PathLength, &jobs, &bytes, &unused);
     }
+    CutQueued(run, jobs, bytes, sizes);
     run.CutFiles.resize(run.CutPaths.size());
     for (std::size_t i = 0; i < run.CutPaths.size(); ++i) {
         run.CutFiles[i].Path = run.CutPaths[i].data();

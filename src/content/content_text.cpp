@@ -38,6 +38,13 @@
 #define LAUNCHER_TEXT_ContentHeld "사용 중인 파일: %s (사용하는 프로그램을 닫아 주세요)"  // File in use: %s (close the program that uses it)
 #endif
 
+#ifndef LAUNCHER_TEXT_ContentVerifying
+#define LAUNCHER_TEXT_ContentVerifying "파일 검사 중 (%u / %u KB)"  // Verifying files (%u / %u KB)
+#endif
+#ifndef LAUNCHER_TEXT_ContentVerified
+#define LAUNCHER_TEXT_ContentVerified "게임을 시작할 준비가 되었습니다. [버전: %d] 복구한 파일: %u개"  // Ready to start. [Version: %d] %u files repaired
+#endif
+
 ContentTexts ContentText = {
     LAUNCHER_TEXT_ContentChecking,
     LAUNCHER_TEXT_ContentFetching,
@@ -50,4 +57,6 @@ ContentTexts ContentText = {
     LAUNCHER_TEXT_ContentRetrying,
     LAUNCHER_TEXT_ContentUnavailable,
     LAUNCHER_TEXT_ContentHeld,
+    LAUNCHER_TEXT_ContentVerifying,
+    LAUNCHER_TEXT_ContentVerified,
 };

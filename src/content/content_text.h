@@ -17,6 +17,8 @@ struct ContentTexts {
     const char* Retrying;  // Retrying in %u s (%s): the seconds left, the file asked for
     const char* Unavailable;  // Release %u is not on the server (%s): the server refused the file
     const char* Held;  // File in use: %s (close the program that uses it): another program holds it
+    const char* Verifying;  // Verifying files (%u / %u KB)
+    const char* Verified;  // Ready to start. [Version: %d] %u files repaired
 };
 
 extern ContentTexts ContentText;

@@ -108,7 +108,12 @@ int Finish(ContentRun& run) {
     WriteVersionRecord();
     DropOldKept(run);
     run.Cache.Remove();
-    StatusText.Format(LauncherSettings.MsgReady, static_cast<int>(run.Version));
+    if (run.Verify) {
+        // Every file the plan did not find whole was mended (or fetched, when it was missing).
+        StatusText.Format(ContentText.Verified, static_cast<int>(run.Version), run.Plan.Totals.FilesToBuild);
+    } else {
+        StatusText.Format(LauncherSettings.MsgReady, static_cast<int>(run.Version));
+    }
     LaunchReady = 1;
     ProgressCurrent = 100;
     ProgressTotal = 100;
@@ -231,21 +236,23 @@ int RunUpdate(ContentRun& run) {
 
 }  // namespace
 
-unsigned __stdcall ContentWorker(void*) {
+unsigned __stdcall ContentWorker(void* verify) {
     SetStartButtonState(kButtonDisabled);
     ContentRun* run = new (std::nothrow) ContentRun;
     if (!run) return 0;
     run->Version = static_cast<uint32_t>(LatestVersion);
     // A run that fails, whatever the cause, keeps the verified chunks in the cache: the next
     // start takes them from there. Only Finish removes it, once the record names the release.
+    run->Verify = reinterpret_cast<intptr_t>(verify) != 0;
     const int done = RunUpdate(*run);
     delete run;
     return static_cast<unsigned>(done);
 }
 
-bool StartContentWorker() {
+bool StartContentWorker(bool verify) {
     unsigned threadId = 0;
-    const uintptr_t thread = _beginthreadex(nullptr, 0, ContentWorker, nullptr, 0, &threadId);
+    void* argument = reinterpret_cast<void*>(static_cast<intptr_t>(verify ? 1 : 0));
+    const uintptr_t thread = _beginthreadex(nullptr, 0, ContentWorker, argument, 0, &threadId);
     if (thread) {
         CloseHandle(reinterpret_cast<HANDLE>(thread));
         return true;
