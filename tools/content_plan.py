@@ -113,6 +113,17 @@ def _file_entry(file, release, local, present):
             "fetched_chunks": len(fetched), "fetched_bytes": sum(release.chunks[c].raw for c in fetched)}
 
 
+def installed_release(client):
+    """The release the launcher's content.state in the folder names, or None."""
+    try:
+        head = (Path(client) / "content.state").read_bytes()[:12]
+    except OSError:
+        return None
+    if len(head) < 12 or head[:8] != b"QORSTAT1":
+        return None
+    return int.from_bytes(head[8:12], "little") or None
+
+
 def plan(client, patch_folder, version, executor, gap=DEFAULT_GAP, installed=None):
     """The plan as a dictionary (the --json output)."""
     release, manifest_bytes = load_release(patch_folder, version)
@@ -120,9 +131,13 @@ def plan(client, patch_folder, version, executor, gap=DEFAULT_GAP, installed=Non
     present = {sha for shas in local.values() for sha in shas}
     needed = {c for f in release.files for c in f.chunks if release.chunks[c].sha not in present}
     unchanged = {i for i, f in enumerate(release.files) if local.get(f.path) == [release.chunks[c].sha for c in f.chunks]}
-    # A local file is a delta's base when its whole SHA-256 is the delta's base SHA-256.
-    hashes = whole_hashes(client, {release.files[d[0]].path for d in release.deltas})
-    bases = {i for i, d in enumerate(release.deltas) if hashes.get(release.files[d[0]].path) == d[2]}
+    # A local file is a delta's base when the folder's installed release is the delta's base
+    # release and the file's whole SHA-256 is the delta's base SHA-256: the launcher takes a
+    # delta only against the release its state names, so a folder without one gets chunks.
+    base_release = installed if installed is not None else installed_release(client)
+    hashes = whole_hashes(client, {release.files[d[0]].path for d in release.deltas}) if base_release else {}
+    bases = {i for i, d in enumerate(release.deltas)
+             if d[1] == base_release and hashes.get(release.files[d[0]].path) == d[2]}
     chosen, fetched, cost = choose_deltas(release, needed, unchanged, bases, gap)
     request_list = _pack_requests(release, fetched, gap)
     delta_list = sorted((release.deltas[d][4], release.deltas[d][5], d) for d in chosen.values())

@@ -131,15 +131,16 @@ def test_a_delta_names_its_base_and_gives_the_new_file_back(series):
                 assert len(frame) < 0.35 * len(zstandard.ZstdCompressor(level=3).compress(new)), (path, len(frame))
 
 
-def plan(out, client, version):
-    result = run("content-plan", "--from", client, "--to", version, out, "--json")
+def plan(out, client, version, installed):
+    known = ["--installed", installed] if installed is not None else []
+    result = run("content-plan", "--from", client, "--to", version, *known, out, "--json")
     assert result.returncode == 0, result.stderr
     return json.loads(result.stdout)
 
 
 def test_the_plan_takes_the_delta_of_the_installed_file_and_chunks_otherwise(series, tmp_path):
     out, versions = series["out"], series["versions"]
-    step = plan(out, versions[3], 4)
+    step = plan(out, versions[3], 4, 3)
     files = {f["path"]: f for f in step["files"]}
     exe = files["game.exe"]
     row = deltas_of(out, 4)[("game.exe", 3)]
@@ -149,19 +150,22 @@ def test_the_plan_takes_the_delta_of_the_installed_file_and_chunks_otherwise(ser
     assert (pack, row[5], row[5] + row[6] - 1) in [tuple(d) for d in step["delta_requests"]]
     assert step["delta_bytes"] + step["fetch_bytes"] < step["fetch_bytes_without_deltas"]
     assert f"game.exe: rebuilt, delta from release 3: {row[6]} bytes" in \
-        run("content-plan", "--from", versions[3], "--to", 4, out).stdout
+        run("content-plan", "--from", versions[3], "--to", 4, "--installed", 3, out).stdout
 
     # A program edited by the player is no delta's base: the chunks, as many as without deltas.
     edited = write(tmp_path / "edited", {p.relative_to(versions[3]).as_posix(): p.read_bytes()
                                          for p in versions[3].rglob("*") if p.is_file()})
     (edited / "game.exe").write_bytes((edited / "game.exe").read_bytes() + b"patched by hand")
-    lost = {f["path"]: f for f in plan(out, edited, 4)["files"]}
+    lost = {f["path"]: f for f in plan(out, edited, 4, 3)["files"]}
     assert lost["game.exe"]["road"] == "chunks" and lost["game.exe"]["road_bytes"] > 10 * row[6]
     assert lost["data/added.dat"]["road"] == "delta"
 
     # Two releases behind, the delta from 2 is the one that applies.
-    skip = {f["path"]: f for f in plan(out, versions[2], 4)["files"]}
+    skip = {f["path"]: f for f in plan(out, versions[2], 4, 2)["files"]}
     assert skip["game.exe"]["road"] == "delta" and skip["game.exe"]["base_release"] == 2
+    # With no installed release known (no state, no --installed), the launcher takes no delta.
+    unknown = {f["path"]: f for f in plan(out, versions[3], 4, None)["files"]}
+    assert unknown["game.exe"]["road"] == "chunks"
 
 
 @pytest.mark.parametrize("options,message", [
