@@ -58,21 +58,25 @@ function(launcher_content_layer prefix)
   endif()
 endfunction()
 
-# launcher_content.exe, for the end-to-end tests of the content mode: launcher_keyed.exe (the
-# build tree's test key) with the mode on. Like the key, only content_mode.cpp differs: its
-# copy compiled with the mode on is linked ahead of launcher_core, with the content road's real
-# definition (content_road_win32.cpp), which the default build leaves out.
+# A content test launcher: launcher_keyed.exe (the build tree's test key) with the mode on. Like
+# the key, only content_mode.cpp differs: its copy compiled with the mode on (and with the
+# build_content_mirrors.h found first in include) is linked ahead of launcher_core, with the
+# content road's real definition (content_road_win32.cpp), which the default build leaves out.
+function(launcher_add_content_test_exe name include)
+  add_library(${name}_mode OBJECT "${CMAKE_SOURCE_DIR}/src/content/content_mode.cpp"
+                                  "${CMAKE_SOURCE_DIR}/src/content/content_road_win32.cpp")
+  target_include_directories(${name}_mode PRIVATE "${include}" "${CMAKE_SOURCE_DIR}/src")
+  target_compile_options(${name}_mode PRIVATE ${LAUNCHER_WARNINGS})
+  target_compile_definitions(${name}_mode PRIVATE LAUNCHER_CONTENT_PATCHING=1)
+  add_executable(${name} WIN32 ${LAUNCHER_ENTRY_SOURCES} ${LAUNCHER_RESOURCE_FILES} ${LAUNCHER_MANIFEST_FILE}
+                         $<TARGET_OBJECTS:test_signing_key> $<TARGET_OBJECTS:${name}_mode>)
+  add_dependencies(${name} skin)
+  target_link_libraries(${name} PRIVATE launcher_core)
+endfunction()
+
+# launcher_content.exe, for the end-to-end tests of the content mode: the build's own mirrors.
 function(launcher_add_content_test_launcher)
-  add_library(test_content_mode OBJECT "${CMAKE_SOURCE_DIR}/src/content/content_mode.cpp"
-                                       "${CMAKE_SOURCE_DIR}/src/content/content_road_win32.cpp")
-  target_include_directories(test_content_mode PRIVATE "${CMAKE_SOURCE_DIR}/src" "${CMAKE_BINARY_DIR}/generated")
-  target_compile_options(test_content_mode PRIVATE ${LAUNCHER_WARNINGS})
-  target_compile_definitions(test_content_mode PRIVATE LAUNCHER_CONTENT_PATCHING=1)
-  add_executable(launcher_content WIN32 ${LAUNCHER_ENTRY_SOURCES} ${LAUNCHER_RESOURCE_FILES}
-                                  ${LAUNCHER_MANIFEST_FILE} $<TARGET_OBJECTS:test_signing_key>
-                                  $<TARGET_OBJECTS:test_content_mode>)
-  add_dependencies(launcher_content skin)
-  target_link_libraries(launcher_content PRIVATE launcher_core)
+  launcher_add_content_test_exe(launcher_content "${CMAKE_BINARY_DIR}/generated")
 endfunction()
 
 # launcher_content_mirrors.exe: launcher_content.exe with two mirrors before the patch base, on
@@ -83,16 +87,7 @@ function(launcher_add_content_mirrors_test_launcher port)
   set(dir "${CMAKE_BINARY_DIR}/test-mirrors")
   launcher_content_mirrors_header("https://127.0.0.1:${first}/mirror-a https://127.0.0.1:${second}/mirror-b"
                                   "${dir}/include/build_content_mirrors.h")
-  add_library(test_content_mirrors_mode OBJECT "${CMAKE_SOURCE_DIR}/src/content/content_mode.cpp"
-                                               "${CMAKE_SOURCE_DIR}/src/content/content_road_win32.cpp")
-  target_include_directories(test_content_mirrors_mode PRIVATE "${dir}/include" "${CMAKE_SOURCE_DIR}/src")
-  target_compile_options(test_content_mirrors_mode PRIVATE ${LAUNCHER_WARNINGS})
-  target_compile_definitions(test_content_mirrors_mode PRIVATE LAUNCHER_CONTENT_PATCHING=1)
-  add_executable(launcher_content_mirrors WIN32 ${LAUNCHER_ENTRY_SOURCES} ${LAUNCHER_RESOURCE_FILES}
-                                          ${LAUNCHER_MANIFEST_FILE} $<TARGET_OBJECTS:test_signing_key>
-                                          $<TARGET_OBJECTS:test_content_mirrors_mode>)
-  add_dependencies(launcher_content_mirrors skin)
-  target_link_libraries(launcher_content_mirrors PRIVATE launcher_core)
+  launcher_add_content_test_exe(launcher_content_mirrors "${dir}/include")
 endfunction()
 
 # The content tests' data, for the unit test program target: the chunker's shared cut points from
