@@ -5,6 +5,7 @@
 
 #include <cstring>
 
+#include "common/bounded_text.h"
 #include "common/display_state.h"
 #include "common/failure_trace.h"
 #include "content/chunk_decode.h"
@@ -123,8 +124,7 @@ int BuildChunk(void* context, uint32_t reference, uint64_t, const ContentChunkSo
 
 int FailFile(const ReleaseFile& f, const char* step, unsigned long code) {
     char name[kReleaseMaxPathLength + 1];
-    std::memcpy(name, f.Path, f.PathLength);
-    name[f.PathLength] = '\0';
+    FormatText(name, sizeof name, "%.*s", static_cast<int>(f.PathLength), f.Path);
     TraceFailure("content build", step, name, code);
     ShowNamedStatus(ContentText.FileFailed, f.Path, f.PathLength);
     SetStartButtonState(kButtonDisabled);

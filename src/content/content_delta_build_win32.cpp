@@ -6,6 +6,7 @@
 
 #include <cstring>
 
+#include "common/bounded_text.h"
 #include "common/display_state.h"
 #include "common/failure_trace.h"
 #include "content/content_run.h"
@@ -120,8 +121,7 @@ int BuildDeltaRoad(ContentRun& run, uint32_t file, WidePartialFile& partial, con
     if (b.ReadAt == kDeltaNotFetched) b.Why = "not fetched";
     if (!b.Why && b.Delta.File == file && ApplyFileDelta(b, target)) return 1;
     char name[kReleaseMaxPathLength + 1];
-    std::memcpy(name, b.File.Path, b.File.PathLength);
-    name[b.File.PathLength] = '\0';
+    FormatText(name, sizeof name, "%.*s", static_cast<int>(b.File.PathLength), b.File.Path);
     TraceFailure("content delta", b.Why ? b.Why : "file", name, partial.LastError());
     run.BytesDone -= b.Written;
     partial.Discard();

@@ -27,6 +27,7 @@ int Listed(const MirrorList& list, const char* entry, std::size_t length) {
 }
 
 void Add(MirrorList& list, const char* entry, std::size_t length) {
+    if (list.Count >= kMaxContentBases || length > kMaxMirrorBaseLength) return;
     std::memcpy(list.Base[list.Count], entry, length);
     list.Base[list.Count][length] = '\0';
     ++list.Count;
