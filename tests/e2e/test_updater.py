@@ -301,9 +301,10 @@ def test_a_launcher_that_does_not_end_is_waited_for_a_minute_and_left_alone(laun
     waited = time.time() - started
     assert box["found"] and "launcher.exe is still running after 60 seconds" in box["text"]
     assert 55 < waited < 85, waited
-    record = wait_until(lambda: (run.folder / "launcher.exe.handover.txt").exists(), timeout=20)
-    assert record
-    assert "child_exit=4" in (run.folder / "launcher.exe.handover.txt").read_text()
+    # The stand-in writes its record after creating it: wait for the line, not for the file.
+    handover = run.folder / "launcher.exe.handover.txt"
+    assert wait_until(lambda: handover.exists() and "child_exit=" in handover.read_text(), timeout=20)
+    assert "child_exit=4" in handover.read_text()
     assert (run.folder / "launcher.exe").read_bytes() == stand_in and temporaries(run.folder) == []
 
 
