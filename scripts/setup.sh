@@ -45,12 +45,34 @@ if [ ! -f "$SRC_LIST" ] && [ -f /etc/apt/sources.list.d/debian.sources ]; then
     NEED_UPDATE=1
 fi
 
+# A mirror caught in the middle of a sync refuses one index for a while ("File has unexpected
+# size"): tried again after a pause, and then apt goes on with the indexes it has, which the
+# install below needs only for the suites it takes packages from.
+apt_update() {
+    local try
+    for try in 1 2 3; do
+        if $SUDO apt-get update -qq; then return 0; fi
+        echo "setup: apt-get update failed (try $try of 3)"
+        sleep $((try * 10))
+    done
+    echo "setup: going on with the package indexes apt has"
+}
 if [ "${#missing[@]}" -gt 0 ] || [ -n "${NEED_UPDATE:-}" ]; then
-    $SUDO apt-get update -qq
+    apt_update
 fi
+apt_install() { $SUDO env DEBIAN_FRONTEND=noninteractive apt-get install -y -qq --no-install-recommends "$@" >/dev/null; }
 if [ "${#missing[@]}" -gt 0 ]; then
     echo "setup: installing ${missing[*]}"
-    $SUDO env DEBIAN_FRONTEND=noninteractive apt-get install -y -qq --no-install-recommends "${missing[@]}" >/dev/null
+    if ! apt_install "${missing[@]}"; then
+        # Wine's 32-bit part must match the 64-bit one's version; with one architecture's index
+        # missing (a mirror mid-sync) apt cannot pair them. The rest is installed without it, and
+        # the i686 layer is then checked without being run, as on a machine that refuses 32-bit code.
+        rest=()
+        for p in "${missing[@]}"; do [ "$p" = wine32:i386 ] || rest+=("$p"); done
+        [ "${#rest[@]}" -lt "${#missing[@]}" ] || exit 1
+        echo "setup: wine32:i386 could not be installed; going on without it"
+        [ "${#rest[@]}" -eq 0 ] || apt_install "${rest[@]}"
+    fi
 fi
 
 # minizip is not packaged for MinGW: take its sources from Debian's zlib source

@@ -11,8 +11,9 @@ if runs_32bit_code; then
     echo "test: Windows tests run on the x86_64 and the i686 build, side by side (this machine executes 32-bit code)"
 else
     RUN_ARCHS=(x86_64)
-    echo "test: Windows tests run on the x86_64 build; the i686 build is checked without being run" \
-         "(this machine's kernel refuses 32-bit code)"
+    why="this machine's kernel refuses 32-bit code"
+    if "$ROOT/scripts/probe32.sh"; then why="Wine's 32-bit part could not be installed"; fi
+    echo "test: Windows tests run on the x86_64 build; the i686 build is checked without being run ($why)"
 fi
 
 # Each build's launcher talks to its own test server, so both layers can run at once.
