@@ -14,6 +14,7 @@
 #include "common/process_state.h"
 #include "settings/layout_values.h"
 #include "shell/startup_win32.h"
+#include "skin/frame_win32.h"
 #include "skin/skin_win32.h"
 
 namespace {

@@ -22,6 +22,7 @@
 #include "settings/layout_values.h"
 #include "settings/version_record.h"
 #include "shell/startup_text.h"
+#include "skin/frame_win32.h"
 #include "skin/layout.h"
 #include "skin/skin_win32.h"
 #include "update/patch_info.h"

@@ -7,6 +7,7 @@
 #include "launch/game_launch_win32.h"
 #include "settings/layout_values.h"
 #include "shell/startup_win32.h"
+#include "skin/frame_win32.h"
 #include "skin/layout.h"
 #include "skin/skin_win32.h"
 

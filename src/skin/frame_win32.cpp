@@ -1,4 +1,6 @@
 // ComposeFrame and PresentFrame: one frame of the window into the back buffer, then onto the screen.
+#include "skin/frame_win32.h"
+
 #include <windows.h>
 
 #include <cstring>
@@ -48,32 +50,10 @@ struct {
     Placement placement;
 } Presented = {};
 
-// Each picture stays selected in a memory DC of its own for the life of the process:
-// selecting a bitmap costs far more than copying one of these small pictures.
-struct PictureDc {
-    HBITMAP picture;
-    HDC dc;
-};
-PictureDc PictureDcs[kSkinImageSlots + 1] = {};
-
-HDC PictureSource(HBITMAP picture) {
-    for (PictureDc& entry : PictureDcs) {
-        if (entry.picture == picture && entry.dc) return entry.dc;
-        if (!entry.dc) {
-            entry.dc = CreateCompatibleDC(nullptr);
-            if (!entry.dc) return nullptr;
-            entry.picture = picture;
-            SelectObject(entry.dc, picture);
-            return entry.dc;
-        }
-    }
-    return nullptr;
-}
-
 // Copies the picture's top-left corner, or with sourceAtTarget the same place of the picture.
 void Blit(HDC target, HBITMAP picture, int x, int y, int width, int height, bool sourceAtTarget = false) {
     if (!picture || width <= 0 || height <= 0) return;
-    HDC source = PictureSource(picture);
+    HDC source = PictureDc(picture);
     if (!source) return;
     BitBlt(target, x, y, width, height, source, sourceAtTarget ? x : 0, sourceAtTarget ? y : 0, SRCCOPY);
 }
@@ -261,14 +241,6 @@ void PresentFrame() {
             Presented = {true, DrawnGeneration, LayeredPlacement};
     } else if (WindowDc window(MainWindow); window) {
         BitBlt(window.Get(), 0, 0, WindowSize.width, WindowSize.height, memory, 0, 0, SRCCOPY);
-    }
-}
-
-void ReleaseFrameResources() {
-    ReleaseBackBufferDc();
-    for (PictureDc& entry : PictureDcs) {
-        if (entry.dc) DeleteDC(entry.dc);  // deselects the picture so it can be deleted
-        entry = PictureDc{};
     }
 }
 

@@ -37,6 +37,23 @@ void CopyIntoBackBuffer(HBITMAP picture) {
 
 HDC BufferDc = nullptr;
 
+// Each picture stays selected in a memory DC of its own for the life of the process:
+// selecting a bitmap costs far more than copying one of these small pictures.
+struct PictureSlot {
+    HBITMAP picture;
+    HDC dc;
+};
+PictureSlot PictureSlots[kSkinImageSlots + 1] = {};
+
+// Deletes the DCs that hold the pictures and the buffer selected, so that they can be deleted.
+void ReleaseSkinDcs() {
+    ReleaseBackBufferDc();
+    for (PictureSlot& entry : PictureSlots) {
+        if (entry.dc) DeleteDC(entry.dc);  // deselects the picture
+        entry = PictureSlot{};
+    }
+}
+
 }  // namespace
 
 HDC BackBufferDc() {
@@ -52,6 +69,20 @@ HDC BackBufferDc() {
 void ReleaseBackBufferDc() {
     if (BufferDc) DeleteDC(BufferDc);
     BufferDc = nullptr;
+}
+
+HDC PictureDc(HBITMAP picture) {
+    for (PictureSlot& entry : PictureSlots) {
+        if (entry.picture == picture && entry.dc) return entry.dc;
+        if (!entry.dc) {
+            entry.dc = CreateCompatibleDC(nullptr);
+            if (!entry.dc) return nullptr;
+            entry.picture = picture;
+            SelectObject(entry.dc, picture);
+            return entry.dc;
+        }
+    }
+    return nullptr;
 }
 
 void LoadSkinImages(HINSTANCE instance) {
@@ -125,7 +156,7 @@ void DeleteSkinObject(Handle& object) {
 }  // namespace
 
 void ReleaseSkin() {
-    ReleaseFrameResources();  // deletes the DCs that hold the pictures and the buffer selected
+    ReleaseSkinDcs();
     std::free(AlphaMask);
     AlphaMask = nullptr;
     for (HBITMAP& image : SkinImages) DeleteSkinObject(image);

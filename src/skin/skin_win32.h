@@ -1,4 +1,5 @@
-// The skin's GDI side: bitmaps, back buffer, opacity mask, font, composition, presentation.
+// The skin's GDI side: bitmaps, back buffer, opacity mask, font and the DCs that hold them
+// (frame_win32.h composes and presents a frame with them).
 #pragma once
 
 #include <windows.h>
@@ -38,17 +39,6 @@ HBITMAP CreateBackBuffer(int32_t width, int32_t height, uint8_t** pixels);
 void BuildAlphaMask();
 HFONT CreateSkinFont();
 
-// Draws a frame into BackBuffer when the display state changed since the last one; true
-// when a new frame is ready. A frame that could not be drawn (no drawing context) returns
-// false and is drawn at the next call. Window thread only.
-bool ComposeFrame();
-// Shows BackBuffer in MainWindow; a layered window that already shows this frame at this
-// place is not handed it again.
-void PresentFrame();
-// Shows BackBuffer even when the window was handed this frame already: after a paint request
-// or a display change the system may no longer show it.
-void PresentFrameAgain();
-
 // Releases the pictures, the back buffer, the font and the mask at process end.
 void ReleaseSkin();
 
@@ -57,8 +47,7 @@ void ReleaseSkin();
 HDC BackBufferDc();
 void ReleaseBackBufferDc();
 
-// Releases the memory DCs in which the frame code keeps the pictures selected.
-void ReleaseFrameResources();
-
-// Forgets the last-drawn record so the next ComposeFrame draws (tests, and a re-created buffer).
-void ResetDrawnRecord();
+// The memory DC that holds picture selected, made on first use and kept for the process:
+// selecting a bitmap costs far more than copying one of the small pictures. Null when no DC
+// could be made or every slot holds another picture.
+HDC PictureDc(HBITMAP picture);
