@@ -8,7 +8,7 @@
 #include <vector>
 
 #include "bench_stats.h"
-#include "content/chunker.h"
+#include "content_format/content_chunker.h"
 
 inline int RunChunkerBench(const char* where) {
     const std::size_t total = std::size_t{256} << 20;

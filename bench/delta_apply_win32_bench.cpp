@@ -14,7 +14,7 @@
 #include <vector>
 
 #include "bench_stats.h"
-#include "content/delta_apply.h"
+#include "content_format/delta_apply.h"
 #include "update/signature_win32.h"
 
 namespace {

@@ -21,9 +21,9 @@ endif()
 # https:// address without a trailing slash.
 set(LAUNCHER_CONTENT_MIRRORS "" CACHE STRING
     "Bases of content mirrors (https://..., no trailing slash) tried before the patch base, in order")
-set(LAUNCHER_MAX_CONTENT_MIRRORS 8)  # kMaxContentMirrors, src/content/mirror_list.h
+set(LAUNCHER_MAX_CONTENT_MIRRORS 8)  # kMaxContentMirrors, src/content_fetch/mirror_list.h
 
-# Checks the mirrors `value` and writes the header `header` that content_mode.cpp reads.
+# Checks the mirrors `value` and writes the header `header` that content_mirrors.cpp reads.
 function(launcher_content_mirrors_header value header)
   string(REGEX REPLACE "[ \t;]+" ";" entries "${value}")
   list(FILTER entries EXCLUDE REGEX "^$")
@@ -41,7 +41,7 @@ function(launcher_content_mirrors_header value header)
   endforeach()
   list(JOIN entries " " joined)
   launcher_c_string(LAUNCHER_CONTENT_MIRRORS_C "${joined}")
-  configure_file("${CMAKE_SOURCE_DIR}/src/content/build_content_mirrors.h.in" "${header}" @ONLY)
+  configure_file("${CMAKE_SOURCE_DIR}/src/content_fetch/build_content_mirrors.h.in" "${header}" @ONLY)
 endfunction()
 if(LAUNCHER_CONTENT_MIRRORS AND NOT LAUNCHER_CONTENT_PATCHING)
   message(FATAL_ERROR "LAUNCHER_CONTENT_MIRRORS serves the content mode only: set LAUNCHER_CONTENT_PATCHING=ON "
@@ -49,21 +49,25 @@ if(LAUNCHER_CONTENT_MIRRORS AND NOT LAUNCHER_CONTENT_PATCHING)
 endif()
 launcher_content_mirrors_header("${LAUNCHER_CONTENT_MIRRORS}" "${CMAKE_BINARY_DIR}/generated/build_content_mirrors.h")
 
-# The content folder's library PREFIX_content (cmake/layers.cmake) gets zstd and the build's
-# choice; only content_mode.cpp reads the latter.
+# The content rooms' libraries (cmake/layers.cmake): the format room decodes with zstd, the
+# worker's room gets the build's choice (only content_mode.cpp reads it).
 function(launcher_content_layer prefix)
+  if(TARGET ${prefix}_content_format)
+    target_link_libraries(${prefix}_content_format PUBLIC launcher_zstd)
+  endif()
   if(TARGET ${prefix}_content)
-    target_link_libraries(${prefix}_content PUBLIC launcher_zstd)
     target_compile_definitions(${prefix}_content PRIVATE LAUNCHER_CONTENT_PATCHING=${LAUNCHER_CONTENT_PATCHING_VALUE})
   endif()
 endfunction()
 
 # A content test launcher: launcher_keyed.exe (the build tree's test key) with the mode on. Like
-# the key, only content_mode.cpp differs: its copy compiled with the mode on (and with the
-# build_content_mirrors.h found first in include) is linked ahead of launcher_core, with the
-# content road's real definition (content_road_win32.cpp), which the default build leaves out.
+# the key, only content_mode.cpp and content_mirrors.cpp differ: their copies compiled with the
+# mode on and with the build_content_mirrors.h found first in include are linked ahead of
+# launcher_core, with the content road's real definition (content_road_win32.cpp), which the
+# default build leaves out.
 function(launcher_add_content_test_exe name include)
   add_library(${name}_mode OBJECT "${CMAKE_SOURCE_DIR}/src/content/content_mode.cpp"
+                                  "${CMAKE_SOURCE_DIR}/src/content_fetch/content_mirrors.cpp"
                                   "${CMAKE_SOURCE_DIR}/src/content/content_road_win32.cpp")
   target_include_directories(${name}_mode PRIVATE "${include}" "${CMAKE_SOURCE_DIR}/src")
   target_compile_options(${name}_mode PRIVATE ${LAUNCHER_WARNINGS})

@@ -21,8 +21,9 @@ set(FUZZ_LIBRARY_SOURCES
   src/common/file_replace_posix.cpp
   src/common/shared_text.cpp
   src/common/text_scan.cpp
-  src/content/release_manifest.cpp
-  src/download/safe_path.cpp
+  src/content_format/content_chunker.cpp
+  src/content_format/content_release.cpp
+  src/paths/safe_path.cpp
   src/settings/aes256.cpp
   src/settings/apply_settings.cpp
   src/settings/config_cipher.cpp

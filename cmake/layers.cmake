@@ -1,25 +1,35 @@
 # One static library per folder of src/, and the direction of their dependencies:
 #   shell -> skin, launch, download, content
-#   content -> download -> update -> settings -> common
-#   updater -> update (the Updater program, beside the launcher's folders)
+#   content -> content_plan -> content_format -> paths, update
+#   content -> content_fetch -> update
+#   download -> paths, update -> settings -> common;  paths -> common
+#   updater -> update, paths (the Updater program, beside the launcher's folders)
 # (skin and download build on update for the launcher's version and the patch list; launch
-# builds on settings alone; content, the opt-in content mode, builds on download's path checks
-# and update's signed manifest and hashes; the Updater checks its files against the signed
-# manifest with update's parser, BCrypt checks and built-in key). A folder's code may include
+# builds on settings alone. paths holds the name rules that zip extraction, the content mode and
+# the Updater share. The content mode, opt-in, is four rooms: content_format, what is published
+# and kept (release manifests, local state, cache records, the chunker, chunk and delta
+# decoding), with update's hashes; content_plan, what a run fetches, reuses and deletes;
+# content_fetch, range requests with their retries and mirrors, on update's HTTPS transfer; and
+# content, the worker that surveys, fetches, builds and reports.) A folder's code may include
 # the headers of its own folder and of the folders below it in this graph, and nothing else:
 # each library is compiled against a view of src/ in the build tree that holds only those
 # folders, so an include against the direction ("shell/..." from skin, say) stops the build
 # with "No such file".
-set(LAUNCHER_LAYERS common settings update download content skin launch shell updater)
+set(LAUNCHER_LAYERS common settings update paths download content_format content_plan content_fetch content
+    skin launch shell updater)
 set(LAUNCHER_LAYER_USES_common "")
 set(LAUNCHER_LAYER_USES_settings common)
 set(LAUNCHER_LAYER_USES_update settings)
-set(LAUNCHER_LAYER_USES_download update)
-set(LAUNCHER_LAYER_USES_content download)
+set(LAUNCHER_LAYER_USES_paths common)
+set(LAUNCHER_LAYER_USES_download update paths)
+set(LAUNCHER_LAYER_USES_content_format update paths)
+set(LAUNCHER_LAYER_USES_content_plan content_format)
+set(LAUNCHER_LAYER_USES_content_fetch update)
+set(LAUNCHER_LAYER_USES_content content_plan content_fetch)
 set(LAUNCHER_LAYER_USES_skin update)
 set(LAUNCHER_LAYER_USES_launch settings)
 set(LAUNCHER_LAYER_USES_shell skin launch download content)
-set(LAUNCHER_LAYER_USES_updater update)
+set(LAUNCHER_LAYER_USES_updater update paths)
 
 # The folders a layer may include: itself and everything below it.
 function(launcher_layer_reach layer out)
@@ -69,9 +79,9 @@ function(launcher_add_layers prefix flags)
       endforeach()
     endif()
   endforeach()
-  # The settings' built-in values, the content texts and the update check's signing key come
-  # from headers generated at configure time.
-  foreach(layer settings update content)
+  # The settings' built-in values, the content texts, the content mirrors and the update check's
+  # signing key come from headers generated at configure time.
+  foreach(layer settings update content content_fetch)
     if(TARGET ${prefix}_${layer})
       target_include_directories(${prefix}_${layer} PRIVATE "${CMAKE_BINARY_DIR}/generated")
     endif()

@@ -26,7 +26,7 @@ set_tests_properties(unit_tests_native PROPERTIES
 
 # Each benchmark compiles the portable code it measures, optimised and without sanitizers.
 set(NATIVE_BENCH_MEASURES_opacity_native_bench src/skin/pixels.cpp)
-set(NATIVE_BENCH_MEASURES_chunker_native_bench src/content/chunker.cpp)
+set(NATIVE_BENCH_MEASURES_chunker_native_bench src/content_format/content_chunker.cpp)
 file(GLOB NATIVE_BENCH_SOURCES CONFIGURE_DEPENDS "${CMAKE_SOURCE_DIR}/bench/*_native_bench.cpp")
 foreach(source IN LISTS NATIVE_BENCH_SOURCES)
   get_filename_component(name "${source}" NAME_WE)

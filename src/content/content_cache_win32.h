@@ -7,7 +7,7 @@
 #include <cstdint>
 
 #include "common/win32_handle.h"
-#include "content/cache_record.h"
+#include "content_format/cache_record.h"
 
 class ContentCache {
 public:

@@ -8,13 +8,14 @@
 #include "content/content_mode.h"
 #include "content/content_worker_win32.h"
 #include "content/verify_argument.h"
+#include "content_format/cache_record.h"
 #include "settings/version_record.h"
 #include "update/patch_info.h"
 
 bool InterruptedUpdateLeft() {
     // The worker makes the cache before its first fetch and removes it once the record is
     // written; found at start, a run ended somewhere in between.
-    return GetFileAttributesW(L"content.cache") != INVALID_FILE_ATTRIBUTES;
+    return GetFileAttributesW(kContentCacheFile) != INVALID_FILE_ATTRIBUTES;
 }
 
 bool TakeContentRoad() {

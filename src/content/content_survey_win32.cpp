@@ -1,17 +1,15 @@
 // What the folder holds before an update: the kept state and manifest, which files their stamps
 // still vouch for, and every other local file of either release cut into hashed chunks.
+#include "content/content_survey_win32.h"
+
 #include <windows.h>
 
 #include <cstring>
 
-#include "common/display_state.h"
 #include "common/failure_trace.h"
-#include "content/chunker.h"
-#include "content/content_run.h"
-#include "content/content_survey_win32.h"
-#include "content/content_text.h"
 #include "content/parallel_cut_win32.h"
 #include "content/wide_path_win32.h"
+#include "content_format/content_chunker.h"
 #include "update/signature_win32.h"
 
 int ReadWholeFile(const wchar_t* name, uint64_t limit, std::unique_ptr<uint8_t[]>* out, std::size_t* length) {
@@ -35,41 +33,44 @@ int ReadWholeFile(const wchar_t* name, uint64_t limit, std::unique_ptr<uint8_t[]
 
 namespace {
 
-int LoadKeptRelease(ContentRun& run) {
+int LoadKeptRelease(FolderSurvey& survey) {
     std::size_t length = 0;
-    if (!ReadWholeFile(L"content.state", kContentStateHeaderSize + uint64_t(kContentStampSize) * kReleaseMaxFiles,
-                       &run.StateBytes, &length) ||
-        !ParseContentState(run.StateBytes.get(), length, &run.State))
+    if (!ReadWholeFile(kContentStateFile, kContentStateHeaderSize + uint64_t(kContentStampSize) * kReleaseMaxFiles,
+                       &survey.StateBytes, &length) ||
+        !ParseContentState(survey.StateBytes.get(), length, &survey.State))
         return 0;
     char name[64];
     wchar_t wide[64];
-    if (!KeptReleaseName(run.State.Header.Release, name, sizeof name) || !WidePathOf(name, std::strlen(name), wide, 64))
+    if (!KeptReleaseName(survey.State.Header.Release, name, sizeof name) ||
+        !WidePathOf(name, std::strlen(name), wide, 64))
         return 0;
     std::size_t size = 0;
     uint8_t digest[kSha256Size];
-    if (!ReadWholeFile(wide, kReleaseMaxBytes, &run.OldBytes, &size) || !Sha256Of(run.OldBytes.get(), size, digest) ||
-        !ParseReleaseManifest(run.OldBytes.get(), size, &run.OldRelease))
+    if (!ReadWholeFile(wide, kReleaseMaxBytes, &survey.OldBytes, &size) ||
+        !Sha256Of(survey.OldBytes.get(), size, digest) ||
+        !ParseReleaseManifest(survey.OldBytes.get(), size, &survey.OldRelease))
         return 0;
-    return ContentStateDescribes(run.State, run.OldRelease, digest) ? 1 : 0;
+    return ContentStateDescribes(survey.State, survey.OldRelease, digest) ? 1 : 0;
 }
 
 // Old files whose size and time are still their stamps', when the lists say the same chunks.
-void VouchOldFiles(ContentRun& run) {
-    run.Vouched.assign(run.OldRelease.FileCount, 0);
-    if (!ReleasesCutAlike(run.OldRelease, run.NewRelease)) return;
-    for (uint32_t i = 0; i < run.OldRelease.FileCount; ++i) {
-        const ReleaseFile f = ReleaseFileAt(run.OldRelease, i);
+void VouchOldFiles(const ReleaseManifest& release, FolderSurvey& survey) {
+    survey.Vouched.assign(survey.OldRelease.FileCount, 0);
+    if (!ReleasesCutAlike(survey.OldRelease, release)) return;
+    for (uint32_t i = 0; i < survey.OldRelease.FileCount; ++i) {
+        const ReleaseFile f = ReleaseFileAt(survey.OldRelease, i);
         wchar_t wide[kWidePathSize];
         uint64_t size = 0, lastWrite = 0;
         if (WidePathOf(f.Path, f.PathLength, wide, kWidePathSize) && WideFileStamp(wide, &size, &lastWrite))
-            run.Vouched[i] = StampVouches(ContentStampAt(run.State, i), size, lastWrite) ? 1 : 0;
+            survey.Vouched[i] = StampVouches(ContentStampAt(survey.State, i), size, lastWrite) ? 1 : 0;
     }
 }
 
-bool IsVouched(const ContentRun& run, const char* path, std::size_t length, ContentFileStamp* found) {
+bool IsVouched(const FolderSurvey& survey, const char* path, std::size_t length, ContentFileStamp* found) {
     uint32_t old = 0;
-    if (!run.HaveOld || !FindReleaseFile(run.OldRelease, path, length, &old) || !run.Vouched[old]) return false;
-    *found = ContentStampAt(run.State, old);  // what VouchOldFiles found there
+    if (!survey.HaveOld || !FindReleaseFile(survey.OldRelease, path, length, &old) || !survey.Vouched[old])
+        return false;
+    *found = ContentStampAt(survey.State, old);  // what VouchOldFiles found there
     return true;
 }
 
@@ -94,10 +95,10 @@ void KnownChunks(const ReleaseManifest& release, uint32_t file, uint64_t size, s
 // Queues the local file at path to be cut unless it is vouched for; a missing file is simply
 // not there. *found receives the stamp of the file at path, taken before it is cut (LastWrite
 // 0: none).
-void QueueIfPresent(ContentRun& run, const char* path, std::size_t length, std::vector<ContentCutJob>* jobs,
-                    uint64_t* bytes, ContentFileStamp* found) {
+void QueueIfPresent(const ReleaseManifest& release, FolderSurvey& survey, const char* path, std::size_t length,
+                    std::vector<ContentCutJob>* jobs, uint64_t* bytes, ContentFileStamp* found) {
     *found = ContentFileStamp{0, 0};
-    if (IsVouched(run, path, length, found)) return;
+    if (IsVouched(survey, path, length, found)) return;
     wchar_t wide[kWidePathSize];
     uint64_t size = 0, lastWrite = 0;
     if (!WidePathOf(path, length, wide, kWidePathSize) || !WideFileStamp(wide, &size, &lastWrite)) return;
@@ -105,8 +106,8 @@ void QueueIfPresent(ContentRun& run, const char* path, std::size_t length, std::
     jobs->emplace_back();
     jobs->back().Path = wide;
     uint32_t listed = 0;
-    if (FindReleaseFile(run.NewRelease, path, length, &listed)) KnownChunks(run.NewRelease, listed, size, &jobs->back().Known);
-    run.CutPaths.emplace_back(path, length);
+    if (FindReleaseFile(release, path, length, &listed)) KnownChunks(release, listed, size, &jobs->back().Known);
+    survey.CutPaths.emplace_back(path, length);
     *bytes += size;
 }
 
@@ -114,69 +115,75 @@ struct SurveyWatch {
     const ContentCutProgress* Progress;
     uint64_t Bytes;
     uint32_t Files;
+    ContentReport* Report;
 };
 
-// The verify's line and bars: kilobytes hashed of all, files done of all.
-void ShowVerifying(void* context) {
+// The verify's progress, told from the waiting thread: bytes hashed of all, files done of all.
+void ReportVerifying(void* context) {
     const SurveyWatch& watch = *static_cast<const SurveyWatch*>(context);
-    const uint64_t done = watch.Progress->Bytes.load(std::memory_order_relaxed);
-    const uint32_t files = watch.Progress->Files.load();
-    StatusText.Format(ContentText.Verifying, static_cast<unsigned>(done >> 10), static_cast<unsigned>(watch.Bytes >> 10));
-    ProgressCurrent = watch.Bytes ? static_cast<int32_t>(done * 100 / watch.Bytes) : 100;
-    ProgressTotal = watch.Files ? static_cast<int32_t>(uint64_t(files) * 100 / watch.Files) : 100;
+    ContentProgress progress;
+    progress.Stage = kStageVerifying;
+    progress.Done = watch.Progress->Bytes.load(std::memory_order_relaxed);
+    progress.ToDo = watch.Bytes;
+    progress.FilesDone = watch.Progress->Files.load();
+    progress.Files = watch.Files;
+    watch.Report->Progress(progress);
 }
 
 // Cuts the queued files on the survey's threads; a file that cannot be read (or a release whose
 // sizes cut nothing) is no source.
-void CutQueued(ContentRun& run, std::vector<ContentCutJob>& jobs, uint64_t bytes, const ChunkSizes& sizes) {
+void CutQueued(FolderSurvey& survey, std::vector<ContentCutJob>& jobs, uint64_t bytes, const ChunkSizes& sizes,
+               bool verify, ContentReport& report) {
     ContentCutProgress progress;
-    SurveyWatch watch = {&progress, bytes, static_cast<uint32_t>(jobs.size())};
-    if (!jobs.empty()) CutFilesInParallel(jobs, sizes, kCutThreads, &progress, run.Verify ? ShowVerifying : nullptr, &watch);
+    SurveyWatch watch = {&progress, bytes, static_cast<uint32_t>(jobs.size()), &report};
+    if (!jobs.empty())
+        CutFilesInParallel(jobs, sizes, kCutThreads, &progress, verify ? ReportVerifying : nullptr, &watch);
     std::size_t kept = 0;
     for (std::size_t i = 0; i < jobs.size(); ++i) {
         if (!jobs[i].Cut) {
-            TraceFailure("content cut", "read", run.CutPaths[i].c_str(), jobs[i].Error);
+            TraceFailure("content cut", "read", survey.CutPaths[i].c_str(), jobs[i].Error);
             continue;
         }
-        if (kept != i) run.CutPaths[kept] = std::move(run.CutPaths[i]);  // a string moved onto itself empties
+        if (kept != i) survey.CutPaths[kept] = std::move(survey.CutPaths[i]);  // a string moved onto itself empties
         ++kept;
-        run.CutChunks.push_back(std::move(jobs[i].Chunks));
+        survey.CutChunks.push_back(std::move(jobs[i].Chunks));
     }
-    run.CutPaths.resize(kept);
+    survey.CutPaths.resize(kept);
 }
 
 }  // namespace
 
-int SurveyFolder(ContentRun& run) {
-    run.HaveOld = LoadKeptRelease(run) != 0;
-    if (!run.HaveOld) EmptyReleaseManifest(&run.OldRelease);
-    if (run.HaveOld && !run.Verify) VouchOldFiles(run);
-    if (run.Verify) run.Vouched.assign(run.OldRelease.FileCount, 0);
+int SurveyFolder(const NewRelease& release, bool verify, ContentReport& report, FolderSurvey* survey) {
+    const ReleaseManifest& m = release.Manifest;
+    survey->HaveOld = LoadKeptRelease(*survey) != 0;
+    if (!survey->HaveOld) EmptyReleaseManifest(&survey->OldRelease);
+    if (survey->HaveOld && !verify) VouchOldFiles(m, *survey);
+    if (verify) survey->Vouched.assign(survey->OldRelease.FileCount, 0);
     ChunkSizes sizes;
-    sizes.min = run.NewRelease.ChunkMin;
-    sizes.avg = run.NewRelease.ChunkAvg;
-    sizes.max = run.NewRelease.ChunkMax;
-    run.Found.assign(run.NewRelease.FileCount, ContentFileStamp{0, 0});
+    sizes.min = m.ChunkMin;
+    sizes.avg = m.ChunkAvg;
+    sizes.max = m.ChunkMax;
+    survey->Found.assign(m.FileCount, ContentFileStamp{0, 0});
     std::vector<ContentCutJob> jobs;
     uint64_t bytes = 0;
-    for (uint32_t i = 0; i < run.NewRelease.FileCount; ++i) {
-        const ReleaseFile f = ReleaseFileAt(run.NewRelease, i);
-        QueueIfPresent(run, f.Path, f.PathLength, &jobs, &bytes, &run.Found[i]);
+    for (uint32_t i = 0; i < m.FileCount; ++i) {
+        const ReleaseFile f = ReleaseFileAt(m, i);
+        QueueIfPresent(m, *survey, f.Path, f.PathLength, &jobs, &bytes, &survey->Found[i]);
     }
     ContentFileStamp unused;
-    for (uint32_t i = 0; run.HaveOld && i < run.OldRelease.FileCount; ++i) {
-        const ReleaseFile f = ReleaseFileAt(run.OldRelease, i);
+    for (uint32_t i = 0; survey->HaveOld && i < survey->OldRelease.FileCount; ++i) {
+        const ReleaseFile f = ReleaseFileAt(survey->OldRelease, i);
         uint32_t same = 0;  // a path both releases list was looked at above
-        if (!FindReleaseFile(run.NewRelease, f.Path, f.PathLength, &same))
-            QueueIfPresent(run, f.Path, f.PathLength, &jobs, &bytes, &unused);
+        if (!FindReleaseFile(m, f.Path, f.PathLength, &same))
+            QueueIfPresent(m, *survey, f.Path, f.PathLength, &jobs, &bytes, &unused);
     }
-    CutQueued(run, jobs, bytes, sizes);
-    run.CutFiles.resize(run.CutPaths.size());
-    for (std::size_t i = 0; i < run.CutPaths.size(); ++i) {
-        run.CutFiles[i].Path = run.CutPaths[i].data();
-        run.CutFiles[i].PathLength = run.CutPaths[i].size();
-        run.CutFiles[i].Chunks = run.CutChunks[i].data();
-        run.CutFiles[i].ChunkCount = static_cast<uint32_t>(run.CutChunks[i].size());
+    CutQueued(*survey, jobs, bytes, sizes, verify, report);
+    survey->CutFiles.resize(survey->CutPaths.size());
+    for (std::size_t i = 0; i < survey->CutPaths.size(); ++i) {
+        survey->CutFiles[i].Path = survey->CutPaths[i].data();
+        survey->CutFiles[i].PathLength = survey->CutPaths[i].size();
+        survey->CutFiles[i].Chunks = survey->CutChunks[i].data();
+        survey->CutFiles[i].ChunkCount = static_cast<uint32_t>(survey->CutChunks[i].size());
     }
     return 1;
 }

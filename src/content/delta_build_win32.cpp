@@ -2,24 +2,22 @@
 // whole into memory and checked against the base's SHA-256 first; each chunk of the result is
 // checked against its name as it completes and only then written. Any failure is traced and
 // the file is made again from its chunks, in a fresh partial file: the player sees no difference.
+#include "content/delta_build_win32.h"
+
 #include <windows.h>
 
 #include <cstring>
+#include <new>
 
 #include "common/bounded_text.h"
-#include "common/display_state.h"
 #include "common/failure_trace.h"
-#include "content/content_run.h"
-#include "content/content_text.h"
-#include "content/shown_name_win32.h"
-#include "content/stored_chunk_win32.h"
-#include "content/wide_partial_file_win32.h"
+#include "content_format/chunk_check_win32.h"
 #include "update/signature_win32.h"
 
 namespace {
 
 struct DeltaBuild {
-    ContentRun* Run;
+    const DeltaRoad* Road;
     ReleaseFile File;
     ReleaseDelta Delta;
     WidePartialFile* Partial;
@@ -34,30 +32,37 @@ int ReadStore(void* context, uint8_t* data, uint32_t size) {
     at.Offset = static_cast<DWORD>(b.ReadAt);
     at.OffsetHigh = static_cast<DWORD>(b.ReadAt >> 32);
     DWORD got = 0;
-    if (!ReadFile(b.Run->DeltaStore.Get(), data, size, &got, &at) || got != size) return 0;
+    if (!ReadFile(b.Road->Deltas->Store.Get(), data, size, &got, &at) || got != size) return 0;
     b.ReadAt += size;
     return 1;
 }
 
 uint32_t PieceSize(void* context, uint32_t piece) {
     const DeltaBuild& b = *static_cast<const DeltaBuild*>(context);
-    const ReleaseManifest& m = b.Run->NewRelease;
+    const ReleaseManifest& m = *b.Road->Release;
     return ReleaseChunkAt(m, ReleaseReferenceAt(m, b.File.FirstReference + piece)).RawSize;
 }
 
 int TakePiece(void* context, uint32_t piece, const uint8_t* data, uint32_t size) {
     DeltaBuild& b = *static_cast<DeltaBuild*>(context);
-    ContentRun& run = *b.Run;
-    const ReleaseChunk c = ReleaseChunkAt(run.NewRelease, ReleaseReferenceAt(run.NewRelease, b.File.FirstReference + piece));
-    if (!BytesMatchChunk(data, size, c.Sha256)) return (b.Why = "chunk differs", 0);
+    const DeltaRoad& road = *b.Road;
+    const ReleaseManifest& m = *road.Release;
+    const ReleaseChunk c = ReleaseChunkAt(m, ReleaseReferenceAt(m, b.File.FirstReference + piece));
+    if (!ChunkHashMatches(data, size, c.Sha256)) return (b.Why = "chunk differs", 0);
     if (!b.Partial->Write(data, size)) return (b.Why = "write", 0);
     b.Written += size;
-    run.BytesDone += size;
-    ProgressCurrent = static_cast<int32_t>(b.Written * 100 / (b.File.Size ? b.File.Size : 1));
-    const uint64_t total = run.Plan.Totals.BytesToBuild;
-    ProgressTotal = total ? static_cast<int32_t>(run.BytesDone * 100 / total) : 100;
-    ShowNamedStatus(ContentText.Building, b.File.Path, b.File.PathLength, static_cast<unsigned>(run.BytesDone >> 10),
-                    static_cast<unsigned>(total >> 10));
+    road.Tally->BytesDone += size;
+    ContentProgress p;
+    p.Stage = kStageBuildingDelta;
+    p.Done = road.Tally->BytesDone;
+    p.ToDo = road.Plan->Totals.BytesToBuild;
+    p.PartDone = b.Written;
+    p.PartSize = b.File.Size ? b.File.Size : 1;
+    p.FilesDone = road.Tally->FilesBuilt;
+    p.Files = road.Plan->Totals.FilesToBuild;
+    p.Name = b.File.Path;
+    p.NameLength = b.File.PathLength;
+    road.Report->Progress(p);
     return 1;
 }
 
@@ -93,19 +98,19 @@ bool DeltaFits(DeltaBuild& b) {
     if (!ReadStore(&b, head, n)) return (b.Why = "store read", false);
     b.ReadAt = start;
     if (DeltaMemoryNeed(head, n, b.Delta.BaseSize, b.File.Size, &need) != kDeltaApplied) return (b.Why = "header", false);
-    if (need > b.Run->DeltaMemoryLimit || need > SIZE_MAX / 2) return (b.Why = "memory bound", false);
+    if (need > b.Road->Deltas->MemoryLimit || need > SIZE_MAX / 2) return (b.Why = "memory bound", false);
     return true;
 }
 
 int ApplyFileDelta(DeltaBuild& b, const wchar_t* target) {
-    ContentRun& run = *b.Run;
+    const DeltaRoad& road = *b.Road;
     if (!DeltaFits(b)) return 0;
     std::unique_ptr<uint8_t[]> base;
     if (!ReadBase(b, target, &base)) return 0;
     DeltaSource source = {ReadStore, &b, b.Delta.StoredSize};
-    DeltaPieces pieces = {b.File.ReferenceCount, PieceSize, TakePiece, &b, run.Raw.get(), run.NewRelease.ChunkMax};
+    DeltaPieces pieces = {b.File.ReferenceCount, PieceSize, TakePiece, &b, road.Raw, road.Release->ChunkMax};
     const int result = ApplyDelta(base.get(), static_cast<std::size_t>(b.Delta.BaseSize), source, b.File.Size, pieces,
-                                  run.DeltaMemoryLimit);
+                                  road.Deltas->MemoryLimit);
     if (result == kDeltaApplied) return 1;
     if (!b.Why) b.Why = result == kDeltaNoMemory ? "memory" : result == kDeltaTooLarge ? "memory bound" : "decode";
     return 0;
@@ -113,17 +118,18 @@ int ApplyFileDelta(DeltaBuild& b, const wchar_t* target) {
 
 }  // namespace
 
-int BuildDeltaRoad(ContentRun& run, uint32_t file, WidePartialFile& partial, const wchar_t* target) {
-    const ContentFileRoad road = ContentRoadOf(run.Plan, file);
-    if (road.Road != kRoadDelta) return 0;
-    DeltaBuild b = {&run, ReleaseFileAt(run.NewRelease, file), ReleaseDeltaAt(run.NewRelease, road.Delta), &partial,
-                    run.DeltaAt ? run.DeltaAt[road.Delta] : kDeltaNotFetched};
+int BuildDeltaRoad(const DeltaRoad& road, uint32_t file, WidePartialFile& partial, const wchar_t* target) {
+    const ContentFileRoad way = ContentRoadOf(*road.Plan, file);
+    if (way.Road != kRoadDelta) return 0;
+    const FetchedDeltas& deltas = *road.Deltas;
+    DeltaBuild b = {&road, ReleaseFileAt(*road.Release, file), ReleaseDeltaAt(*road.Release, way.Delta), &partial,
+                    deltas.At ? deltas.At[way.Delta] : kDeltaNotFetched};
     if (b.ReadAt == kDeltaNotFetched) b.Why = "not fetched";
     if (!b.Why && b.Delta.File == file && ApplyFileDelta(b, target)) return 1;
     char name[kReleaseMaxPathLength + 1];
     FormatText(name, sizeof name, "%.*s", static_cast<int>(b.File.PathLength), b.File.Path);
     TraceFailure("content delta", b.Why ? b.Why : "file", name, partial.LastError());
-    run.BytesDone -= b.Written;
+    road.Tally->BytesDone -= b.Written;
     partial.Discard();
     return partial.Create(target) ? 0 : -1;
 }

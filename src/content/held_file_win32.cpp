@@ -6,25 +6,21 @@
 
 #include <string>
 
-#include "common/display_state.h"
 #include "common/failure_trace.h"
-#include "common/shared_text.h"
-#include "content/content_text.h"
-#include "content/shown_name_win32.h"
 
 namespace {
 
-// A quit must not wait for the next try: the flag is looked at this often.
+// A quit must not wait for the next try: the report is asked this often.
 constexpr uint32_t kQuitLookMs = 100;
 
-int SleepUnlessQuitting(uint32_t ms) {
+int SleepUnlessEnding(uint32_t ms, const ContentReport& report) {
     while (ms > 0) {
-        if (QuitRequested.load()) return 0;
+        if (report.Ending()) return 0;
         const uint32_t piece = ms < kQuitLookMs ? ms : kQuitLookMs;
         Sleep(piece);
         ms -= piece;
     }
-    return QuitRequested.load() ? 0 : 1;
+    return report.Ending() ? 0 : 1;
 }
 
 struct Placing {
@@ -62,44 +58,45 @@ bool IsHeldFailure(const wchar_t* target, unsigned long code) {
 }
 
 int TryWhileHeld(const wchar_t* target, const char* path, std::size_t length, uint32_t waitMs,
-                 HeldAttempt attempt, void* context, unsigned long* error) {
+                 HeldAttempt attempt, void* context, unsigned long* error, ContentReport& report) {
     *error = 0;
     if (attempt(context, error)) return 1;
     if (!IsHeldFailure(target, *error)) return 0;
-    char before[SharedText::kSize];
-    StatusText.CopyTo(before, sizeof before);
+    report.HeldWaitBegins(path, length);
     TraceFailure("content file", "held", std::string(path, length).c_str(), *error);
     const ULONGLONG began = GetTickCount64();
     for (;;) {
         const ULONGLONG waited = GetTickCount64() - began;
         if (waited >= waitMs) break;
-        ShowNamedStatus(ContentText.Held, path, length);
+        report.HeldWaiting(path, length);
         const uint32_t left = static_cast<uint32_t>(waitMs - waited);
-        if (!SleepUnlessQuitting(left < kHeldTryMs ? left : kHeldTryMs)) return 0;
-        if (attempt(context, error)) {
-            StatusText.Set(before);
-            return 1;
+        const int slept = SleepUnlessEnding(left < kHeldTryMs ? left : kHeldTryMs, report);
+        const int done = slept && attempt(context, error);
+        // An ending launcher and a refusal that is no hold end the wait too, but resume nothing.
+        if (done || !slept || !IsHeldFailure(target, *error)) {
+            report.HeldWaitOver(done);
+            return done;
         }
-        if (!IsHeldFailure(target, *error)) return 0;
     }
     TraceFailure("content file", "held past the wait", std::string(path, length).c_str(), *error);
+    report.HeldWaitOver(0);
     return 0;
 }
 
 int PlaceWhileHeld(WidePartialFile& partial, const wchar_t* target, const char* path, std::size_t length,
-                   uint32_t waitMs, uint64_t* lastWrite, unsigned long* error) {
+                   uint32_t waitMs, uint64_t* lastWrite, unsigned long* error, ContentReport& report) {
     if (!partial.Flush()) {
         *error = partial.LastError();
         partial.Discard();
         return 0;
     }
     Placing placing = {&partial, target, lastWrite};
-    if (TryWhileHeld(target, path, length, waitMs, PlaceOnce, &placing, error)) return 1;
+    if (TryWhileHeld(target, path, length, waitMs, PlaceOnce, &placing, error, report)) return 1;
     partial.Discard();
     return 0;
 }
 
 int DeleteWhileHeld(const wchar_t* target, const char* path, std::size_t length, uint32_t waitMs,
-                    unsigned long* error) {
-    return TryWhileHeld(target, path, length, waitMs, DeleteOnce, const_cast<wchar_t*>(target), error);
+                    unsigned long* error, ContentReport& report) {
+    return TryWhileHeld(target, path, length, waitMs, DeleteOnce, const_cast<wchar_t*>(target), error, report);
 }

@@ -5,8 +5,8 @@
 #include <cstdint>
 #include <vector>
 
-#include "content/chunker.h"
-#include "content/content_plan.h"
+#include "content_format/content_chunker.h"
+#include "content_plan/content_plan.h"
 
 // Files are read in blocks of this size, so a file of any size costs the same memory.
 constexpr uint32_t kLocalReadBlock = 1u << 20;

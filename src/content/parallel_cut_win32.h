@@ -7,8 +7,8 @@
 #include <string>
 #include <vector>
 
-#include "content/chunker.h"
-#include "content/content_plan.h"
+#include "content_format/content_chunker.h"
+#include "content_plan/content_plan.h"
 
 // The survey reads with at most this many threads: two keep both cores of a small machine
 // hashing, and a spinning disk is not asked for more places at once.

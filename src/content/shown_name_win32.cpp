@@ -8,7 +8,7 @@
 
 #include "common/bounded_text.h"
 #include "common/display_state.h"
-#include "content/release_manifest.h"
+#include "content_format/content_release.h"
 
 namespace {
 

@@ -1,5 +1,5 @@
 // The content mirrors' list, their cool-downs and the failover rule.
-#include "content/mirror_list.h"
+#include "content_fetch/mirror_list.h"
 
 #include <cstring>
 

@@ -7,7 +7,7 @@
 #include <cstddef>
 #include <cstdint>
 
-#include "content/retry_schedule.h"
+#include "content_fetch/retry_schedule.h"
 
 constexpr uint32_t kMaxContentMirrors = 8;                      // entries of the branding list
 constexpr uint32_t kMaxContentBases = kMaxContentMirrors + 1;  // and the patch base

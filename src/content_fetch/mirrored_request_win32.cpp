@@ -1,15 +1,15 @@
-// The content requests' tries and the counted-down waits between them, on the worker thread.
-#include "content/content_retry_win32.h"
+// The content requests' tries and the counted-down waits between them, on the thread that asks.
+#include "content_fetch/mirrored_request_win32.h"
 
 #include <windows.h>
 #include <wininet.h>
 
+#include <cstring>
+
 #include "common/bounded_text.h"
-#include "common/display_state.h"
 #include "common/failure_trace.h"
-#include "content/content_mode.h"
-#include "content/content_text.h"
-#include "content/mirror_list.h"
+#include "content_fetch/content_mirrors.h"
+#include "content_fetch/mirror_list.h"
 #include "settings/launcher_settings.h"
 
 // retry_schedule.cpp names these failures by number, without the system's headers.
@@ -24,7 +24,7 @@ static_assert(WSAECONNABORTED == 10053 && WSAECONNRESET == 10054 && WSAETIMEDOUT
 
 namespace {
 
-// A quit must not wait for a 16 s pause: the flag is looked at this often.
+// A quit must not wait for a 16 s pause: the watch is asked this often.
 constexpr uint32_t kQuitLookMs = 100;
 
 // One generator per thread: requests running side by side draw their waits apart, unraced.
@@ -38,36 +38,51 @@ RetryJitter& Jitter() {
     return jitter;
 }
 
-bool Stopping(const ContentTryShared& shared) {
-    return QuitRequested.load() || (shared.Stop && shared.Stop->load());
+bool Stopping(const FetchWatch& watch, const ContentTryShared& shared) {
+    return watch.Ending() || (shared.Stop && shared.Stop->load());
 }
 
 // Sleeps up to ms in short pieces; 0 as soon as the launcher is ending or the run stops.
-int SleepUnlessQuitting(uint32_t ms, const ContentTryShared& shared) {
+int SleepUnlessQuitting(uint32_t ms, const FetchWatch& watch, const ContentTryShared& shared) {
     while (ms > 0) {
-        if (Stopping(shared)) return 0;
+        if (Stopping(watch, shared)) return 0;
         const uint32_t piece = ms < kQuitLookMs ? ms : kQuitLookMs;
         Sleep(piece);
         ms -= piece;
     }
-    return Stopping(shared) ? 0 : 1;
+    return Stopping(watch, shared) ? 0 : 1;
 }
 
-// The line counts the seconds down, once a second; afterwards it shows what it showed before.
-int WaitCountingDown(uint32_t waitMs, const char* path, const ContentTryShared& shared) {
-    char before[SharedText::kSize];
-    StatusText.CopyTo(before, sizeof before);
+// The seconds left are told once a second; the watch hears when the wait is over, and whether
+// the request goes on. Waiting counts the wait before the watch hears of it and after it heard
+// the end, so that whoever reports the progress meanwhile leaves the line alone.
+int WaitCountingDown(uint32_t waitMs, const char* path, FetchWatch& watch, const ContentTryShared& shared) {
     if (shared.Waiting) shared.Waiting->fetch_add(1);
+    watch.RetryWaitBegins(path);
     int waited = 1;
     for (uint32_t left = waitMs; left > 0 && waited;) {
-        StatusText.Format(ContentText.Retrying, CountdownSeconds(left), path);
+        watch.RetryWaiting(CountdownSeconds(left), path);
         const uint32_t step = CountdownStepMs(left);
-        waited = SleepUnlessQuitting(step, shared);
+        waited = SleepUnlessQuitting(step, watch, shared);
         left -= step;
     }
-    if (waited) StatusText.Set(before);
+    watch.RetryWaitOver(waited);
     if (shared.Waiting) shared.Waiting->fetch_sub(1);
     return waited;
+}
+
+struct BufferSink {
+    uint8_t* Data;
+    uint64_t Size;
+    uint64_t Have;
+};
+
+int ToBuffer(void* context, const uint8_t* data, std::size_t length) {
+    BufferSink& sink = *static_cast<BufferSink*>(context);
+    if (length > sink.Size - sink.Have) return 1;
+    std::memcpy(sink.Data + sink.Have, data, length);
+    sink.Have += length;
+    return 0;
 }
 
 void TraceLeftOut(void*, const char* entry, std::size_t length, const char* why) {
@@ -114,18 +129,18 @@ void TraceStep(const char* path, const ContentTry& failure, MirrorStep step, uin
 
 }  // namespace
 
-int TryMirroredRequest(const char* path, MirroredAttempt attempt, void* context, ContentTry* last) {
-    return TryMirroredRequestShared(path, attempt, context, ContentTryShared{nullptr, nullptr}, last);
+int TryMirroredRequest(const char* path, MirroredAttempt attempt, void* context, FetchWatch& watch, ContentTry* last) {
+    return TryMirroredRequestShared(path, attempt, context, watch, ContentTryShared{nullptr, nullptr}, last);
 }
 
-int TryMirroredRequestShared(const char* path, MirroredAttempt attempt, void* context, const ContentTryShared& shared,
-                             ContentTry* last) {
+int TryMirroredRequestShared(const char* path, MirroredAttempt attempt, void* context, FetchWatch& watch,
+                             const ContentTryShared& shared, ContentTry* last) {
     const MirrorList& bases = ContentBases();
     *last = ContentTry{kFailLocal, 0, 0};
     uint32_t tried = 0;
     int32_t base = ChooseMirror(Health, bases.Count, tried, GetTickCount64());
     for (uint32_t here = 0; base >= 0;) {
-        if (here > 0 && !WaitCountingDown(ContentRetryWaitMs(here + 1, Jitter()), path, shared)) return 0;
+        if (here > 0 && !WaitCountingDown(ContentRetryWaitMs(here + 1, Jitter()), path, watch, shared)) return 0;
         char url[1024];
         if (!FormatText(url, sizeof url, "%s/%s", bases.Base[base], path)) return 0;
         ++here;
@@ -148,15 +163,15 @@ int TryMirroredRequestShared(const char* path, MirroredAttempt attempt, void* co
     return 0;
 }
 
-int TryContentRequest(const char* path, ContentAttempt attempt, void* context, ContentTry* last) {
-    return TryContentRequestShared(path, attempt, context, ContentTryShared{nullptr, nullptr}, last);
+int TryContentRequest(const char* path, ContentAttempt attempt, void* context, FetchWatch& watch, ContentTry* last) {
+    return TryContentRequestShared(path, attempt, context, watch, ContentTryShared{nullptr, nullptr}, last);
 }
 
-int TryContentRequestShared(const char* path, ContentAttempt attempt, void* context, const ContentTryShared& shared,
-                            ContentTry* last) {
+int TryContentRequestShared(const char* path, ContentAttempt attempt, void* context, FetchWatch& watch,
+                            const ContentTryShared& shared, ContentTry* last) {
     *last = ContentTry{kFailNone, 0, 0};
     for (uint32_t n = 1; n <= kContentTries; ++n) {
-        if (n > 1 && !WaitCountingDown(ContentRetryWaitMs(n, Jitter()), path, shared)) return 0;
+        if (n > 1 && !WaitCountingDown(ContentRetryWaitMs(n, Jitter()), path, watch, shared)) return 0;
         if (attempt(context, last)) return 1;
         if (!ContentFailureIsPassing(*last)) {
             TraceFailure("content request", "not tried again", path, last->Status ? last->Status : last->Error);
@@ -181,9 +196,13 @@ ContentTry ContentTryOf(int32_t rangeResult, const RangeAnswer& answer) {
     return ContentTry{failure, answer.Status, answer.Error};
 }
 
-void ShowContentFailure(uint32_t release, const char* path, const ContentTry& last) {
-    if (ContentFailureIsRefusal(last))
-        StatusText.Format(ContentText.Unavailable, static_cast<unsigned>(release), path);
-    else
-        StatusText.Format(ContentText.FetchFailed, path);
+int FetchRangeInto(HINTERNET session, int secure, const char* path, const char* url, uint64_t first, uint64_t size,
+                   uint8_t* out, ContentTry* failure) {
+    BufferSink sink = {out, size, 0};
+    RangeAnswer answer = {};
+    const int32_t result = FetchRange(session, url, secure, first, first + size - 1, ToBuffer, &sink, &answer);
+    if (result == kRangeDone && sink.Have == size) return 1;
+    *failure = ContentTryOf(result, answer);
+    TraceFailure("content fetch", path, answer.Error ? answer.Error : answer.Status);
+    return 0;
 }

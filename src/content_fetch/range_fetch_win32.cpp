@@ -1,8 +1,8 @@
 // WinInet single-range GETs of chunk data.
-#include "content/range_fetch_win32.h"
+#include "content_fetch/range_fetch_win32.h"
 
 #include "common/failure_trace.h"
-#include "content/range_request.h"
+#include "content_fetch/range_request.h"
 #include "update/https_answer_win32.h"
 
 namespace {

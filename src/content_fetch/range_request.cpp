@@ -1,5 +1,5 @@
 // Range headers and Content-Range checks of the content transfers.
-#include "content/range_request.h"
+#include "content_fetch/range_request.h"
 
 #include <cinttypes>
 #include <cstdio>

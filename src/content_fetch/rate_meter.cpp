@@ -1,6 +1,6 @@
 // A ring of (time, bytes) samples: the speed is the bytes between the oldest sample still in the
 // window and the newest, over the time between them.
-#include "content/rate_meter.h"
+#include "content_fetch/rate_meter.h"
 
 namespace {
 

@@ -1,7 +1,7 @@
 // The content requests' retry rules and waits.
-#include "content/retry_schedule.h"
+#include "content_fetch/retry_schedule.h"
 
-#include "content/range_request.h"
+#include "content_fetch/range_request.h"
 
 namespace {
 

@@ -12,16 +12,22 @@
 #include <cstddef>
 #include <cstdint>
 
+#include "content_format/content_release.h"
+
 constexpr std::size_t kCacheMagicSize = 8;
 constexpr const char kCacheMagic[kCacheMagicSize + 1] = "QORCACH1";
 constexpr std::size_t kCacheRecordHeaderSize = 48;
 constexpr const char* kContentCacheName = "content.cache";
+constexpr const wchar_t* kContentCacheFile = L"content.cache";  // the same name, as the wide API opens it
 
 struct CacheRecordHeader {
     uint8_t Sha256[32];
     uint32_t RawSize;
     uint32_t StoredSize;
 };
+
+// The record header that names a chunk of a release: its hash and its two sizes.
+CacheRecordHeader CacheRecordOf(const ReleaseChunk& chunk);
 
 void EncodeCacheRecordHeader(const CacheRecordHeader& header, uint8_t out[kCacheRecordHeaderSize]);
 

@@ -1,7 +1,7 @@
 // Decoding one stored chunk with zstd's one-shot decoder, after checking its frame header.
-#include "content/chunk_decode.h"
+#include "content_format/chunk_decode.h"
 
-#include "content/chunker.h"
+#include "content_format/content_chunker.h"
 
 // The frame-header calls are zstd's "static linking only" part, tied to the release built
 // against; every build takes the same release from Debian (cmake/zstd.cmake).

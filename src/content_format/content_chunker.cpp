@@ -1,5 +1,5 @@
 // The content-defined chunker: a gear hash over the file with normalised chunking (two masks).
-#include "content/chunker.h"
+#include "content_format/content_chunker.h"
 
 namespace {
 

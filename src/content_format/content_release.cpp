@@ -1,22 +1,16 @@
 // Parsing the release manifest in place, and reading its tables.
-#include "content/release_manifest.h"
+#include "content_format/content_release.h"
 
 #include <algorithm>
 #include <cstring>
 #include <new>
 
-#include "download/safe_path.h"
+#include "common/bounded_text.h"
+#include "common/little_endian.h"
+#include "content_format/content_chunker.h"
+#include "paths/safe_path.h"
 
 namespace {
-
-uint16_t U16At(const uint8_t* p) { return static_cast<uint16_t>(p[0] | (p[1] << 8)); }
-
-uint32_t U32At(const uint8_t* p) {
-    return static_cast<uint32_t>(p[0]) | (static_cast<uint32_t>(p[1]) << 8) |
-           (static_cast<uint32_t>(p[2]) << 16) | (static_cast<uint32_t>(p[3]) << 24);
-}
-
-uint64_t U64At(const uint8_t* p) { return static_cast<uint64_t>(U32At(p)) | (static_cast<uint64_t>(U32At(p + 4)) << 32); }
 
 const uint8_t* PackBytes(const ReleaseManifest& m, uint32_t i) { return m.Data + m.PacksAt + std::size_t{i} * kReleasePackSize; }
 const uint8_t* ChunkBytes(const ReleaseManifest& m, uint32_t i) { return m.Data + m.ChunksAt + std::size_t{i} * kReleaseChunkSize; }
@@ -49,21 +43,22 @@ bool FoldedStartsWith(const char* text, std::size_t length, const char* lower) {
 bool ReadHeader(const uint8_t* data, std::size_t length, ReleaseManifest* m) {
     if (length < kReleaseHeaderSize || length > kReleaseMaxBytes) return false;
     if (std::memcmp(data, kReleaseMagic, kReleaseMagicSize) != 0) return false;
-    m->Release = U32At(data + 8);
-    m->ChunkMin = U32At(data + 12);
-    m->ChunkAvg = U32At(data + 16);
-    m->ChunkMax = U32At(data + 20);
-    m->PackCount = U32At(data + 24);
-    m->ChunkCount = U32At(data + 28);
-    m->FileCount = U32At(data + 32);
-    m->ReferenceCount = U32At(data + 36);
-    m->DeltaCount = U32At(data + 40);
-    m->PathBytes = U32At(data + 44);
+    m->Release = LoadLe32(data + 8);
+    m->ChunkMin = LoadLe32(data + 12);
+    m->ChunkAvg = LoadLe32(data + 16);
+    m->ChunkMax = LoadLe32(data + 20);
+    m->PackCount = LoadLe32(data + 24);
+    m->ChunkCount = LoadLe32(data + 28);
+    m->FileCount = LoadLe32(data + 32);
+    m->ReferenceCount = LoadLe32(data + 36);
+    m->DeltaCount = LoadLe32(data + 40);
+    m->PathBytes = LoadLe32(data + 44);
     if (m->Release < 1 || m->Release > kReleaseMaxVersion) return false;
-    const bool avgIsPowerOfTwo = (m->ChunkAvg & (m->ChunkAvg - 1)) == 0;
-    if (m->ChunkMin < kReleaseSmallestChunkMin || m->ChunkMin >= m->ChunkAvg || m->ChunkAvg >= m->ChunkMax ||
-        m->ChunkMax > kReleaseLargestChunkMax || !avgIsPowerOfTwo)
-        return false;
+    ChunkSizes sizes;
+    sizes.min = m->ChunkMin;
+    sizes.avg = m->ChunkAvg;
+    sizes.max = m->ChunkMax;
+    if (!ReleaseChunkSizesValid(sizes)) return false;
     if (m->PackCount > kReleaseMaxPacks || m->ChunkCount > kReleaseMaxChunks || m->FileCount > kReleaseMaxFiles ||
         m->ReferenceCount > kReleaseMaxReferences || m->DeltaCount > uint64_t{kReleaseMaxDeltasPerFile} * m->FileCount || m->PathBytes > kReleaseMaxPathBytes)
         return false;
@@ -209,8 +204,8 @@ bool CheckFiles(const ReleaseManifest& m) {
     uint64_t nextPath = 0;
     for (uint32_t i = 0; i < m.FileCount; ++i) {
         const uint8_t* p = FileBytes(m, i);
-        if (U16At(p + 22) != 0) return false;  // flags
-        if (U32At(p + 8) != nextReference || U32At(p + 16) != nextPath) return false;
+        if (LoadLe16(p + 22) != 0) return false;  // flags
+        if (LoadLe32(p + 8) != nextReference || LoadLe32(p + 16) != nextPath) return false;
         const ReleaseFile file = ReleaseFileAt(m, i);
         nextReference += file.ReferenceCount;
         nextPath += file.PathLength;
@@ -227,7 +222,7 @@ bool CheckDeltas(const ReleaseManifest& m) {
         const ReleaseDelta delta = ReleaseDeltaAt(m, i);
         if (delta.File >= m.FileCount || delta.BaseRelease >= m.Release || delta.Pack >= m.PackCount) return false;
         if (uint64_t{delta.Offset} + delta.StoredSize > ReleasePackAt(m, delta.Pack).Size) return false;
-        if (U32At(DeltaBytes(m, i) + 92) != 0) return false;  // reserved
+        if (LoadLe32(DeltaBytes(m, i) + 92) != 0) return false;  // reserved
     }
     return true;
 }
@@ -295,68 +290,66 @@ int ParseReleaseManifest(const uint8_t* data, std::size_t length, ReleaseManifes
 
 ReleasePack ReleasePackAt(const ReleaseManifest& m, uint32_t i) {
     const uint8_t* p = PackBytes(m, i);
-    return ReleasePack{U32At(p), U32At(p + 4), U64At(p + 8)};
+    return ReleasePack{LoadLe32(p), LoadLe32(p + 4), LoadLe64(p + 8)};
 }
 
 ReleaseChunk ReleaseChunkAt(const ReleaseManifest& m, uint32_t i) {
     const uint8_t* p = ChunkBytes(m, i);
-    return ReleaseChunk{p, U32At(p + 32), U32At(p + 36), U32At(p + 40), U32At(p + 44)};
+    return ReleaseChunk{p, LoadLe32(p + 32), LoadLe32(p + 36), LoadLe32(p + 40), LoadLe32(p + 44)};
 }
 
 ReleaseFile ReleaseFileAt(const ReleaseManifest& m, uint32_t i) {
     const uint8_t* p = FileBytes(m, i);
     // Only paths checked to lie within the table are ever handed out (the parser looks at
     // the offset before it builds a path from it).
-    const char* path = reinterpret_cast<const char*>(m.Data + m.PathsAt + U32At(p + 16));
-    return ReleaseFile{U64At(p), U32At(p + 8), U32At(p + 12), path, U16At(p + 20)};
+    const char* path = reinterpret_cast<const char*>(m.Data + m.PathsAt + LoadLe32(p + 16));
+    return ReleaseFile{LoadLe64(p), LoadLe32(p + 8), LoadLe32(p + 12), path, LoadLe16(p + 20)};
 }
 
 uint32_t ReleaseReferenceAt(const ReleaseManifest& m, uint32_t i) {
-    return U32At(m.Data + m.ReferencesAt + std::size_t{i} * kReleaseReferenceSize);
+    return LoadLe32(m.Data + m.ReferencesAt + std::size_t{i} * kReleaseReferenceSize);
 }
 
 ReleaseDelta ReleaseDeltaAt(const ReleaseManifest& m, uint32_t i) {
     const uint8_t* p = DeltaBytes(m, i);
-    return ReleaseDelta{U32At(p), U32At(p + 4), p + 8, U64At(p + 40), U32At(p + 48), U32At(p + 52), U32At(p + 56), p + 60};
+    return ReleaseDelta{LoadLe32(p), LoadLe32(p + 4), p + 8, LoadLe64(p + 40), LoadLe32(p + 48), LoadLe32(p + 52), LoadLe32(p + 56), p + 60};
 }
 
-int FindReleaseChunk(const ReleaseManifest& m, const uint8_t sha256[kReleaseHashSize], uint32_t* index) {
+namespace {
+
+// Binary search of an index table sorted by what compare(entry) orders against the key
+// (negative: the entry sorts before it); 1 with *index the entry found, else 0.
+template <class Compare>
+int FindInOrder(const uint32_t* order, std::size_t count, Compare compare, uint32_t* index) {
     std::size_t low = 0;
-    std::size_t high = m.ChunkCount;
+    std::size_t high = count;
     while (low < high) {
         const std::size_t middle = low + (high - low) / 2;
-        const uint32_t chunk = m.ChunksByHash[middle];
-        const int order = std::memcmp(ChunkBytes(m, chunk), sha256, kReleaseHashSize);
-        if (order == 0) {
-            *index = chunk;
+        const int found = compare(order[middle]);
+        if (found == 0) {
+            *index = order[middle];
             return 1;
         }
-        if (order < 0)
+        if (found < 0)
             low = middle + 1;
         else
             high = middle;
     }
     return 0;
+}
+
+}  // namespace
+
+int FindReleaseChunk(const ReleaseManifest& m, const uint8_t sha256[kReleaseHashSize], uint32_t* index) {
+    return FindInOrder(m.ChunksByHash.get(), m.ChunkCount,
+                       [&](uint32_t chunk) { return std::memcmp(ChunkBytes(m, chunk), sha256, kReleaseHashSize); }, index);
 }
 
 int FindReleaseFile(const ReleaseManifest& m, const char* path, std::size_t length, uint32_t* index) {
-    std::size_t low = 0;
-    std::size_t high = m.FileCount;
-    while (low < high) {
-        const std::size_t middle = low + (high - low) / 2;
-        const uint32_t file = m.FilesByFoldedPath[middle];
+    return FindInOrder(m.FilesByFoldedPath.get(), m.FileCount, [&](uint32_t file) {
         const ReleaseFile entry = ReleaseFileAt(m, file);
-        const int order = CompareFoldedPaths(entry.Path, entry.PathLength, path, length);
-        if (order == 0) {
-            *index = file;
-            return 1;
-        }
-        if (order < 0)
-            low = middle + 1;
-        else
-            high = middle;
-    }
-    return 0;
+        return CompareFoldedPaths(entry.Path, entry.PathLength, path, length);
+    }, index);
 }
 
 bool ReleaseHasFileInFolder(const ReleaseManifest& m, const char* folder, std::size_t length) {
@@ -394,4 +387,8 @@ int CompareFoldedPaths(const char* a, std::size_t aLength, const char* b, std::s
 
 bool ReleasesCutAlike(const ReleaseManifest& a, const ReleaseManifest& b) {
     return a.ChunkMin == b.ChunkMin && a.ChunkAvg == b.ChunkAvg && a.ChunkMax == b.ChunkMax;
+}
+
+int PackPathOf(const ReleasePack& pack, char* out, std::size_t size) {
+    return FormatText(out, size, "Content/packs/%u-%u.pack", pack.Release, pack.Index) ? 1 : 0;
 }

@@ -29,9 +29,8 @@ constexpr uint32_t kReleaseMaxVersion = 0x7FFFFFFFu;
 // A file may have a delta from each of this many earlier releases.
 constexpr uint32_t kReleaseMaxDeltasPerFile = 16;
 constexpr std::size_t kReleaseMaxPathLength = 255;
-// The chunk sizes a release may ask the launcher to cut with.
-constexpr uint32_t kReleaseSmallestChunkMin = 1024;
-constexpr uint32_t kReleaseLargestChunkMax = 4194304;
+// The chunk sizes a release may ask the launcher to cut with: ReleaseChunkSizesValid
+// (content_chunker.h).
 
 constexpr std::size_t kReleaseHashSize = 32;
 
@@ -133,3 +132,6 @@ int CompareFoldedPaths(const char* a, std::size_t aLength, const char* b, std::s
 // True when both releases cut files into chunks with the same three sizes: only then can the
 // chunk lists of one describe local files for the other.
 bool ReleasesCutAlike(const ReleaseManifest& a, const ReleaseManifest& b);
+
+// "Content/packs/<R>-<N>.pack", where pack is published. 1, or 0 when it does not fit size bytes.
+int PackPathOf(const ReleasePack& pack, char* out, std::size_t size);

@@ -1,6 +1,6 @@
 // Applying a delta with zstd's streaming decoder and its prefix: the decoder writes straight into
 // the piece being gathered, so the only output buffer beside its own window is the caller's.
-#include "content/delta_apply.h"
+#include "content_format/delta_apply.h"
 
 #include <new>
 

@@ -1,27 +1,12 @@
 // Writing and parsing the state file of the content mode.
-#include "content/local_state.h"
+#include "content_format/local_state.h"
 
 #include <cstring>
 
 #include "common/bounded_text.h"
+#include "common/little_endian.h"
 
 namespace {
-
-uint32_t U32At(const uint8_t* p) {
-    return static_cast<uint32_t>(p[0]) | (static_cast<uint32_t>(p[1]) << 8) |
-           (static_cast<uint32_t>(p[2]) << 16) | (static_cast<uint32_t>(p[3]) << 24);
-}
-
-uint64_t U64At(const uint8_t* p) { return static_cast<uint64_t>(U32At(p)) | (static_cast<uint64_t>(U32At(p + 4)) << 32); }
-
-void PutU32(uint8_t* p, uint32_t v) {
-    for (int i = 0; i < 4; ++i) p[i] = static_cast<uint8_t>(v >> (8 * i));
-}
-
-void PutU64(uint8_t* p, uint64_t v) {
-    PutU32(p, static_cast<uint32_t>(v));
-    PutU32(p + 4, static_cast<uint32_t>(v >> 32));
-}
 
 bool WithinBounds(const ContentStateHeader& h) {
     return h.Release >= 1 && h.Release <= kReleaseMaxVersion && h.FileCount <= kReleaseMaxFiles &&
@@ -37,15 +22,15 @@ int WriteContentState(const ContentStateHeader& header, const ContentFileStamp* 
     uint8_t piece[256 * kContentStampSize];
     static_assert(sizeof piece >= kContentStateHeaderSize, "the header is written from the same buffer");
     std::memcpy(piece, kContentStateMagic, kContentStateMagicSize);
-    PutU32(piece + 8, header.Release);
-    PutU32(piece + 12, header.FileCount);
-    PutU64(piece + 16, header.ManifestSize);
+    StoreLe32(piece + 8, header.Release);
+    StoreLe32(piece + 12, header.FileCount);
+    StoreLe64(piece + 16, header.ManifestSize);
     std::memcpy(piece + 24, header.ManifestSha256, kReleaseHashSize);
     if (!writer(context, piece, kContentStateHeaderSize)) return 0;
     std::size_t used = 0;
     for (uint32_t i = 0; i < header.FileCount; ++i) {
-        PutU64(piece + used, stamps[i].Size);
-        PutU64(piece + used + 8, stamps[i].LastWrite);
+        StoreLe64(piece + used, stamps[i].Size);
+        StoreLe64(piece + used + 8, stamps[i].LastWrite);
         used += kContentStampSize;
         if (used == sizeof piece || i + 1 == header.FileCount) {
             if (!writer(context, piece, used)) return 0;
@@ -60,9 +45,9 @@ int ParseContentState(const uint8_t* data, std::size_t length, ContentState* out
     if (data == nullptr || length < kContentStateHeaderSize) return 0;
     if (std::memcmp(data, kContentStateMagic, kContentStateMagicSize) != 0) return 0;
     ContentStateHeader h;
-    h.Release = U32At(data + 8);
-    h.FileCount = U32At(data + 12);
-    h.ManifestSize = U64At(data + 16);
+    h.Release = LoadLe32(data + 8);
+    h.FileCount = LoadLe32(data + 12);
+    h.ManifestSize = LoadLe64(data + 16);
     std::memcpy(h.ManifestSha256, data + 24, kReleaseHashSize);
     if (!WithinBounds(h)) return 0;
     if (kContentStateHeaderSize + uint64_t{kContentStampSize} * h.FileCount != length) return 0;
@@ -74,7 +59,7 @@ int ParseContentState(const uint8_t* data, std::size_t length, ContentState* out
 
 ContentFileStamp ContentStampAt(const ContentState& state, uint32_t i) {
     const uint8_t* p = state.Data + kContentStateHeaderSize + std::size_t{i} * kContentStampSize;
-    return ContentFileStamp{U64At(p), U64At(p + 8)};
+    return ContentFileStamp{LoadLe64(p), LoadLe64(p + 8)};
 }
 
 bool ContentStateDescribes(const ContentState& state, const ReleaseManifest& manifest,

@@ -16,13 +16,14 @@
 #include <cstddef>
 #include <cstdint>
 
-#include "content/release_manifest.h"
+#include "content_format/content_release.h"
 
 constexpr std::size_t kContentStateMagicSize = 8;
 constexpr const char kContentStateMagic[kContentStateMagicSize + 1] = "QORSTAT1";
 constexpr std::size_t kContentStateHeaderSize = 56;
 constexpr std::size_t kContentStampSize = 16;
 constexpr const char* kContentStateName = "content.state";
+constexpr const wchar_t* kContentStateFile = L"content.state";  // the same name, as the wide API opens it
 
 struct ContentFileStamp {
     uint64_t Size;

@@ -1,5 +1,5 @@
 // Making the plan of a content update and reading it back.
-#include "content/content_plan.h"
+#include "content_plan/content_plan.h"
 
 #include <algorithm>
 #include <cstring>

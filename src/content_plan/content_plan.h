@@ -21,7 +21,7 @@
 #include <cstdint>
 #include <memory>
 
-#include "content/release_manifest.h"
+#include "content_format/content_release.h"
 
 // A needed chunk joins the request before it when at most this many bytes lie between them.
 constexpr uint64_t kContentMergeGap = 65536;

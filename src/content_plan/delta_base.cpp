@@ -1,6 +1,6 @@
 // The survey's belief in a delta's base. A belief only: the base's SHA-256 is checked when the
 // delta is applied, so a wrong one costs the chunks, never a wrong file.
-#include "content/delta_base.h"
+#include "content_plan/delta_base.h"
 
 #include <cstring>
 

@@ -4,9 +4,9 @@
 
 #include <cstdint>
 
-#include "content/content_plan.h"
-#include "content/local_state.h"
-#include "content/release_manifest.h"
+#include "content_format/content_release.h"
+#include "content_format/local_state.h"
+#include "content_plan/content_plan.h"
 
 struct DeltaBaseInput {
     const ReleaseManifest* NewRelease = nullptr;

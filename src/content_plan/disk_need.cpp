@@ -1,9 +1,9 @@
 // ContentDiskNeedOf: the cache from the plan's fetched totals, the build as a walk over the
 // files in the order the worker builds them.
-#include "content/disk_need.h"
+#include "content_plan/disk_need.h"
 
-#include "content/cache_record.h"
-#include "content/local_state.h"
+#include "content_format/cache_record.h"
+#include "content_format/local_state.h"
 
 namespace {
 

@@ -4,7 +4,7 @@
 
 #include <cstdint>
 
-#include "content/content_plan.h"
+#include "content_plan/content_plan.h"
 
 // The allocation unit a file is rounded up to when the disk's own is unknown (NTFS's default).
 constexpr uint64_t kContentDiskCluster = 4096;

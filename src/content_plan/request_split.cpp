@@ -1,5 +1,5 @@
 // Cutting the plan's requests at chunk bounds.
-#include "content/request_split.h"
+#include "content_plan/request_split.h"
 
 uint64_t ContentPieceBound(uint64_t requestBytes, uint32_t lanes) {
     const uint64_t share = requestBytes / (2 * uint64_t{lanes ? lanes : 1});

@@ -6,7 +6,7 @@
 #include <cstdint>
 #include <vector>
 
-#include "content/content_plan.h"
+#include "content_plan/content_plan.h"
 
 // A piece that grows past the bound is cut before its next chunk: 8 MiB keeps 4 transfers busy
 // within one pack and costs one more round trip per 8 MiB (under 1% at 50 Mbit/s and 40 ms).

@@ -5,16 +5,16 @@
 #include <wininet.h>
 
 #include "common/bounded_text.h"
-#include "common/failure_trace.h"
 #include "common/display_state.h"
+#include "common/failure_trace.h"
 #include "common/message_box.h"
 #include "common/partial_file_win32.h"
 #include "common/text_scan.h"
 #include "common/win32_handle.h"
 #include "download/download_check.h"
 #include "download/progress.h"
-#include "download/safe_path.h"
 #include "download/zip_extract.h"
+#include "paths/safe_path.h"
 #include "settings/launcher_settings.h"
 #include "update/https_answer_win32.h"
 

@@ -7,8 +7,8 @@
 
 #include "common/bounded_text.h"
 #include "common/win32_handle.h"
-#include "download/safe_path.h"
 #include "download/zip_extract.h"
+#include "paths/safe_path.h"
 
 namespace {
 

@@ -9,10 +9,11 @@
 
 #include "common/bounded_text.h"
 #include "common/failure_trace.h"
+#include "common/little_endian.h"
 #include "common/partial_file_win32.h"
 #include "common/win32_handle.h"
-#include "download/safe_path.h"
 #include "download/unpack_stage_win32.h"
+#include "paths/safe_path.h"
 #include "iowin32.h"
 
 unsigned char ExtractBuffer[kExtractBufferSize];
@@ -42,8 +43,6 @@ struct ArchiveTraits {
 };
 using Archive = UniqueHandle<ArchiveTraits>;
 
-uint32_t Read16(const unsigned char* p) { return p[0] | (p[1] << 8); }
-uint32_t Read32(const unsigned char* p) { return Read16(p) | (Read16(p + 2) << 16); }
 
 // True when the file is nothing but a zip end record announcing no entries (the empty
 // archive, 22 bytes plus an optional comment). minizip cannot open it: it takes an end record
@@ -55,9 +54,9 @@ bool IsEmptyArchive(const char* archive) {
     std::size_t size = std::fread(ExtractBuffer, 1, sizeof ExtractBuffer, file.Get());
     if (size < kEndRecordSize || size == sizeof ExtractBuffer) return false;
     const unsigned char* end = ExtractBuffer;
-    return Read32(end) == 0x06054b50u && Read16(end + 4) == 0 && Read16(end + 6) == 0 &&
-           Read16(end + 8) == 0 && Read16(end + 10) == 0 && Read32(end + 12) == 0 &&
-           Read32(end + 16) == 0 && Read16(end + 20) == size - kEndRecordSize;
+    return LoadLe32(end) == 0x06054b50u && LoadLe16(end + 4) == 0 && LoadLe16(end + 6) == 0 &&
+           LoadLe16(end + 8) == 0 && LoadLe16(end + 10) == 0 && LoadLe32(end + 12) == 0 &&
+           LoadLe32(end + 16) == 0 && LoadLe16(end + 20) == size - kEndRecordSize;
 }
 
 // The open entry's data into output, then output over name. Returns 0 or an ExtractEntry code.

@@ -1,5 +1,5 @@
 // Relative-name checks and directory parts for patch files and archive entries.
-#include "download/safe_path.h"
+#include "paths/safe_path.h"
 
 #include <cstring>
 

@@ -12,8 +12,9 @@
 #include <memory>
 #include <vector>
 
-#include "content/release_manifest.h"
-#include "download/safe_path.h"
+#include "content_format/content_chunker.h"
+#include "content_format/content_release.h"
+#include "paths/safe_path.h"
 #include "fuzz_support.h"
 
 namespace {
@@ -135,8 +136,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, std::size_t size) {
     }
     FUZZ_CHECK(m.Data == bytes.get() && m.Length == size);
     FUZZ_CHECK(m.Release >= 1 && m.Release <= kReleaseMaxVersion);
-    FUZZ_CHECK(m.ChunkMin >= kReleaseSmallestChunkMin && m.ChunkMin < m.ChunkAvg && m.ChunkAvg < m.ChunkMax);
-    FUZZ_CHECK(m.ChunkMax <= kReleaseLargestChunkMax && (m.ChunkAvg & (m.ChunkAvg - 1)) == 0);
+    FUZZ_CHECK(m.ChunkMin >= kReleaseChunkMinLimit && m.ChunkMin < m.ChunkAvg && m.ChunkAvg < m.ChunkMax);
+    FUZZ_CHECK(m.ChunkMax <= kChunkSizeLimit && (m.ChunkAvg & (m.ChunkAvg - 1)) == 0);
     FUZZ_CHECK(m.PathsAt + uint64_t{m.PathBytes} == size);
     for (uint32_t i = 0; i < m.PackCount; ++i) {
         const ReleasePack p = ReleasePackAt(m, i);

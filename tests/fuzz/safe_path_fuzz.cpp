@@ -13,7 +13,7 @@
 #include <string>
 #include <vector>
 
-#include "download/safe_path.h"
+#include "paths/safe_path.h"
 #include "fuzz_support.h"
 
 namespace {

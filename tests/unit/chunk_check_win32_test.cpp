@@ -1,6 +1,6 @@
 // A decoded chunk checked against its name through BCrypt: the publisher's frames pass, and a
 // frame whose bytes zstd cannot doubt (a changed byte of a stored block) is caught by the hash.
-#include "content/chunk_hash_win32.h"
+#include "content_format/chunk_check_win32.h"
 
 #include <gtest/gtest.h>
 

@@ -1,6 +1,6 @@
 // Chunk decoding of frames made at test time with libzstd's compressor, at many levels and sizes
 // (native only: the Windows builds carry zstd's decoder alone).
-#include "content/chunk_decode.h"
+#include "content_format/chunk_decode.h"
 
 #include <gtest/gtest.h>
 #include <zstd.h>
@@ -8,7 +8,7 @@
 #include <string>
 #include <vector>
 
-#include "content/chunker.h"
+#include "content_format/content_chunker.h"
 
 namespace {
 

@@ -1,6 +1,6 @@
 // Chunk decoding: frames made by the publisher's zstd library decode to exactly their chunk, and
 // frames a hostile server could send (built here byte by byte) are refused without harm.
-#include "content/chunk_decode.h"
+#include "content_format/chunk_decode.h"
 
 #include <gtest/gtest.h>
 

@@ -1,6 +1,6 @@
 // The chunker against the shared cut points of tests/vectors/chunker_cuts.txt, fed in blocks of
 // many sizes, and its size checks.
-#include "content/chunker.h"
+#include "content_format/content_chunker.h"
 
 #include <gtest/gtest.h>
 

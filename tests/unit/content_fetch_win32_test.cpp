@@ -1,12 +1,11 @@
 // The content worker's requests side by side against the real test patch server: exactly the
 // plan's pieces asked for, several at once, every fetched chunk kept once; a request the server
-// refuses stops the others, and its text is the one shown.
+// refuses stops the others, and its stop is the one reported.
 #include <gtest/gtest.h>
 
 #include <windows.h>
 
 #include <algorithm>
-#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <random>
@@ -14,14 +13,16 @@
 #include <string>
 #include <vector>
 
-#include "common/display_state.h"
-#include "content/content_run.h"
-#include "content/content_text.h"
-#include "content/range_fetch_win32.h"
-#include "content/request_split.h"
+#include "content/chunk_fetch_win32.h"
+#include "content/run_parts.h"
+#include "content_fetch/range_fetch_win32.h"
+#include "content_format/cache_record.h"
+#include "content_plan/content_plan.h"
+#include "content_plan/request_split.h"
 #include "settings/launcher_settings.h"
 #include "support/patch_server_win32.h"
 #include "support/release_builder.h"
+#include "support/report_recorder.h"
 #include "support/temp_folder.h"
 #include "update/signature_win32.h"
 
@@ -62,7 +63,6 @@ protected:
         if (!PatchServerAvailable()) GTEST_SKIP() << "the test patch server is not running";
         if (PatchServerBaseUrl() != LauncherSettings.PatchBaseUrl)
             GTEST_SKIP() << "built for the patch server " << LauncherSettings.PatchBaseUrl;
-        ResetDisplayState();
         ReleaseModel m;
         m.AddPack(10, 0);
         m.AddPack(10, 1);
@@ -80,37 +80,42 @@ protected:
         m.AddFile("data/a.pak", all);
         const std::vector<uint8_t> bytes = m.Settle().Bytes();
         for (uint32_t p = 0; p < 2; ++p) PutServedFile(PackName(p), packs[p]);
-        run_.Version = 10;
-        run_.NewLength = bytes.size();
-        run_.NewBytes.reset(new uint8_t[bytes.size()]);
-        std::memcpy(run_.NewBytes.get(), bytes.data(), bytes.size());
-        ASSERT_EQ(1, ParseReleaseManifest(run_.NewBytes.get(), run_.NewLength, &run_.NewRelease));
+        new_.Version = 10;
+        new_.Length = bytes.size();
+        new_.Bytes.reset(new uint8_t[bytes.size()]);
+        std::memcpy(new_.Bytes.get(), bytes.data(), bytes.size());
+        ASSERT_EQ(1, ParseReleaseManifest(new_.Bytes.get(), new_.Length, &new_.Manifest));
         held_ = ContentCutChunk{0, kRaw, {}};
         std::memcpy(held_.Sha256, m.Chunks[2 + kHeld].Sha256.data(), 32);
         cut_ = ContentCutFile{"old.pak", 7, &held_, 1};
         ContentPlanInput input;
-        input.NewRelease = &run_.NewRelease;
+        input.NewRelease = &new_.Manifest;
         input.CutFiles = &cut_;
         input.CutFileCount = 1;
         input.MergeGap = 0;
-        ASSERT_EQ(1, MakeContentPlan(input, &run_.Plan));
-        run_.FrameAt.reset(new uint64_t[run_.NewRelease.ChunkCount + 1]);
-        run_.Session = OpenContentSession();
-        run_.Secure = 1;
-        ASSERT_TRUE(run_.Session);
-        ASSERT_TRUE(run_.Cache.Create(L"content.cache"));
+        ASSERT_EQ(1, MakeContentPlan(input, &plan_));
+        index_.FrameAt.reset(new uint64_t[new_.Manifest.ChunkCount + 1]);
+        link_.Session = OpenContentSession();
+        link_.Secure = 1;
+        ASSERT_TRUE(link_.Session);
+        ASSERT_TRUE(index_.Cache.Create(kContentCacheFile));
     }
     void TearDown() override {
         SetServerFaults({});
         for (uint32_t p = 0; p < 2; ++p) RemoveServedFile(PackName(p));
-        ResetDisplayState();
     }
+
+    int Fetch() { return FetchRequests(link_, new_.Manifest, plan_, index_, report_); }
 
     TempFolder folder_;
     std::vector<std::string> raw_, stored_;
     ContentCutChunk held_;
     ContentCutFile cut_;
-    ContentRun run_;
+    ContentLink link_;
+    NewRelease new_;
+    ContentPlan plan_;
+    CacheIndex index_;
+    ReportRecorder report_;
 };
 
 struct Asked {
@@ -142,7 +147,7 @@ TEST_F(ContentFetch, RequestsRunSideBySideAndKeepExactlyThePlansChunks) {
     ASSERT_TRUE(SetServerFaults({PackName(1) + "=slow:200000"}));
     std::vector<ContentFetchRequest> pieces;
     uint64_t total = 0;
-    ASSERT_EQ(1, ContentRequestPieces(run_.Plan, ContentPieceBound(run_.Plan.Totals.Bytes, kContentFetchLanes), &pieces,
+    ASSERT_EQ(1, ContentRequestPieces(plan_, ContentPieceBound(plan_.Totals.Bytes, kContentFetchLanes), &pieces,
                                       &total));
     ASSERT_EQ(1u + kPackOneChunks - 1, pieces.size());
     std::multiset<std::string> expected;
@@ -150,7 +155,7 @@ TEST_F(ContentFetch, RequestsRunSideBySideAndKeepExactlyThePlansChunks) {
         expected.insert(std::to_string(p.Pack) + ".pack bytes=" + std::to_string(p.Offset) + "-" +
                         std::to_string(p.Offset + p.Length - 1));
     const long mark = LogMark();
-    ASSERT_EQ(1, FetchRequests(run_));
+    ASSERT_EQ(1, Fetch());
 
     const std::vector<Asked> asked = PackRequests(mark);
     std::multiset<std::string> got;
@@ -163,29 +168,32 @@ TEST_F(ContentFetch, RequestsRunSideBySideAndKeepExactlyThePlansChunks) {
 
     // Every fetched chunk is in the cache once, its frame as stored; the held one is not.
     struct Count { int records = 0; } count;
-    run_.Cache.Flush();
-    EXPECT_EQ(static_cast<int64_t>(run_.NewRelease.ChunkCount - 1),
-              ScanContentCache(L"content.cache", [](void* c, const CacheRecordHeader&, uint64_t) {
+    index_.Cache.Flush();
+    EXPECT_EQ(static_cast<int64_t>(new_.Manifest.ChunkCount - 1),
+              ScanContentCache(kContentCacheFile, [](void* c, const CacheRecordHeader&, uint64_t) {
                   ++static_cast<Count*>(c)->records;
               }, &count));
-    for (uint32_t c = 0; c < run_.NewRelease.ChunkCount; ++c) {
-        ASSERT_EQ(c != 2 + kHeld, ContentChunkFetched(run_.Plan, c)) << c;
-        if (!ContentChunkFetched(run_.Plan, c)) continue;
+    for (uint32_t c = 0; c < new_.Manifest.ChunkCount; ++c) {
+        ASSERT_EQ(c != 2 + kHeld, ContentChunkFetched(plan_, c)) << c;
+        if (!ContentChunkFetched(plan_, c)) continue;
         CacheRecordHeader header;
-        std::memcpy(header.Sha256, ReleaseChunkAt(run_.NewRelease, c).Sha256, 32);
+        std::memcpy(header.Sha256, ReleaseChunkAt(new_.Manifest, c).Sha256, 32);
         header.RawSize = kRaw;
         header.StoredSize = static_cast<uint32_t>(stored_[c].size());
         std::string frame(stored_[c].size(), '\0');
-        ASSERT_TRUE(run_.Cache.ReadFrame(run_.FrameAt[c], header, reinterpret_cast<uint8_t*>(&frame[0]))) << c;
+        ASSERT_TRUE(index_.Cache.ReadFrame(index_.FrameAt[c], header, reinterpret_cast<uint8_t*>(&frame[0]))) << c;
         EXPECT_EQ(stored_[c], frame) << c;
     }
-    EXPECT_EQ(100, ProgressCurrent.load());
-    EXPECT_EQ(0, ProgressTotal.load());  // the lower bar counts files built: none yet
-    char line[SharedText::kSize], want[SharedText::kSize];
-    StatusText.CopyTo(line, sizeof line);
-    std::snprintf(want, sizeof want, ContentText.Fetching, static_cast<unsigned>(total >> 10),
-                  static_cast<unsigned>(total >> 10));
-    EXPECT_STREQ(want, line);
+    // Reported from nothing done to all of it: the last report gives the line its bytes, done.
+    ASSERT_FALSE(report_.progress.empty());
+    for (const ContentProgress& p : report_.progress) EXPECT_EQ(kStageFetching, p.Stage);
+    EXPECT_EQ(0u, report_.progress.front().Done);
+    const ContentProgress last = report_.Last();
+    EXPECT_EQ(kShowAll, last.Show);
+    EXPECT_EQ(total, last.Done);
+    EXPECT_EQ(total, last.ToDo);
+    EXPECT_EQ(0u, last.Rate);  // the line without a speed
+    EXPECT_TRUE(report_.stops.empty());
 }
 
 TEST_F(ContentFetch, ARequestRefusedForGoodStopsTheOthersAndNamesItsFile) {
@@ -193,14 +201,14 @@ TEST_F(ContentFetch, ARequestRefusedForGoodStopsTheOthersAndNamesItsFile) {
     // first chunk when the refusal comes.
     ASSERT_TRUE(SetServerFaults({PackName(0) + "=status:404", PackName(1) + "=slow:20000"}));
     const long mark = LogMark();
-    EXPECT_EQ(0, FetchRequests(run_));
+    EXPECT_EQ(0, Fetch());
     const std::vector<Asked> asked = PackRequests(mark);
     const long packOne = std::count_if(asked.begin(), asked.end(), [](const Asked& a) { return a.path == "10-1.pack"; });
     EXPECT_EQ(1, std::count_if(asked.begin(), asked.end(), [](const Asked& a) { return a.path == "10-0.pack"; }));
     EXPECT_LE(packOne, static_cast<long>(kContentFetchLanes - 1)) << "requests went on after the refusal";
-    char line[SharedText::kSize], want[SharedText::kSize];
-    StatusText.CopyTo(line, sizeof line);
-    std::snprintf(want, sizeof want, ContentText.Unavailable, 10u, PackName(0).c_str());
-    EXPECT_STREQ(want, line);
-    EXPECT_EQ(kButtonDisabled, ButtonStates[kStartButton].load());
+    // One stop, the refusal's: it names the pack and the release the server does not have.
+    ASSERT_EQ(1u, report_.stops.size());
+    EXPECT_EQ(kStopUnavailable, report_.stops[0].Kind);
+    EXPECT_EQ(PackName(0), report_.stops[0].Name);
+    EXPECT_EQ(10u, report_.stops[0].Release);
 }

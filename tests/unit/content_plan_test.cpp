@@ -7,8 +7,8 @@
 #include <string>
 #include <vector>
 
-#include "content/content_plan.h"
-#include "content/release_manifest.h"
+#include "content_format/content_release.h"
+#include "content_plan/content_plan.h"
 #include "support/release_builder.h"
 
 namespace {

@@ -8,7 +8,7 @@
 #include <string>
 #include <vector>
 
-#include "content/release_manifest.h"
+#include "content_format/content_release.h"
 #include "support/release_builder.h"
 
 namespace {

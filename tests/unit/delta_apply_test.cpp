@@ -1,7 +1,7 @@
 // Applying a delta made by the zstd program (--patch-from) against its base: the new file comes
 // out piece by piece, exactly; a wrong base, a damaged or cut delta, a wrong size or a memory
 // bound below its need is refused, and nothing is taken past the point of refusal.
-#include "content/delta_apply.h"
+#include "content_format/delta_apply.h"
 
 #include <gtest/gtest.h>
 

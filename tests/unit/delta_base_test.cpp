@@ -1,6 +1,6 @@
 // The survey's belief in a delta's base: the installed release's file, unchanged since it was
 // installed or cut into exactly that release's chunks; anything else takes the chunks.
-#include "content/delta_base.h"
+#include "content_plan/delta_base.h"
 
 #include <gtest/gtest.h>
 

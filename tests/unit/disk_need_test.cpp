@@ -5,9 +5,9 @@
 #include <string>
 #include <vector>
 
-#include "content/content_plan.h"
-#include "content/disk_need.h"
-#include "content/release_manifest.h"
+#include "content_format/content_release.h"
+#include "content_plan/content_plan.h"
+#include "content_plan/disk_need.h"
 #include "support/release_builder.h"
 
 namespace {

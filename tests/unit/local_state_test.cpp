@@ -5,8 +5,8 @@
 #include <string>
 #include <vector>
 
-#include "content/local_state.h"
-#include "content/release_manifest.h"
+#include "content_format/content_release.h"
+#include "content_format/local_state.h"
 #include "support/release_builder.h"
 
 namespace {

@@ -4,7 +4,7 @@
 #include <string>
 #include <vector>
 
-#include "content/mirror_list.h"
+#include "content_fetch/mirror_list.h"
 
 namespace {
 

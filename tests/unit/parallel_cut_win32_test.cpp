@@ -10,11 +10,11 @@
 #include <string>
 #include <vector>
 
-#include "content/content_run.h"
 #include "content/content_survey_win32.h"
 #include "content/local_cut_win32.h"
 #include "content/parallel_cut_win32.h"
 #include "support/release_builder.h"
+#include "support/report_recorder.h"
 #include "support/temp_folder.h"
 
 namespace {
@@ -140,20 +140,28 @@ TEST(ParallelCut, TheVerifySurveyCutsEveryPresentFileUnderItsPath) {
     std::filesystem::create_directories(folder.path() / "data");
     for (uint32_t i = 0; i < paths.size(); ++i)
         if (i != 1) folder.Write(paths[i], RandomBytes(30000 + i, i));
-    ContentRun run;
-    run.Verify = true;
-    ASSERT_EQ(1, ParseReleaseManifest(bytes.data(), bytes.size(), &run.NewRelease));
-    ASSERT_EQ(1, SurveyFolder(run));
-    EXPECT_FALSE(run.HaveOld);
-    ASSERT_EQ(3u, run.CutFiles.size());
+    NewRelease release;
+    ASSERT_EQ(1, ParseReleaseManifest(bytes.data(), bytes.size(), &release.Manifest));
+    ReportRecorder report;
+    FolderSurvey survey;
+    ASSERT_EQ(1, SurveyFolder(release, true, report, &survey));
+    EXPECT_FALSE(survey.HaveOld);
+    ASSERT_EQ(3u, survey.CutFiles.size());
     const std::size_t present[] = {0, 2, 3};
     for (std::size_t i = 0; i < 3; ++i) {
-        const ContentCutFile& cut = run.CutFiles[i];
+        const ContentCutFile& cut = survey.CutFiles[i];
         EXPECT_EQ(paths[present[i]], std::string(cut.Path, cut.PathLength));
         ASSERT_GE(cut.ChunkCount, 1u);
         EXPECT_EQ(30000u + present[i], cut.Chunks[cut.ChunkCount - 1].Offset + cut.Chunks[cut.ChunkCount - 1].Length);
-        EXPECT_EQ(30000u + present[i], run.Found[present[i]].Size);
-        EXPECT_NE(0u, run.Found[present[i]].LastWrite);
+        EXPECT_EQ(30000u + present[i], survey.Found[present[i]].Size);
+        EXPECT_NE(0u, survey.Found[present[i]].LastWrite);
     }
-    EXPECT_EQ(0u, run.Found[1].LastWrite);
+    EXPECT_EQ(0u, survey.Found[1].LastWrite);
+    // The verify told its progress as it hashed, the last report once every file was cut.
+    const ContentProgress last = report.Last();
+    EXPECT_EQ(kStageVerifying, last.Stage);
+    EXPECT_EQ(30000u + 30002u + 30003u, last.ToDo);  // the three files present
+    EXPECT_EQ(last.ToDo, last.Done);
+    EXPECT_EQ(3u, last.Files);
+    EXPECT_EQ(3u, last.FilesDone);
 }

@@ -6,7 +6,7 @@
 #include <string>
 #include <vector>
 
-#include "content/range_fetch_win32.h"
+#include "content_fetch/range_fetch_win32.h"
 #include "support/patch_server_win32.h"
 #include "support/plain_http_server_win32.h"
 

@@ -3,7 +3,7 @@
 
 #include <cstdint>
 
-#include "content/range_request.h"
+#include "content_fetch/range_request.h"
 
 TEST(RangeHeader, NamesInclusiveBytesAndRefusesWhatDoesNotFit) {
     char out[64];

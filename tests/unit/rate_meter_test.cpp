@@ -5,7 +5,7 @@
 #include <cstdint>
 #include <vector>
 
-#include "content/rate_meter.h"
+#include "content_fetch/rate_meter.h"
 
 namespace {
 

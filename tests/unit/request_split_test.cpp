@@ -6,8 +6,8 @@
 #include <string>
 #include <vector>
 
-#include "content/content_plan.h"
-#include "content/request_split.h"
+#include "content_plan/content_plan.h"
+#include "content_plan/request_split.h"
 #include "support/release_builder.h"
 
 namespace {

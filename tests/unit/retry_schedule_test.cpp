@@ -3,7 +3,7 @@
 
 #include <cstdint>
 
-#include "content/retry_schedule.h"
+#include "content_fetch/retry_schedule.h"
 
 TEST(ContentRetry, PassingFailuresAreTriedAgainAndRefusalsStop) {
     struct Case {

@@ -4,7 +4,7 @@
 #include <cstring>
 #include <string>
 
-#include "download/safe_path.h"
+#include "paths/safe_path.h"
 
 TEST(SafeRelativePath, NamesThatStayInside) {
     for (const char* name : {"a.bin", "Data/Maps/a.bin", "Data\\Maps\\a.bin", "Data/Mixed\\b.txt",
