@@ -333,8 +333,12 @@ def region_matches_skin(image, origin, resource, at, size, step=7, tolerance=10)
     return True
 
 
+# One display state always draws one frame: rendered once per process, a status line that is
+# polled for is compared at the pace of screenshots, not of a Wine start each time.
+@functools.lru_cache(maxsize=256)
 def expected_frame(status, buttons=(3, 0, 0, 0), current=0, total=0):
-    """The frame the launcher draws for this display state (status as text, CP949 encoded)."""
+    """The frame the launcher draws for this display state (status as text, CP949 encoded).
+    Shared between callers: crop it, never change it."""
     from PIL import Image
     out = Path("/tmp") / f"expected-frame-{os.getpid()}.rgb"
     data = status.encode("cp949").hex() if status else "-"
