@@ -2,6 +2,7 @@
 with xdotool, reads its pixels from screenshots, probes its message boxes, and bounds every
 process it starts in time, ending each by its own pid."""
 import contextlib
+import fcntl
 import functools
 import json
 import os
@@ -15,8 +16,18 @@ from pathlib import Path
 
 ROOT = Path(__file__).resolve().parents[2]
 BUILD = Path(os.environ.get("TEST_BUILD_DIR", ROOT / "build" / "win-x86_64"))
-STATE = Path(os.environ.get("TEST_PATCH_STATE", BUILD / "patch-server"))
+# The CTest fixture's server; a worker takes its certificates so that every run trusts one CA.
+FIXTURE_STATE = Path(os.environ.get("TEST_PATCH_STATE", BUILD / "patch-server"))
 PORT = int(os.environ.get("TEST_PATCH_PORT", "48443"))
+# A worker of a split run (tests/support/e2e_run.sh) has a loopback of its own, so it serves the
+# build's ports itself: its own patch servers, Wine prefix, display and folders, under WORK.
+WORKER = os.environ.get("PYTEST_XDIST_WORKER") if os.environ.get("E2E_OWN_NETWORK") == "1" else None
+WORK = BUILD / f"e2e-{WORKER}" if WORKER else BUILD
+STATE = WORK / "patch-server" if WORKER else FIXTURE_STATE
+RUNS = WORK / "e2e-runs"
+if WORKER:
+    # Set here, before anything starts Wine: scripts/wine-run.sh and the fixture script read it too.
+    os.environ["WINEPREFIX"] = str(WORK / "wineprefix")
 BASE_PATH = "/Setup/live/StandaloneWindows64"
 BASE_URL = f"https://127.0.0.1:{PORT}{BASE_PATH}"
 WINE_RUN = ROOT / "scripts" / "wine-run.sh"
@@ -555,3 +566,100 @@ def wait_until(predicate, timeout=20, interval=0.2):
             return value
         time.sleep(interval)
     return predicate()
+
+
+# ---- a worker's own display, prefix and patch servers (split runs) ---------------------------
+
+# Bounds what a worker starts should the worker itself be killed (CTest gives the suite 2400 s).
+WORKER_LIFETIME = 2400
+DISPLAYS = range(90, 121)  # scripts/env.sh's numbers
+SERVER_FIXTURE = ROOT / "tests" / "support" / "server_fixture.sh"
+
+
+def _lock_holder(lock):
+    """The pid an X lock file names, or None while it is being written."""
+    try:
+        return int(Path(lock).read_text().strip())
+    except (OSError, ValueError):
+        return None
+
+
+def _parent_of(pid):
+    try:
+        return int(Path(f"/proc/{pid}/stat").read_text().rsplit(")", 1)[1].split()[1])
+    except (OSError, ValueError, IndexError, TypeError):
+        return None
+
+
+def _end(process, wait=10):
+    if process.poll() is None:
+        process.terminate()
+        try:
+            process.wait(timeout=wait)
+        except subprocess.TimeoutExpired:
+            process.kill()
+            process.wait(timeout=wait)
+
+
+class WorkerEnvironment:
+    """What a worker sets up before its first test, as scripts/test.sh and the CTest fixture do for
+    a whole run: a display of its own, its Wine prefix, and the patch servers with the test CA
+    trusted in that prefix."""
+
+    def __init__(self):
+        self.xvfb = None
+
+    def start(self):
+        WORK.mkdir(parents=True, exist_ok=True)
+        self._start_display()
+        self._prepare_prefix()
+        self._start_servers()
+
+    def stop(self):
+        run_captured(["timeout", "-k", "5", "40", SERVER_FIXTURE, "stop", STATE], 60)
+        run_captured(["timeout", "-k", "5", "20", "wineserver", "-k"], 40, env=wine_env())
+        if self.xvfb:
+            _end(self.xvfb)
+
+    def _start_display(self):
+        # Workers pick their numbers one at a time; Xvfb's own lock keeps other runs' displays apart.
+        with open("/tmp/.e2e-worker-displays.lock", "a") as guard:
+            fcntl.flock(guard, fcntl.LOCK_EX)
+            for n in DISPLAYS:
+                lock = Path(f"/tmp/.X{n}-lock")
+                if lock.exists():
+                    holder = _lock_holder(lock)
+                    if holder is None or Path(f"/proc/{holder}").exists():
+                        continue
+                    # Left by a killed run: its lock would close this number for good.
+                    lock.unlink(missing_ok=True)
+                    Path(f"/tmp/.X11-unix/X{n}").unlink(missing_ok=True)
+                xvfb = subprocess.Popen(
+                    ["timeout", "-k", "5", str(WORKER_LIFETIME), "Xvfb", f":{n}", "-screen", "0", "1920x1080x24",
+                     "-nolisten", "tcp"], stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL,
+                    stderr=subprocess.DEVNULL, start_new_session=True)
+                env = dict(os.environ, DISPLAY=f":{n}")
+                ours = wait_until(lambda: xvfb.poll() is not None or (
+                    _parent_of(_lock_holder(lock)) == xvfb.pid and subprocess.run(
+                        ["timeout", "5", "xdotool", "getdisplaygeometry"], env=env, stdin=subprocess.DEVNULL,
+                        capture_output=True).returncode == 0), timeout=15, interval=0.1)
+                if ours and xvfb.poll() is None:
+                    self.xvfb = xvfb
+                    os.environ["DISPLAY"] = f":{n}"
+                    return
+                _end(xvfb)
+        raise RuntimeError(f"no display of {DISPLAYS} could be started")
+
+    def _prepare_prefix(self):
+        # As scripts/env.sh's prepare_prefix: made once, then one wineserver for the whole run.
+        if not (Path(os.environ["WINEPREFIX"]) / "system.reg").exists():
+            run_captured(["timeout", "-k", "5", "180", "wineboot", "-i"], 200, env=wine_env())
+        run_captured(["timeout", "-k", "5", "10", "wineserver", "-p"], 30, env=wine_env())
+
+    def _start_servers(self):
+        # The fixture's certificates, when it made them, spare the worker making its own set.
+        if (FIXTURE_STATE / "certs" / "ca.der").exists() and not (STATE / "certs").exists():
+            shutil.copytree(FIXTURE_STATE / "certs", STATE / "certs")
+        result = run_captured(["timeout", "-k", "5", "120", SERVER_FIXTURE, "start", STATE, PORT, WORKER_LIFETIME],
+                              140, env=wine_env())
+        assert result.returncode == 0, result.stderr.decode("utf-8", "replace")

@@ -81,7 +81,7 @@ def delta_ranges(fetched, delta):
 def published():
     if not (harness.STATE / "ready.json").exists():
         pytest.skip("the test patch server is not running")
-    base = harness.BUILD / "e2e-runs" / "content-deltas"
+    base = harness.RUNS / "content-deltas"
     if base.exists():
         shutil.rmtree(base)
     base.mkdir(parents=True)

@@ -25,7 +25,7 @@ class Mirror:
     def __init__(self, name, port):
         self.name, self.port = name, port
         self.base = f"https://127.0.0.1:{port}/{name}"
-        self.dir = harness.BUILD / "e2e-runs" / "mirrors" / name
+        self.dir = harness.RUNS / "mirrors" / name
         self.root = self.dir / "root"
         self.process = None
 

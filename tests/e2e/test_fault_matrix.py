@@ -88,7 +88,7 @@ def shows(origin, text, timeout=30):
     seen = wait_until(lambda: harness.status_line_shows(harness.screenshot(), origin, text), timeout=timeout)
     if not seen:
         # Kept for the reader of a failed run: what the window showed instead.
-        harness.screenshot(harness.BUILD / "e2e-runs" / f"status-not-shown-{os.getpid()}-{int(time.time())}.png")
+        harness.screenshot(harness.RUNS / f"status-not-shown-{os.getpid()}-{int(time.time())}.png")
     return seen
 
 

@@ -12,7 +12,7 @@ import time
 import pytest
 
 import harness
-from harness import BASE_PATH, BASE_URL, BUILD, PORT, STATE
+from harness import BASE_PATH, BASE_URL, PORT, STATE, WORK
 from test_fault_matrix import HEAD, READY, ends_on_its_exit_button, shows
 from test_patching import make_zip
 from test_signed_patching import SIDE_FILES
@@ -38,7 +38,7 @@ class NginxServed(harness.PatchServer):
     in for the Python server's request log."""
 
     def __init__(self, redirects=(), edge=EDGE_URL, plain_port=None, unranged=()):
-        self.nginx = nginx_server.NginxServer(self.root, PORT, STATE / "certs", BUILD / "nginx", redirects=redirects,
+        self.nginx = nginx_server.NginxServer(self.root, PORT, STATE / "certs", WORK / "nginx", redirects=redirects,
                                               edge=edge, plain_port=plain_port, lifetime=900, unranged=unranged)
 
     def set_faults(self, rules):

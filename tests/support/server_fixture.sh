@@ -1,11 +1,13 @@
 #!/bin/bash
 # Starts or stops the test patch server for a CTest run, and trusts its CA in the prefix.
-#   server_fixture.sh start STATE_DIR PORT   make certs, import the CA, start the server
-#   server_fixture.sh stop STATE_DIR         end the servers by their pids
+#   server_fixture.sh start STATE_DIR PORT [LIFETIME]   make certs, import the CA, start the server
+#   server_fixture.sh stop STATE_DIR                     end the servers by their pids
 # Beside the main server on PORT it starts one server for each faulty certificate
 # (expired, wrong-host, untrusted) on free ports, each announced in STATE_DIR/ready-CERT.json,
 # and, where the system allows it (root), mounts a 1 MB tmpfs on STATE_DIR/full-disk for tests
-# of a full disk (STATE_DIR/full-disk.mounted says it is there).
+# of a full disk (STATE_DIR/full-disk.mounted says it is there). LIFETIME (seconds) bounds each
+# server should the stop never come. The CA importer is the build's (TEST_BUILD_DIR), else the one
+# beside STATE_DIR.
 set -euo pipefail
 HERE="$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)"
 ROOT="$(cd "$HERE/../.." && pwd)"
@@ -16,22 +18,24 @@ mkdir -p "$state"
 case "$action" in
 start)
     port="$3"
+    lifetime=()
+    if [ -n "${4:-}" ]; then lifetime=(--lifetime "$4"); fi
     "$HERE/server_fixture.sh" stop "$state" || true
     /usr/bin/python3 "$HERE/patch_server.py" make-certs "$state/certs" >/dev/null
     # Output to a file: a wineserver started here must not hold the caller's pipes open.
-    "$ROOT/scripts/wine-run.sh" "$state/../import_root_ca.exe" "Z:${state//\//\\}\\certs\\ca.der" \
+    "$ROOT/scripts/wine-run.sh" "${TEST_BUILD_DIR:-$state/..}/import_root_ca.exe" "Z:${state//\//\\}\\certs\\ca.der" \
         </dev/null >"$state/import.log" 2>&1
     mkdir -p "$state/root/Player"
     rm -f "$state/ready.json" "$state/requests.log"
     setsid /usr/bin/python3 "$HERE/patch_server.py" --root "$state/root" --port "$port" \
         --certs "$state/certs" --log "$state/requests.log" --control \
-        --ready-file "$state/ready.json" >"$state/server.out" 2>&1 < /dev/null &
+        --ready-file "$state/ready.json" "${lifetime[@]}" >"$state/server.out" 2>&1 < /dev/null &
     echo $! > "$state/server.pid"
     for cert in expired wrong-host untrusted; do
         rm -f "$state/ready-$cert.json"
         setsid /usr/bin/python3 "$HERE/patch_server.py" --root "$state/root" --port 0 --cert "$cert" \
             --certs "$state/certs" --log "$state/requests-$cert.log" \
-            --ready-file "$state/ready-$cert.json" >"$state/server-$cert.out" 2>&1 < /dev/null &
+            --ready-file "$state/ready-$cert.json" "${lifetime[@]}" >"$state/server-$cert.out" 2>&1 < /dev/null &
         echo $! > "$state/server-$cert.pid"
     done
     mkdir -p "$state/full-disk"
