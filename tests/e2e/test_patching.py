@@ -24,9 +24,15 @@ def make_zip(entries, directories=False):
 
 
 def attributes(folder, name):
-    result = harness.run_wine_command(["cmd", "/c", "attrib", name], cwd=folder)
-    output = result.stdout.decode(errors="replace")
-    return output.split(harness.windows_path(folder)[:1])[0] if output else ""
+    # Wine's cmd once printed nothing at all on a loaded machine: it is asked again, and what it
+    # said is kept for the failure should it stay silent.
+    for _ in range(3):
+        result = harness.run_wine_command(["cmd", "/c", "attrib", name], cwd=folder)
+        output = result.stdout.decode(errors="replace")
+        if output:
+            return output.split(harness.windows_path(folder)[:1])[0]
+    raise AssertionError(f"attrib {name} printed nothing (exit {result.returncode}): "
+                         f"{result.stderr.decode(errors='replace')!r}")
 
 
 def test_typical_road_patches_step_by_step_and_starts_the_game(launcher, server):
