@@ -355,7 +355,9 @@ def expected_frame(status, buttons=(3, 0, 0, 0), current=0, total=0):
     data = status.encode("cp949").hex() if status else "-"
     result = run_wine([BUILD / "render_frame.exe", windows_path(out), data, *buttons, current, total], timeout=60)
     assert result.returncode == 0, result.stderr
-    return Image.frombytes("RGB", (649, 489), out.read_bytes())
+    pixels = out.read_bytes()
+    out.unlink()
+    return Image.frombytes("RGB", (649, 489), pixels)
 
 
 STATUS_BAND = (136, 334, 649, 358)

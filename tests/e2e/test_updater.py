@@ -124,7 +124,9 @@ def expected_label(renderer):
     result = harness.run_wine([renderer, harness.windows_path(out), "-", 3, 0, 0, 0, 0, 0], timeout=60)
     assert result.returncode == 0, result.stderr
     from PIL import Image
-    return Image.frombytes("RGB", (649, 489), out.read_bytes()).crop(LABEL).tobytes()
+    pixels = out.read_bytes()
+    out.unlink()
+    return Image.frombytes("RGB", (649, 489), pixels).crop(LABEL).tobytes()
 
 
 def ready_launcher_window(timeout=90):
