@@ -145,9 +145,9 @@ def plan(client, patch_folder, version, executor, gap=DEFAULT_GAP, installed=Non
     if installed is not None:
         before, _ = load_release(patch_folder, installed)
         # Windows names ignore letter case: a file that only changed case is not deleted.
-        kept = {content_paths.lower_ascii(f.path) for f in release.files}
+        kept = {content_paths.fold(f.path) for f in release.files}
         delete = [content_paths.display(f.path) for f in before.files
-                  if content_paths.lower_ascii(f.path) not in kept]
+                  if content_paths.fold(f.path) not in kept]
     files = []
     for index, f in enumerate(release.files):
         entry = _file_entry(f, release, local, present)

@@ -52,9 +52,10 @@ def _refuse(folder, problems):
     raise ContentError(f"cannot publish {folder}:\n" + "\n".join(shown))
 
 
-def scan_client(folder):
+def scan_client(folder, programs=()):
     """[(path bytes, file, size)] of every file below folder, ascending path; ContentError
-    naming every file that cannot be published."""
+    naming every file that cannot be published. programs: the operator's branded program
+    names, refused in the top level like launcher.exe and Updater.exe."""
     folder = Path(folder)
     if not folder.is_dir():
         raise ContentError(f"{folder} is not a folder")
@@ -69,7 +70,7 @@ def scan_client(folder):
             if not stat.S_ISREG(mode):
                 problems.append((relative, "is not a regular file (a link, device or pipe)"))
                 continue
-            reason = content_paths.path_problem(relative)
+            reason = content_paths.path_problem(relative, programs)
             if reason:
                 problems.append((relative, reason))
             found.append((relative, path, path.stat().st_size))
@@ -142,10 +143,10 @@ def cut_file(path, sizes, executor):
     return out
 
 
-def prepare(new, version, out, sizes, pack_limit, executor):
+def prepare(new, version, out, sizes, pack_limit, executor, programs=()):
     """Cuts every file of the client folder new and checks what the release would hold,
-    before anything is written."""
-    files = scan_client(new)
+    before anything is written; programs as scan_client."""
+    files = scan_client(new, programs)
     locations, pack_sizes = published(out, version)
     prepared = Prepared(version, tuple(sizes), [], [], locations, pack_sizes)
     seen = set()

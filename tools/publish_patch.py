@@ -258,12 +258,14 @@ def publish(old, new, version, out, installer="1.0.0.0", launcher=None, prefix="
 
 def publish_content(new, version, out, old=None, level=19, pack_limit=64 << 20, sizes=(32768, 131072, 524288),
                     installer="1.0.0.0", launcher=None, prefix="patch_", threads=None, signed=False,
-                    delta_releases=3, delta_bound=256 << 20):
+                    delta_releases=3, delta_bound=256 << 20, programs=()):
     """Publishes client folder new as content release version (and, with old, the zip patch
     of the same step), with a delta for every file changed since each of the last
     delta_releases releases (both sizes within delta_bound) that is smaller than its chunks;
-    returns a summary dictionary. Everything is checked before the first file is written,
-    and the [PLAYER] line that announces the release comes last."""
+    returns a summary dictionary. programs: the operator's branded program names, which no
+    release may name in the folder's top level (launcher.exe and Updater.exe never). Everything
+    is checked before the first file is written, and the [PLAYER] line that announces the
+    release comes last."""
     import content_delta
     import content_publish
     import content_release
@@ -280,7 +282,7 @@ def publish_content(new, version, out, old=None, level=19, pack_limit=64 << 20, 
     line = player_line(version, archives)
     threads = threads or os.cpu_count() or 1
     with ThreadPoolExecutor(threads) as executor:
-        prepared = content_publish.prepare(new, version, out, sizes, pack_limit, executor)
+        prepared = content_publish.prepare(new, version, out, sizes, pack_limit, executor, programs)
         found = content_delta.candidates(prepared, out, delta_releases, delta_bound)
         room = max(1, pack_limit - content_publish.compress_bound(sizes[2]))
         delta_packs = content_delta.delta_bytes_at_most(prepared, found) // room + 1 if found else 0
@@ -530,6 +532,9 @@ def content_main(argv):
     parser.add_argument("--prefix", default="patch_", help="zip archive name prefix (default patch_)")
     parser.add_argument("--sign-key", help="PEM private key: rewrite and sign the folder's manifest afterwards")
     parser.add_argument("--expires", help="with --sign-key: launchers refuse the manifest after this")
+    parser.add_argument("--program-name", action="append", default=[], metavar="NAME",
+                        help="a branded name of the launcher's programs in the client folder, refused as a "
+                             "release path like launcher.exe and Updater.exe (repeatable)")
     args = parser.parse_args(argv)
     import content_publish
     try:
@@ -538,7 +543,7 @@ def content_main(argv):
         result = publish_content(args.new, args.version, args.out, args.old, args.level, args.pack_limit,
                                  args.chunk_sizes, args.installer_version, args.launcher_version, args.prefix,
                                  signed=bool(args.sign_key), delta_releases=args.delta_releases,
-                                 delta_bound=args.delta_bound)
+                                 delta_bound=args.delta_bound, programs=tuple(args.program_name))
     except (PublishError, patch_signing.SigningError, content_publish.ContentError, OSError) as error:
         print(f"publish_patch: {error}", file=sys.stderr)
         return 1

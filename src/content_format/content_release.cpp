@@ -8,7 +8,9 @@
 #include "common/bounded_text.h"
 #include "common/little_endian.h"
 #include "content_format/content_chunker.h"
+#include "paths/name_fold.h"
 #include "paths/safe_path.h"
+#include "paths/short_name_alias.h"
 
 namespace {
 
@@ -19,24 +21,8 @@ const uint8_t* DeltaBytes(const ReleaseManifest& m, uint32_t i) { return m.Data 
 
 bool IsSeparator(char c) { return c == '/' || c == '\\'; }
 
-// The byte FindReleaseFile's order sees: no letter case, separators below everything.
-unsigned FoldedByte(char c) {
-    if (IsSeparator(c)) return 0;
-    if (c >= 'A' && c <= 'Z') return static_cast<unsigned>(c - 'A' + 'a');
-    return static_cast<unsigned char>(c);
-}
-
-bool FoldedEquals(const char* text, std::size_t length, const char* lower) {
-    const std::size_t n = std::strlen(lower);
-    if (length != n) return false;
-    for (std::size_t i = 0; i < n; ++i)
-        if (FoldedByte(text[i]) != static_cast<unsigned char>(lower[i])) return false;
-    return true;
-}
-
-bool FoldedStartsWith(const char* text, std::size_t length, const char* lower) {
-    const std::size_t n = std::strlen(lower);
-    return length >= n && FoldedEquals(text, n, lower);
+bool FoldedEquals(const char* text, std::size_t length, const char* name) {
+    return CompareFoldedNames(text, length, name, std::strlen(name)) == 0;
 }
 
 // The header's counts and sizes, and where each table starts; the tables end exactly at length.
@@ -112,12 +98,24 @@ bool CheckChunks(const ReleaseManifest& m) {
     return true;
 }
 
+// The files the launcher and the Updater keep in the folder's top level, which is the client
+// folder: a release writing one would forge the launcher's own state or programs. The Updater
+// also takes any "<name>.updating" or "<name>.replaced" there for a program of its own to repair.
+// Compared folded, as NTFS compares names: "CONTENT.STATE" or "Config" opens the same file.
+const char* const kReservedTopNames[] = {"config", "config.new", "launcher.exe", "Updater.exe", "QOR_Installer.exe"};
+const char* const kReservedTopPrefixes[] = {"update.", "content."};
+const char* const kReservedTopSuffixes[] = {".updating", ".replaced"};
+
 bool IsReservedTopLevelName(const char* path, std::size_t length) {
     std::size_t first = 0;
     while (first < length && !IsSeparator(path[first])) ++first;
-    return FoldedEquals(path, first, "config") || FoldedEquals(path, first, "update.dat") ||
-           FoldedEquals(path, first, "update.manifest") || FoldedStartsWith(path, first, "update.") ||
-           FoldedStartsWith(path, first, "content.");
+    for (const char* name : kReservedTopNames)
+        if (FoldedEquals(path, first, name)) return true;
+    for (const char* prefix : kReservedTopPrefixes)
+        if (FoldedStartsWith(path, first, prefix, std::strlen(prefix))) return true;
+    for (const char* suffix : kReservedTopSuffixes)
+        if (FoldedEndsWith(path, first, suffix, std::strlen(suffix))) return true;
+    return false;
 }
 
 // Paths are UTF-8, so that a name means the same on every player's Windows whatever its
@@ -179,7 +177,7 @@ bool IsAcceptablePath(const char* path, std::size_t length) {
     char name[kReleaseMaxPathLength + 1];
     std::memcpy(name, path, length);
     name[length] = '\0';
-    return IsSafeRelativePath(name) && !IsReservedTopLevelName(path, length);
+    return IsSafeRelativePath(name) && !HasShortNameAliasShape(path, length) && !IsReservedTopLevelName(path, length);
 }
 
 bool ByteOrderBefore(const ReleaseFile& a, const ReleaseFile& b) {
@@ -249,8 +247,8 @@ bool IndexChunksByHash(ReleaseManifest* m) {
     return true;
 }
 
-// In the folded order a path equal to another but for case sits right beside it, and so does
-// the first path inside a folder whose name is also a file's.
+// In the folded order a path NTFS takes for another sits right beside it, and so does the
+// first path inside a folder whose name is, folded, also a file's ("ö" and "Ö/x").
 bool IndexFilesByFoldedPath(ReleaseManifest* m) {
     const ReleaseManifest& view = *m;
     const uint32_t* order = SortedOrder(&m->FilesByFoldedPath, m->FileCount, [&view](uint32_t a, uint32_t b) {
@@ -262,9 +260,9 @@ bool IndexFilesByFoldedPath(ReleaseManifest* m) {
     for (uint32_t i = 1; i < m->FileCount; ++i) {
         const ReleaseFile a = ReleaseFileAt(view, order[i - 1]);
         const ReleaseFile b = ReleaseFileAt(view, order[i]);
-        if (CompareFoldedPaths(a.Path, a.PathLength, b.Path, std::min(a.PathLength, b.PathLength)) == 0) {
-            if (a.PathLength == b.PathLength || b.Path[a.PathLength] == '/') return false;
-        }
+        if (CompareFoldedNames(a.Path, a.PathLength, b.Path, b.PathLength) == 0 ||
+            FoldedIsInside(a.Path, a.PathLength, b.Path, b.PathLength))
+            return false;
     }
     return true;
 }
@@ -371,18 +369,11 @@ bool ReleaseHasFileInFolder(const ReleaseManifest& m, const char* folder, std::s
     }
     if (low == m.FileCount) return false;
     const ReleaseFile first = ReleaseFileAt(m, m.FilesByFoldedPath[low]);
-    return first.PathLength > length + 1 && CompareFoldedPaths(first.Path, length + 1, prefix, length + 1) == 0;
+    return FoldedIsInside(folder, length, first.Path, first.PathLength);
 }
 
 int CompareFoldedPaths(const char* a, std::size_t aLength, const char* b, std::size_t bLength) {
-    const std::size_t n = std::min(aLength, bLength);
-    for (std::size_t i = 0; i < n; ++i) {
-        const unsigned x = FoldedByte(a[i]);
-        const unsigned y = FoldedByte(b[i]);
-        if (x != y) return x < y ? -1 : 1;
-    }
-    if (aLength == bLength) return 0;
-    return aLength < bLength ? -1 : 1;
+    return CompareFoldedNames(a, aLength, b, bLength);
 }
 
 bool ReleasesCutAlike(const ReleaseManifest& a, const ReleaseManifest& b) {

@@ -70,7 +70,7 @@ struct ReleaseDelta {
 // A parsed manifest refers into the bytes it was parsed from: they must stay unchanged and
 // alive as long as it is used (the accessors' pointers point into them). Besides those bytes it
 // owns two index arrays: 4 bytes per chunk (chunks in ascending SHA-256, for FindReleaseChunk)
-// and 4 bytes per file (files in path order ignoring case, for FindReleaseFile), allocated
+// and 4 bytes per file (files in folded path order, for FindReleaseFile), allocated
 // once by the parser, which needs nothing else: at most 68 MiB (2^24 chunks, 2^20 files)
 // beside the bytes themselves, about 9% of them for a manifest of 64 KiB chunks. Move-only; an empty manifest (the default, and what a refused input leaves)
 // has every count 0 and Data null.
@@ -116,17 +116,18 @@ ReleaseDelta ReleaseDeltaAt(const ReleaseManifest& manifest, uint32_t i);
 // The index of the chunk named by this SHA-256: 1 and *index, or 0. O(log ChunkCount).
 int FindReleaseChunk(const ReleaseManifest& manifest, const uint8_t sha256[kReleaseHashSize], uint32_t* index);
 
-// The index of the file whose path equals path (length bytes) ignoring ASCII letter case, as
-// the Windows file system finds it: 1 and *index, or 0. "/" and "\" are the same here.
+// The index of the file whose path NTFS takes for path (length bytes): equal once both are
+// folded by the upper-case table of paths/name_fold.h: 1 and *index, or 0. "/" and "\" are
+// the same here. A parsed release never holds two paths that fold alike.
 int FindReleaseFile(const ReleaseManifest& manifest, const char* path, std::size_t length, uint32_t* index);
 
 // True when some file's path lies inside the folder named by folder (length bytes, no trailing
-// separator), ignoring ASCII letter case: the folder must exist for that file.
+// separator), compared folded as FindReleaseFile does: the folder must exist for that file.
 bool ReleaseHasFileInFolder(const ReleaseManifest& manifest, const char* folder, std::size_t length);
 
-// The order in which FindReleaseFile searches: ASCII letters without case, a separator ("/"
-// or "\") below every other byte, so that a folder's entries follow its own name. Negative,
-// 0 or positive like memcmp.
+// The order in which FindReleaseFile searches: CompareFoldedNames (paths/name_fold.h), code
+// points upper-cased as NTFS does, a separator ("/" or "\") below everything, so that a
+// folder's entries follow its own name. Negative, 0 or positive like memcmp.
 int CompareFoldedPaths(const char* a, std::size_t aLength, const char* b, std::size_t bLength);
 
 // True when both releases cut files into chunks with the same three sizes: only then can the

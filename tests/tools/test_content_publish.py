@@ -240,6 +240,11 @@ BAD_CLIENTS = {
     "equal ignoring case": ({b"Data/A.bin": b"1", b"data/a.bin": b"2"}, "only in letter case"),
     "file beside a folder": ({b"lib": b"1", b"LIB/x.dll": b"2"}, "folder of"),
     "path too long": ({b"dir/" * 63 + b"abcd": b"x"}, "256 bytes long"),
+    "equal folded beyond ASCII": ({"übung/Ärger.pk3".encode(): b"1", "Übung/ärger.pk3".encode(): b"2"},
+                                  "übung/Ärger.pk3: differs from Übung/ärger.pk3 only in letter case"),
+    "file beside a folder folded": ({"ö".encode(): b"1", "Ö/x".encode(): b"2"}, "ö: is a file, and a folder of Ö/x"),
+    "8.3 alias": ({b"DATAFI~1/x": b"x"}, "DATAFI~1/x: has a component shaped like an 8.3 alias"),
+    "the Updater": ({b"UPDATER.exe": b"MZ"}, "UPDATER.exe: names one of the launcher's own programs"),
 }
 
 
@@ -251,6 +256,17 @@ def test_a_client_that_cannot_be_published_is_refused_before_anything_is_written
     result = run("content", "--new", new, "--version", 10001, "--out", out, *FAST)
     assert result.returncode == 1 and "cannot publish" in result.stderr and message in result.stderr
     assert not out.exists()
+
+
+def test_branded_program_names_are_refused_folded_and_others_pass(tmp_path):
+    new = client(tmp_path / "new", {b"Game.exe": b"MZ", "Brevanta Start.EXE".encode(): b"MZ"})
+    out = tmp_path / "patches"
+    result = run("content", "--new", new, "--version", 10001, "--out", out, *FAST,
+                 "--program-name", "Other.exe", "--program-name", "brevanta start.exe")
+    assert result.returncode == 1 and "Brevanta Start.EXE: names one of the launcher's own programs" in result.stderr
+    assert not out.exists()
+    result = run("content", "--new", new, "--version", 10001, "--out", out, *FAST, "--program-name", "Other.exe")
+    assert result.returncode == 0, result.stderr
 
 
 def test_options_links_and_bounds_are_refused_before_anything_is_written(tmp_path, monkeypatch):

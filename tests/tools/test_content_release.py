@@ -140,13 +140,21 @@ def test_the_safe_path_rules_are_the_launchers():
 
 
 @pytest.mark.parametrize("name,allowed", [
-    (b"Data/Maps/a.bin", True), (b"content/x", True), (b"Data/config", True), (b"updater.exe", True),
+    (b"Data/Maps/a.bin", True), (b"content/x", True), (b"Data/config", True), (b"Data/updater.exe", True),
     ("가/나.txt".encode(), True), (b"a" * 255, True), (b"COM\xc2\xb4", True),
     (b"\xb0\xa1/\xb3\xaa.txt", False), (b"a\xc0\xaf", False), (b"\xed\xa0\x80", False),
     (b"COM\xc2\xb9", False), (b"data/Lpt\xc2\xb2 .txt", False),
     (b"a" * 256, False), (b"", False), (b"Data\\a.bin", False), (b"Data/", False),
     (b"config", False), (b"CONFIG/x", False), (b"Update.Dat", False), (b"update.manifest", False),
     (b"update.new", False), (b"content.state/x", False), (b"Data/nul.txt", False), (b"a./b", False),
+    # The launcher's programs and the Updater's names for them, folded as NTFS folds.
+    (b"updater.exe", False), (b"LAUNCHER.EXE", False), (b"Launcher.exe/x", False), (b"QOR_Installer.exe", False),
+    (b"config.new", False), (b"Game.exe.Updating", False), (b"x.REPLACED", False), (b"launcher.exe2", True),
+    ("ｃonfig".encode(), True), ("Data/ⅽontent.state".encode(), True),
+    # 8.3 alias shapes (src/paths/short_name_alias.h), in any component.
+    (b"DATAFI~1/x", False), (b"CONTEN~1.STA", False), (b"a/PROGR~12", False), (b"~1.a", False),
+    ("übung~1/a".encode(), False), (b"PROGRA~12", True), (b"ab~1.abcd", True), (b"a~1.b.c", True),
+    (b"a~b1", True), (b"a~", True), (b"a~1x", True),
 ])
 def test_release_paths(name, allowed):
     assert (content_paths.path_problem(name) is None) == allowed
@@ -156,3 +164,22 @@ def test_paths_that_collide_on_windows():
     names = sorted([b"A.txt", b"a.txt", b"lib", b"lib-x", b"LIB/x.dll", b"ok/a", b"ok/b"])
     problems = content_paths.set_problems(names)
     assert sorted(name for name, _ in problems) == [b"a.txt", b"lib"]
+    # Beyond ASCII: one name to NTFS, one file on a player's disk.
+    names = sorted(n.encode() for n in ["Ä.txt", "ä.txt", "ö", "Ö/x", "Σ", "σ/y", "Ａ", "ａ", "ᾀ", "ᾈ", "ɐ",
+                                         "Ɐ/z", "I", "ı", "ς", "ß", "SS", "K", "\u212a", "e\u0301", "é"])
+    problems = content_paths.set_problems(names)
+    assert sorted(name.decode() for name, _ in problems) == sorted(["ä.txt", "ö", "Σ", "ａ", "ᾈ", "ɐ"])
+
+
+def test_the_table_is_the_one_the_launcher_is_built_with():
+    import unicodedata
+    import make_upcase_table
+    text = (ROOT / "src" / "paths" / "upcase_table.cpp").read_text(encoding="utf-8")
+    if f"(Unicode {unicodedata.unidata_version})" not in text:
+        pytest.skip(f"this Python has Unicode {unicodedata.unidata_version}, not the table's")
+    runs = [tuple(int(v, 0) for v in row) for row in
+            re.findall(r"\{(0x[0-9A-F]+), (0x[0-9A-F]+), (\d), (-?\d+)\}", text)]
+    assert runs == make_upcase_table.runs() and len(runs) < 400
+    changed = make_upcase_table.fold_translation()
+    assert sum(len(range(f, l + 1, s)) for f, l, s, _ in runs) == len(changed)
+    assert all((u + d) & 0xFFFF == changed[u] for f, l, s, d in runs for u in range(f, l + 1, s))

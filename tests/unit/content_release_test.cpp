@@ -283,12 +283,68 @@ TEST(ReleaseManifest, PathsAreWholeUtf8) {
 TEST(ReleaseManifest, PathsNeverNameTheLaunchersOwnFiles) {
     for (const char* path : {"config", "CONFIG", "Config", "update.dat", "Update.Dat", "update.manifest",
                              "update.", "update.anything", "UPDATE.x", "content.", "content.state",
-                             "Content.Release", "config/x", "update.dat/x", "content.x/y"}) {
+                             "Content.Release", "config/x", "update.dat/x", "content.x/y", "launcher.exe",
+                             "LAUNCHER.EXE", "updater.exe", "Updater.exe/x", "qor_installer.exe", "config.new",
+                             "Game.exe.updating", "x.REPLACED", "CONTENT.STATE"}) {
         ReleaseManifest m;
         EXPECT_EQ(0, ParseOver(WithFiles({path}), &m)) << path;
     }
     for (const char* path : {"Data/config", "configs", "config2/x", "update", "updates/x", "update_notes.txt",
-                             "content", "contents.txt", "Data/update.dat", "x/content.state"}) {
+                             "content", "contents.txt", "Data/update.dat", "x/content.state",
+                             "\xEF\xBD\x83onfig", "Data/launcher.exe", "launcher.exe2", "updating"}) {
+        ReleaseManifest m;
+        EXPECT_EQ(1, ParseOver(WithFiles({path}), &m)) << path;
+    }
+}
+
+// Paths NTFS takes for one name, though their bytes differ: a release holding two would write
+// one file and delete "the other", or leave one file with the other's bytes.
+TEST(ReleaseManifest, NamesFoldAsNtfsFoldsThem) {
+    const std::vector<std::vector<std::string>> refused = {
+        {"\xC3\x84.pk3", "\xC3\xA4.pk3"},                          // Ä.pk3 beside ä.pk3
+        {"\xC3\x96/x", "\xC3\xB6"},                                // folder Ö beside file ö
+        {"\xC3\x9C" "bung/a", "\xC3\xBC" "bung"},                  // Übung/a beside file übung
+        {"\xCE\xA3.txt", "\xCF\x83.txt"},                          // Σ and σ
+        {"\xD0\x96/a", "\xD0\xB6/a/b"},                            // Ж/a file, ж/a/b inside it
+        {"\xEF\xBC\xA1", "\xEF\xBD\x81"},                          // fullwidth Ａ and ａ
+        {"\xE1\xBE\x80", "\xE1\xBE\x88"},                          // ᾀ and ᾈ (a one-letter simple upper case)
+        {"\xC9\x90/a", "\xE2\xB1\xAF"},                              // folder ɐ beside file Ɐ: lengths differ
+    };
+    for (std::vector<std::string> paths : refused) {
+        std::sort(paths.begin(), paths.end());
+        ReleaseManifest m;
+        EXPECT_EQ(0, ParseOver(WithFiles(paths), &m)) << paths[0] << " " << paths[1];
+    }
+    // Apart under NTFS: no case pair, or a mapping that is not one code unit to one.
+    // ß, dotless ı and Kelvin sign: no case pair of their own, as the system keeps them.
+    const std::vector<std::string> apart = {"SS", "a/b", "a\xC3\x9F", "k", "\xC3\x9F", "\xC4\xB1", "\xE2\x84\xAA"};
+    const std::vector<uint8_t> apartBytes = WithFiles(apart);
+    ReleaseManifest m;
+    ASSERT_EQ(1, ParseOver(apartBytes, &m));
+    uint32_t index = 99;
+    EXPECT_EQ(1, FindReleaseFile(m, "A\\B", 3, &index));
+    EXPECT_EQ(1u, index);
+    EXPECT_EQ(1, FindReleaseFile(m, "\xC3\x9F", 2, &index));  // ß, apart from "SS"
+    EXPECT_EQ(4u, index);
+    EXPECT_EQ(1, FindReleaseFile(m, "K", 1, &index));
+    EXPECT_EQ(3u, index);
+    EXPECT_EQ(0, FindReleaseFile(m, "I", 1, &index));
+
+    const std::vector<uint8_t> renamed = WithFiles({"\xC3\xBC" "bung/\xC3\xA4rger.pk3"});  // übung/ärger.pk3
+    ASSERT_EQ(1, ParseOver(renamed, &m));
+    const std::string old = "\xC3\x9C" "BUNG\\\xC3\x84RGER.PK3";  // ÜBUNG\ÄRGER.PK3
+    EXPECT_EQ(1, FindReleaseFile(m, old.data(), old.size(), &index));
+    EXPECT_TRUE(ReleaseHasFileInFolder(m, "\xC3\x9C" "bung", 6));
+    EXPECT_FALSE(ReleaseHasFileInFolder(m, "\xC3\x9C", 2));
+}
+
+TEST(ReleaseManifest, NamesShapedLikeShortAliasesAreRefused) {
+    for (const char* path : {"DATAFI~1/x", "CONTEN~1.STA", "a/PROGR~12", "x~1", "~1.a", "Data/abcdef~1.txt",
+                             "\xC3\xBC" "bung~1/a", "LONGNA~1.AB", "~1"}) {
+        ReleaseManifest m;
+        EXPECT_EQ(0, ParseOver(WithFiles({path}), &m)) << path;
+    }
+    for (const char* path : {"a~", "a~b1", "abcdefgh~1", "ab~1.abcd", "a~1.b.c", "a~1x", "a~1.txt.x/b~c", "PROGRA~12"}) {
         ReleaseManifest m;
         EXPECT_EQ(1, ParseOver(WithFiles({path}), &m)) << path;
     }
