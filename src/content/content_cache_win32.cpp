@@ -7,14 +7,13 @@
 #include <cwchar>
 
 #include "common/failure_trace.h"
+#include "paths/game_folder_win32.h"
 
 bool ContentCache::OpenFile(const wchar_t* name, unsigned long disposition) {
     file_.Reset();
     std::swprintf(name_, sizeof name_ / sizeof name_[0], L"%ls", name);
-    file_.Reset(CreateFileW(name, GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ, nullptr, disposition,
-                            FILE_ATTRIBUTE_NORMAL, nullptr));
-    if (!file_) {
-        error_ = GetLastError();
+    if (!OpenGameFile(name, GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ, disposition, FILE_ATTRIBUTE_NORMAL, &file_,
+                      &error_)) {
         TraceFailure("content cache", "create", kContentCacheName, error_);
         return false;
     }
@@ -108,12 +107,15 @@ bool ContentCache::ReadFrame(uint64_t frameAt, const CacheRecordHeader& expected
 
 void ContentCache::Remove() {
     file_.Reset();
-    if (name_[0]) DeleteFileW(name_);
+    unsigned long error = 0;
+    if (name_[0]) DeleteGameFile(name_, &error);
     name_[0] = L'\0';
 }
 
 int64_t ScanContentCache(const wchar_t* name, CacheRecordVisitor visit, void* context) {
-    FileHandle file(CreateFileW(name, GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING, 0, nullptr));
+    FileHandle file;
+    unsigned long error = 0;
+    OpenGameFile(name, GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, OPEN_EXISTING, 0, &file, &error);
     LARGE_INTEGER size;
     if (!file || !GetFileSizeEx(file.Get(), &size)) return -1;
     uint8_t bytes[kCacheRecordHeaderSize];

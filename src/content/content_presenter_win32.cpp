@@ -131,6 +131,15 @@ void ContentPresenter::Stopped(const ContentStop& stop) {
     case kStopFile:
         ShowNamedStatus(ContentText.FileFailed, stop.Name ? stop.Name : "", stop.Name ? stop.NameLength : 0);
         break;
+    case kStopTooLarge:
+        StatusText.Format(ContentText.TooLarge, name);
+        break;
+    case kStopMemory:
+        StatusText.Format(ContentText.OutOfMemory, name);
+        break;
+    case kStopLink:
+        ShowNamedStatus(ContentText.Linked, stop.Name ? stop.Name : "", stop.Name ? stop.NameLength : 0);
+        break;
     case kStopDiskFull:
         StatusText.Format(ContentText.DiskFull, MegabytesNeeded(stop.NeededBytes), MegabytesFree(stop.FreeBytes));
         break;

@@ -47,6 +47,9 @@ enum ContentStopKind : int {
     kStopUnavailable = 3,  // the server refused a file of release Release (Name: the file)
     kStopFile = 4,         // a file could not be built or kept (Name: its release path)
     kStopDiskFull = 5,     // NeededBytes checked before fetching, FreeBytes free now
+    kStopLink = 6,         // a path of either release passes through a link (Name: the path)
+    kStopTooLarge = 7,     // the release's counts need more memory than this build may take (Name: the release)
+    kStopMemory = 8,       // an allocation failed all the same (Name: the release)
 };
 
 struct ContentStop {

@@ -5,15 +5,19 @@
 #include <windows.h>
 
 #include <cstring>
+#include <string>
 
 #include "common/failure_trace.h"
 #include "content/parallel_cut_win32.h"
 #include "content/wide_path_win32.h"
 #include "content_format/content_chunker.h"
+#include "paths/game_folder_win32.h"
 #include "update/signature_win32.h"
 
 int ReadWholeFile(const wchar_t* name, uint64_t limit, std::unique_ptr<uint8_t[]>* out, std::size_t* length) {
-    FileHandle file(CreateFileW(name, GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr));
+    FileHandle file;
+    unsigned long error = 0;
+    OpenGameFile(name, GENERIC_READ, FILE_SHARE_READ, OPEN_EXISTING, 0, &file, &error);
     LARGE_INTEGER size;
     if (!file || !GetFileSizeEx(file.Get(), &size) || size.QuadPart <= 0 ||
         static_cast<uint64_t>(size.QuadPart) > limit)
@@ -32,6 +36,12 @@ int ReadWholeFile(const wchar_t* name, uint64_t limit, std::unique_ptr<uint8_t[]
 }
 
 namespace {
+
+// The first release path found passing through a link (Path null: none).
+struct LinkedPath {
+    const char* Path;
+    std::size_t Length;
+};
 
 int LoadKeptRelease(FolderSurvey& survey) {
     std::size_t length = 0;
@@ -94,14 +104,19 @@ void KnownChunks(const ReleaseManifest& release, uint32_t file, uint64_t size, s
 
 // Queues the local file at path to be cut unless it is vouched for; a missing file is simply
 // not there. *found receives the stamp of the file at path, taken before it is cut (LastWrite
-// 0: none).
+// 0: none). A path through a link is never read: the first such path becomes *linked.
 void QueueIfPresent(const ReleaseManifest& release, FolderSurvey& survey, const char* path, std::size_t length,
-                    std::vector<ContentCutJob>* jobs, uint64_t* bytes, ContentFileStamp* found) {
+                    std::vector<ContentCutJob>* jobs, uint64_t* bytes, ContentFileStamp* found, LinkedPath* linked) {
     *found = ContentFileStamp{0, 0};
     if (IsVouched(survey, path, length, found)) return;
     wchar_t wide[kWidePathSize];
     uint64_t size = 0, lastWrite = 0;
-    if (!WidePathOf(path, length, wide, kWidePathSize) || !WideFileStamp(wide, &size, &lastWrite)) return;
+    bool isLinked = false;
+    if (!WidePathOf(path, length, wide, kWidePathSize)) return;
+    if (!WideFileStampChecked(wide, &size, &lastWrite, &isLinked)) {
+        if (isLinked && !linked->Path) *linked = LinkedPath{path, length};
+        return;
+    }
     *found = ContentFileStamp{size, lastWrite};
     jobs->emplace_back();
     jobs->back().Path = wide;
@@ -166,16 +181,24 @@ int SurveyFolder(const NewRelease& release, bool verify, ContentReport& report, 
     survey->Found.assign(m.FileCount, ContentFileStamp{0, 0});
     std::vector<ContentCutJob> jobs;
     uint64_t bytes = 0;
+    LinkedPath linked = {nullptr, 0};
     for (uint32_t i = 0; i < m.FileCount; ++i) {
         const ReleaseFile f = ReleaseFileAt(m, i);
-        QueueIfPresent(m, *survey, f.Path, f.PathLength, &jobs, &bytes, &survey->Found[i]);
+        QueueIfPresent(m, *survey, f.Path, f.PathLength, &jobs, &bytes, &survey->Found[i], &linked);
     }
     ContentFileStamp unused;
     for (uint32_t i = 0; survey->HaveOld && i < survey->OldRelease.FileCount; ++i) {
         const ReleaseFile f = ReleaseFileAt(survey->OldRelease, i);
         uint32_t same = 0;  // a path both releases list was looked at above
         if (!FindReleaseFile(m, f.Path, f.PathLength, &same))
-            QueueIfPresent(m, *survey, f.Path, f.PathLength, &jobs, &bytes, &unused);
+            QueueIfPresent(m, *survey, f.Path, f.PathLength, &jobs, &bytes, &unused, &linked);
+    }
+    // Before anything is read, fetched or written: an update through a link would reach
+    // whatever the link names, outside the game folder.
+    if (linked.Path) {
+        TraceFailure("content survey", "link", std::string(linked.Path, linked.Length).c_str(), kLinkRefused);
+        report.Stopped(NamedStop(kStopLink, linked.Path, linked.Length));
+        return 0;
     }
     CutQueued(*survey, jobs, bytes, sizes, verify, report);
     survey->CutFiles.resize(survey->CutPaths.size());

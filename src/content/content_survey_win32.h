@@ -33,6 +33,7 @@ int ReadWholeFile(const wchar_t* name, uint64_t limit, std::unique_ptr<uint8_t[]
 
 // Loads the kept state and manifest when they describe each other, flags the old files their
 // stamps vouch for (none in a verify, which reports its progress as it hashes), and cuts every
-// other local file of either release. Always 1 for now: a file that cannot be read is simply
-// not a source.
+// other local file of either release. A file that cannot be read is simply not a source; a
+// path of either release that passes through a link (or leads out of the game folder) stops the
+// run before anything is read: reported as kStopLink naming it, and 0.
 int SurveyFolder(const NewRelease& release, bool verify, ContentReport& report, FolderSurvey* survey);

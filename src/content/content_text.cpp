@@ -44,6 +44,19 @@
 #ifndef LAUNCHER_TEXT_ContentVerified
 #define LAUNCHER_TEXT_ContentVerified "게임을 시작할 준비가 되었습니다. [버전: %d] 복구한 파일: %u개"  // Ready to start. [Version: %d] %u files repaired
 #endif
+#ifndef LAUNCHER_TEXT_ContentTooLarge
+#if defined(_WIN64)
+#define LAUNCHER_TEXT_ContentTooLarge "릴리스가 너무 큽니다 (%s)"  // The release is too large (%s)
+#else
+#define LAUNCHER_TEXT_ContentTooLarge "릴리스가 32비트 런처에는 너무 큽니다 (%s)"  // The release is too large for a 32-bit launcher (%s)
+#endif
+#endif
+#ifndef LAUNCHER_TEXT_ContentOutOfMemory
+#define LAUNCHER_TEXT_ContentOutOfMemory "메모리가 부족합니다 (%s)"  // Not enough memory (%s)
+#endif
+#ifndef LAUNCHER_TEXT_ContentLinked
+#define LAUNCHER_TEXT_ContentLinked "링크를 따라가지 않습니다 (%s)"  // Links are not followed (%s)
+#endif
 
 ContentTexts ContentText = {
     LAUNCHER_TEXT_ContentChecking,
@@ -59,4 +72,7 @@ ContentTexts ContentText = {
     LAUNCHER_TEXT_ContentHeld,
     LAUNCHER_TEXT_ContentVerifying,
     LAUNCHER_TEXT_ContentVerified,
+    LAUNCHER_TEXT_ContentLinked,
+    LAUNCHER_TEXT_ContentTooLarge,
+    LAUNCHER_TEXT_ContentOutOfMemory,
 };

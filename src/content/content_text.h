@@ -19,6 +19,9 @@ struct ContentTexts {
     const char* Held;  // File in use: %s (close the program that uses it): another program holds it
     const char* Verifying;  // Verifying files (%u / %u KB)
     const char* Verified;  // Ready to start. [Version: %d] %u files repaired
+    const char* Linked;  // Links are not followed (%s): a release path passes through a link
+    const char* TooLarge;  // The release is too large for a 32-bit launcher (%s)
+    const char* OutOfMemory;  // Not enough memory (%s)
 };
 
 extern ContentTexts ContentText;

@@ -7,6 +7,7 @@
 #include <string>
 
 #include "common/failure_trace.h"
+#include "paths/game_folder_win32.h"
 
 namespace {
 
@@ -37,11 +38,7 @@ int PlaceOnce(void* context, unsigned long* error) {
 }
 
 int DeleteOnce(void* context, unsigned long* error) {
-    const wchar_t* target = static_cast<const wchar_t*>(context);
-    SetFileAttributesW(target, FILE_ATTRIBUTE_NORMAL);
-    if (DeleteFileW(target)) return 1;
-    *error = GetLastError();
-    return *error == ERROR_FILE_NOT_FOUND || *error == ERROR_PATH_NOT_FOUND ? 1 : 0;
+    return DeleteGameFile(static_cast<const wchar_t*>(context), error);
 }
 
 }  // namespace
@@ -52,9 +49,12 @@ bool IsHeldFailure(const wchar_t* target, unsigned long code) {
     if (IsHeldCode(code)) return true;
     if (code != ERROR_ACCESS_DENIED) return false;
     // Opening writes nothing and leaves the last-write time alone.
-    FileHandle probe(CreateFileW(target, GENERIC_WRITE | DELETE, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
-                                 nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
-    return probe || IsHeldCode(GetLastError());
+    // A link in its name is no hold: refused for good.
+    FileHandle probe;
+    unsigned long refusal = 0;
+    return OpenGameFile(target, GENERIC_WRITE | DELETE, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                        OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, &probe, &refusal) ||
+           IsHeldCode(refusal);
 }
 
 int TryWhileHeld(const wchar_t* target, const char* path, std::size_t length, uint32_t waitMs,

@@ -7,6 +7,7 @@
 #include "common/failure_trace.h"
 #include "content/wide_path_win32.h"
 #include "content_format/chunk_check_win32.h"
+#include "paths/game_folder_win32.h"
 
 namespace {
 
@@ -51,12 +52,11 @@ int LocalChunks::Take(uint32_t chunk, const ContentChunkSource& where, uint8_t* 
             std::size_t length;
             SourcePath(release_, survey_, where, &path, &length);
             wchar_t wide[kWidePathSize];
-            if (WidePathOf(path, length, wide, kWidePathSize)) {
-                source_.Reset(CreateFileW(wide, GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
-                                          nullptr, OPEN_EXISTING, 0, nullptr));
-            } else {
+            unsigned long error = 0;
+            if (!WidePathOf(path, length, wide, kWidePathSize) ||
+                !OpenGameFile(wide, GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, OPEN_EXISTING, 0,
+                              &source_, &error))
                 source_.Reset();
-            }
             sourceKind_ = where.Kind;
             sourceFile_ = where.File;
         }

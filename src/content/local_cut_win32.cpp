@@ -7,6 +7,7 @@
 #include <memory>
 
 #include "common/win32_handle.h"
+#include "paths/game_folder_win32.h"
 #include "update/signature_win32.h"
 
 namespace {
@@ -52,12 +53,9 @@ int CutLocalFile(const wchar_t* path, const ChunkSizes& sizes, std::vector<Conte
     CutRun run;
     run.chunks = chunks;
     if (!ChunkerStart(run.chunker, sizes) || !run.hash.Good()) return 0;
-    FileHandle file(CreateFileW(path, GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
-                                FILE_FLAG_SEQUENTIAL_SCAN, nullptr));
-    if (!file) {
-        *error = GetLastError();
+    FileHandle file;
+    if (!OpenGameFile(path, GENERIC_READ, FILE_SHARE_READ, OPEN_EXISTING, FILE_FLAG_SEQUENTIAL_SCAN, &file, error))
         return 0;
-    }
     std::unique_ptr<uint8_t[]> block(new (std::nothrow) uint8_t[kLocalReadBlock]);
     if (!block) return 0;
     for (;;) {
@@ -104,12 +102,9 @@ int FileHasChunks(const wchar_t* path, const std::vector<ContentCutChunk>& chunk
                   std::atomic<uint64_t>* readBytes, uint64_t* counted) {
     *error = 0;
     *counted = 0;
-    FileHandle file(CreateFileW(path, GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
-                                FILE_FLAG_SEQUENTIAL_SCAN, nullptr));
-    if (!file) {
-        *error = GetLastError();
+    FileHandle file;
+    if (!OpenGameFile(path, GENERIC_READ, FILE_SHARE_READ, OPEN_EXISTING, FILE_FLAG_SEQUENTIAL_SCAN, &file, error))
         return 0;
-    }
     std::unique_ptr<uint8_t[]> block(new (std::nothrow) uint8_t[kLocalReadBlock]);
     Sha256Stream hash;
     if (!block || !hash.Good()) return 0;

@@ -12,6 +12,7 @@
 #include "content/wide_partial_file_win32.h"
 #include "content/wide_path_win32.h"
 #include "content_format/local_state.h"
+#include "paths/game_folder_win32.h"
 #include "settings/version_record.h"
 #include "update/signature_win32.h"
 
@@ -64,8 +65,14 @@ void DropOldKept(const ContentRun& run) {
     if (!search) return;
     wchar_t keep[64];
     std::swprintf(keep, 64, L"content.%u.release", run.New.Version);
+    // Only plain files go, and through the game folder's door: a link under a kept name, or
+    // a folder, stays as it is.
+    constexpr DWORD kNotPlain = FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_REPARSE_POINT;
     do {
-        if (CompareStringOrdinal(found.cFileName, -1, keep, -1, TRUE) != CSTR_EQUAL) DeleteFileW(found.cFileName);
+        unsigned long error = 0;
+        if (!(found.dwFileAttributes & kNotPlain) &&
+            CompareStringOrdinal(found.cFileName, -1, keep, -1, TRUE) != CSTR_EQUAL)
+            DeleteGameFile(found.cFileName, &error);
     } while (FindNextFileW(search.Get(), &found));
 }
 

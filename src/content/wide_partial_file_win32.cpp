@@ -1,11 +1,12 @@
-// WidePartialFile over CreateFileW (CREATE_NEW), the delete disposition, FlushFileBuffers and
-// MoveFileExW with write-through.
+// WidePartialFile through the game folder's door (an exclusive creation, the move over the
+// target), the delete disposition and FlushFileBuffers.
 #include "content/wide_partial_file_win32.h"
 
 #include <cwchar>
 
 #include "common/failure_trace.h"
 #include "common/partial_file_lock_win32.h"
+#include "paths/game_folder_win32.h"
 
 namespace {
 
@@ -22,14 +23,12 @@ bool WidePartialFile::Create(const wchar_t* target) {
             break;
         }
         UnmarkedGuard guard;
-        file_.Reset(CreateFileW(name_, GENERIC_READ | GENERIC_WRITE | DELETE, FILE_SHARE_READ | FILE_SHARE_DELETE, nullptr,
-                                CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr));
-        if (file_) {
+        if (OpenGameFile(name_, GENERIC_READ | GENERIC_WRITE | DELETE, FILE_SHARE_READ | FILE_SHARE_DELETE, CREATE_NEW,
+                         FILE_ATTRIBUTE_NORMAL, &file_, &error_)) {
             marked_ = MarkForDeletion(file_.Get(), true);
             written_ = 0;
             return true;
         }
-        error_ = GetLastError();
         if (!PartialNameTaken(error_)) break;
     }
     name_[0] = L'\0';
@@ -95,13 +94,13 @@ bool WidePartialFile::MoveOver(const wchar_t* target, uint64_t* lastWrite) {
             error_ = GetLastError();
             return false;  // Discard deletes it by its name
         }
-        SetFileAttributesW(target, FILE_ATTRIBUTE_NORMAL);
-        moved = MoveFileExW(name_, target, MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH) != 0;
+        moved = MoveGameFile(name_, target, &error_) != 0;
         if (!moved) {
-            error_ = GetLastError();
             // Opened and marked again under the same lock: an exit never finds it unmarked.
-            file_.Reset(CreateFileW(name_, GENERIC_READ | GENERIC_WRITE | DELETE, FILE_SHARE_READ | FILE_SHARE_DELETE,
-                                    nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
+            unsigned long reopened = 0;
+            if (!OpenGameFile(name_, GENERIC_READ | GENERIC_WRITE | DELETE, FILE_SHARE_READ | FILE_SHARE_DELETE,
+                              OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, &file_, &reopened))
+                file_.Reset();
             marked_ = file_ && MarkForDeletion(file_.Get(), true);
             return false;
         }
@@ -117,7 +116,8 @@ bool WidePartialFile::MoveOver(const wchar_t* target, uint64_t* lastWrite) {
 void WidePartialFile::Discard() {
     if (!name_[0]) return;
     file_.Reset();  // a marked file goes with its handle
-    if (!marked_) DeleteFileW(name_);
+    unsigned long ignored = 0;
+    if (!marked_) DeleteGameFile(name_, &ignored);
     marked_ = false;
     name_[0] = L'\0';
 }

@@ -1,7 +1,11 @@
-// Release paths to UTF-16 names, folders made above a file, a file's stamp, the program's name.
+// Release paths to UTF-16 names, folders made above a file, a file's stamp, the program's name;
+// the folders and stamps through the game folder's checks.
 #include "content/wide_path_win32.h"
 
 #include <cwchar>
+
+#include "common/win32_handle.h"
+#include "paths/game_folder_win32.h"
 
 int WidePathOf(const char* path, std::size_t length, wchar_t* out, std::size_t size) {
     if (length == 0 || length >= size || size > 0x7FFFFFFF) return 0;
@@ -14,32 +18,25 @@ int WidePathOf(const char* path, std::size_t length, wchar_t* out, std::size_t s
     return 1;
 }
 
-int CreateFoldersAbove(const wchar_t* path, unsigned long* error) {
-    wchar_t folder[kWidePathSize];
-    const std::size_t length = std::wcslen(path);
-    if (length >= kWidePathSize) {
-        *error = ERROR_FILENAME_EXCED_RANGE;
-        return 0;
-    }
-    for (std::size_t i = 0; i < length; ++i) {
-        if (path[i] != L'\\') continue;
-        std::wmemcpy(folder, path, i);
-        folder[i] = L'\0';
-        if (!CreateDirectoryW(folder, nullptr)) {
-            const DWORD code = GetLastError();
-            if (code != ERROR_ALREADY_EXISTS) {
-                *error = code;
-                return 0;
-            }
-        }
-    }
-    return 1;
-}
+int CreateFoldersAbove(const wchar_t* path, unsigned long* error) { return CreateGameFolders(path, error); }
 
 int WideFileStamp(const wchar_t* path, uint64_t* size, uint64_t* lastWrite) {
-    WIN32_FILE_ATTRIBUTE_DATA data;
-    if (!GetFileAttributesExW(path, GetFileExInfoStandard, &data)) return 0;
-    if (data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) return 0;
+    bool linked = false;
+    return WideFileStampChecked(path, size, lastWrite, &linked);
+}
+
+// Through the game folder's door: a link, or a name leading out of the folder, is no file.
+int WideFileStampChecked(const wchar_t* path, uint64_t* size, uint64_t* lastWrite, bool* linked) {
+    FileHandle file;
+    unsigned long error = 0;
+    *linked = false;
+    if (!OpenGameFile(path, FILE_READ_ATTRIBUTES, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, OPEN_EXISTING,
+                      0, &file, &error)) {
+        *linked = error == kLinkRefused;
+        return 0;
+    }
+    BY_HANDLE_FILE_INFORMATION data;
+    if (!GetFileInformationByHandle(file.Get(), &data) || (data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)) return 0;
     *size = (static_cast<uint64_t>(data.nFileSizeHigh) << 32) | data.nFileSizeLow;
     *lastWrite = (static_cast<uint64_t>(data.ftLastWriteTime.dwHighDateTime) << 32) |
                  data.ftLastWriteTime.dwLowDateTime;

@@ -15,12 +15,16 @@ constexpr std::size_t kWidePathSize = 300;
 int WidePathOf(const char* path, std::size_t length, wchar_t* out, std::size_t size);
 
 // Creates every folder above the file named by path (a relative wide name); existing folders are
-// fine. 1, or 0 with the system's code in *error.
+// fine, a link or a name leading out of the game folder is refused (kLinkRefused). 1, or 0 with
+// the system's code in *error.
 int CreateFoldersAbove(const wchar_t* path, unsigned long* error);
 
 // The size and last-write time (a FILETIME as one number) of a plain file. 0 when there is no
-// such file or it is a folder.
+// such file, it is a folder, or a link stands in its name.
 int WideFileStamp(const wchar_t* path, uint64_t* size, uint64_t* lastWrite);
+// WideFileStamp, with *linked set when it is 0 because a link stands in path (any component) or
+// the name leads out of the game folder.
+int WideFileStampChecked(const wchar_t* path, uint64_t* size, uint64_t* lastWrite, bool* linked);
 
 // True when the release path names the running program's own file, ignoring case: the worker
 // never writes or deletes that one.

@@ -14,6 +14,8 @@
 #include "download/download_check.h"
 #include "download/progress.h"
 #include "download/zip_extract.h"
+#include "paths/game_folder_hold_win32.h"
+#include "paths/game_folder_win32.h"
 #include "paths/safe_path.h"
 #include "settings/launcher_settings.h"
 #include "update/https_answer_win32.h"
@@ -117,15 +119,22 @@ bool Fetch(const char* url, const char* name, PartialFile& file, DownloadCheck& 
            ReceiveBody(request.Get(), file, check, expected, name);
 }
 
+// The unpacked archive goes, through the game folder's door like every deletion.
+void DeleteArchive(const char* name) {
+    wchar_t wide[MAX_PATH];
+    unsigned long error = 0;
+    if (GameNameFromAnsi(name, wide, MAX_PATH)) DeleteGameFile(wide, &error);
+}
+
 int UnpackArchive(const char* name) {
     for (int attempt = 0; attempt < kMaxExtractAttempts; ++attempt) {
         if (ExtractArchive(name, &StatusText)) {
             Sleep(kSettlePauseMs);
-            DeleteFileA(name);
+            DeleteArchive(name);
             return 1;
         }
         // A retry then finds no archive: in effect only the first attempt can succeed.
-        DeleteFileA(name);
+        DeleteArchive(name);
     }
     ShowMessageBox(BoxOwner::MainWindow, LauncherSettings.MsgAbnormalRun, LauncherSettings.ErrorCaption, kBoxOk);
     QuitRequested = 1;
@@ -145,8 +154,10 @@ int DownloadFile(const char* name, const char* subPath) {
     if (!check.Listed()) return Fail("Downloading failed - verify (%s)", name);
 
     StatusText.Format("Downloading file (%s)", name);
+    // The folders above name stay held, never a link, until the file is in place.
+    GameFolderHold hold;
     PartialFile file(kArea);
-    if (!CreateBeside(file, name)) return Fail("Creating file failed. (%s)", name);
+    if (!CreateBeside(file, name, hold)) return Fail("Creating file failed. (%s)", name);
     if (!Fetch(url, name, file, check)) {
         SetStartButtonState(kButtonDisabled);
         file.Discard();

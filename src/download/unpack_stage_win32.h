@@ -3,6 +3,8 @@
 
 #include <cstddef>
 
+#include "paths/game_folder_hold_win32.h"
+
 // Name of the staging folder made inside each folder that entries are unpacked into.
 constexpr const char* kUnpackStageName = "~unpack";
 
@@ -24,7 +26,8 @@ public:
     // The staging folder for the file name (relative to the working directory), its folder and
     // the name's missing parent folders made as needed; nullptr when there is none to use (a
     // file in its place, a read-only folder, a name that itself passes through a folder of the
-    // staging name): the entry is then written beside its file, as a download is.
+    // staging name, a link in its place or above it): the entry is then written beside its
+    // file, as a download is.
     const char* For(const char* name);
     // Removes the staging folder in use, if empty.
     void Leave();
@@ -33,4 +36,6 @@ private:
     static constexpr std::size_t kFolderSize = 300;
     char folder_[kFolderSize] = {};
     bool usable_ = false;
+    // The folder in use and every one above it, held while it is used: never a link.
+    GameFolderHold hold_;
 };

@@ -44,12 +44,16 @@ int ExtractEntry(unzFile archive, char* message, std::size_t messageSize);
 
 // Creates, below the working directory, each directory level of path's directory part
 // ("Data/Maps/a.bin" gives Data, then Data\Maps; a name ending in a separator is all
-// directory). At most 16 levels; creation stops at an empty component. Levels that exist
-// already are passed over. Returns the last CreateDirectoryA result: non-zero when that
+// directory). At most 16 levels; creation stops at an empty component, and at a level that is
+// a link or leads out of the game folder. Levels that exist already are passed over. Returns the last CreateDirectoryA result: non-zero when that
 // level was created, 0 when it existed or nothing was attempted.
 int MakeParentDirectories(const char* path);
 
 class PartialFile;
+class GameFolderHold;
 // Creates file beside name (PartialFile::Create); when that fails, creates name's directories
 // with MakeParentDirectories and tries once more. A final failure goes to the debugger output.
+// The folders above name are held in hold (the caller keeps it until the file is committed),
+// and a link among them, or in name itself, refuses.
+bool CreateBeside(PartialFile& file, const char* name, GameFolderHold& hold);
 bool CreateBeside(PartialFile& file, const char* name);

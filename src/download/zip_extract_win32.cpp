@@ -13,6 +13,8 @@
 #include "common/partial_file_win32.h"
 #include "common/win32_handle.h"
 #include "download/unpack_stage_win32.h"
+#include "paths/game_folder_hold_win32.h"
+#include "paths/game_folder_win32.h"
 #include "paths/safe_path.h"
 #include "iowin32.h"
 
@@ -141,21 +143,40 @@ int MakeParentDirectories(const char* path) {
     char current[kPathSize];
     DWORD got = GetCurrentDirectoryA(sizeof current, current);
     if (got == 0 || got >= sizeof current) return 0;
+    char relative[kPathSize] = "";
+    GameFolderHold hold;
+    unsigned long error = 0;
     int result = 0;
     for (int i = 0; i < count && components[i][0] != '\0'; ++i) {
         // A level that does not fit the path buffer cannot be created where it belongs.
         if (!AppendText(current, "\\") || !AppendText(current, components[i])) break;
-        result = CreateDirectoryA(current, nullptr) ? 1 : 0;
+        // The levels above are held and checked first: none may be a link to elsewhere.
+        if (i > 0 && (!AppendText(relative, "\\") || !CheckGameName(relative, hold, false, &error))) break;
+        wchar_t wide[kPathSize];
+        if (!AppendText(relative, components[i]) || !GameNameFromAnsi(relative, wide, kPathSize)) break;
+        result = CreateDirectoryW(wide, nullptr) ? 1 : 0;
     }
     return result;
 }
 
-bool CreateBeside(PartialFile& file, const char* name) {
-    if (file.Create(name)) return true;
-    MakeParentDirectories(name);
-    if (file.Create(name)) return true;
-    TraceFailure(file.Area(), "create", name, file.LastError());
+bool CreateBeside(PartialFile& file, const char* name, GameFolderHold& hold) {
+    unsigned long error = 0;
+    if (CheckGameName(name, hold, false, &error) && file.Create(name)) return true;
+    // A link is refused as it is; anything else may only lack its folders.
+    if (error != kLinkRefused) {
+        MakeParentDirectories(name);
+        if (CheckGameName(name, hold, false, &error)) {
+            if (file.Create(name)) return true;
+            error = file.LastError();
+        }
+    }
+    TraceFailure(file.Area(), "create", name, error);
     return false;
+}
+
+bool CreateBeside(PartialFile& file, const char* name) {
+    GameFolderHold hold;
+    return CreateBeside(file, name, hold);
 }
 
 namespace {
@@ -166,10 +187,10 @@ constexpr uLong kWriteThroughLimit = kExtractBufferSize;
 
 // The partial file for name in the stage's folder, or beside name where there is none or it
 // refuses (a full path that no longer fits, for one).
-bool CreateStaged(PartialFile& file, const char* name, UnpackStage& stage, bool writeThrough) {
+bool CreateStaged(PartialFile& file, const char* name, UnpackStage& stage, bool writeThrough, GameFolderHold& hold) {
     const char* folder = stage.For(name);
     if (folder && file.CreateIn(folder, name, writeThrough)) return true;
-    return CreateBeside(file, name);
+    return CreateBeside(file, name, hold);
 }
 
 int ExtractStagedEntry(unzFile archive, char* message, std::size_t messageSize, UnpackStage& stage) {
@@ -207,9 +228,11 @@ int ExtractStagedEntry(unzFile archive, char* message, std::size_t messageSize, 
         FormatText(message, messageSize, "error %d with zipfile in unzOpenCurrentFilePassword\n", error);
         return kEntryOpenFailed;
     }
-    // A damaged entry or a full disk leaves the file it was to replace as it was.
+    // A damaged entry or a full disk leaves the file it was to replace as it was. The folders
+    // above it stay held until it is in place (the stage holds them when it is used).
+    GameFolderHold hold;
     PartialFile output(kArea);
-    if (!CreateStaged(output, name, stage, info.uncompressed_size <= kWriteThroughLimit)) {
+    if (!CreateStaged(output, name, stage, info.uncompressed_size <= kWriteThroughLimit, hold)) {
         FormatText(message, messageSize, "can't create extracted file %s", name);
         return kEntryCreateFailed;
     }

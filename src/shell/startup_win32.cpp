@@ -18,6 +18,7 @@
 #include "download/download_worker.h"
 #include "download/file_downloader.h"
 #include "launch/game_launch_win32.h"
+#include "paths/game_folder_win32.h"
 #include "settings/launcher_settings.h"
 #include "settings/layout_values.h"
 #include "settings/version_record.h"
@@ -71,8 +72,23 @@ bool TakeExeDirectory() {
         ExeDirectory[0] = '\0';
         return false;
     }
-    if (!SetCurrentDirectoryA(ExeDirectory)) TraceFailure("working directory", ExeDirectory, GetLastError());
+    // Every file the launcher touches is named relative to its folder: where that cannot be
+    // the working directory (a folder name outside the ANSI code page) or cannot be taken as
+    // the game folder, nothing is touched at all.
+    unsigned long error = 0;
+    if (!SetCurrentDirectoryA(ExeDirectory)) {
+        TraceFailure("working directory", ExeDirectory, GetLastError());
+        return false;
+    }
+    if (!TakeGameFolder(&error)) return false;
     return true;
+}
+
+// The launcher's folder could not be used: the player is told which, and the launcher ends.
+void ShowFolderRefused() {
+    char text[kSettingSize + sizeof ExeDirectory + 4];
+    FormatText(text, sizeof text, "%s\n\n%s", LauncherSettings.MsgAbnormalRun, ExeDirectory[0] ? ExeDirectory : "?");
+    ShowMessageBox(BoxOwner::None, text, LauncherSettings.ErrorCaption, kBoxOk);
 }
 
 ATOM RegisterMainClass(HINSTANCE instance) {
@@ -274,7 +290,10 @@ void ReportWorkerStart(uintptr_t thread, unsigned long error) {
 int RunLauncher(HINSTANCE instance, const char* commandLine) {
     ReadProcessValues(commandLine);
     if (!TakeExeDirectory()) {
-        ShowErrorCode(ERROR_FILENAME_EXCED_RANGE);
+        if (ExeDirectory[0])
+            ShowFolderRefused();
+        else
+            ShowErrorCode(ERROR_FILENAME_EXCED_RANGE);
         return 0;
     }
     AppInstance = instance;

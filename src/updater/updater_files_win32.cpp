@@ -5,7 +5,10 @@
 #include <cstring>
 
 #include "common/bounded_text.h"
+#include "common/failure_trace.h"
 #include "common/win32_handle.h"
+#include "paths/game_folder_hold_win32.h"
+#include "paths/game_folder_win32.h"
 #include "updater/pe_machine.h"
 
 char UpdaterFolder[kPathSize];
@@ -15,39 +18,45 @@ namespace {
 constexpr const char* kLauncherProductName = "QOR Launcher";
 
 
-// Read-only copies are the Updater's to replace and delete: it runs for the folder's owner.
-void MakeWritable(const char* path) {
-    const DWORD attributes = GetFileAttributesA(path);
-    if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_READONLY))
-        SetFileAttributesA(path, attributes & ~FILE_ATTRIBUTE_READONLY);
+// path (UpdaterFolder\NAME) as the relative wide name the game folder's door takes.
+bool FolderName(const char* path, wchar_t* out, std::size_t size) {
+    const std::size_t length = std::strlen(UpdaterFolder);
+    if (std::strncmp(path, UpdaterFolder, length) != 0 || path[length] != '\\') return false;
+    return GameNameFromAnsi(path + length + 1, out, size) != 0;
 }
 
-bool RemoveFile(const char* path) {
-    MakeWritable(path);
-    return DeleteFileA(path) != 0 || GetLastError() == ERROR_FILE_NOT_FOUND;
+bool Refused(unsigned long code) {
+    SetLastError(code);
+    return false;
 }
 
-// One rename over the target, so its name never goes without a whole file. A target that
-// stays keeps its attributes.
+// One rename over the target, so its name never goes without a whole file: the door lifts a
+// read-only target's mark (the Updater runs for the folder's owner) and gives a target that
+// stays its attributes back. A link on either side is refused, never replaced or followed.
 bool MoveOver(const char* from, const char* to) {
-    const DWORD attributes = GetFileAttributesA(to);
-    MakeWritable(to);
-    if (MoveFileExA(from, to, MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) return true;
-    const DWORD error = GetLastError();
-    if (attributes != INVALID_FILE_ATTRIBUTES) SetFileAttributesA(to, attributes);
-    SetLastError(error);
-    return false;
+    wchar_t source[kPathSize], target[kPathSize];
+    unsigned long error = 0;
+    if (!FolderName(from, source, kPathSize) || !FolderName(to, target, kPathSize)) return Refused(ERROR_INVALID_NAME);
+    return MoveGameFile(source, target, &error) ? true : Refused(error);
 }
 
-// A second name for the launcher's file; a copy where the volume has no links.
+// A second name for the launcher's file; a copy where the volume has no links. The launcher's
+// name must be a plain file of the folder, and the copy never lands on a name taken since.
 bool KeepAside(const char* launcher, const char* replaced) {
-    RemoveFile(replaced);
+    wchar_t name[kPathSize];
+    FileHandle plain;
+    unsigned long error = 0;
+    if (!RemoveFolderFile(replaced)) return false;
+    if (!FolderName(launcher, name, kPathSize)) return Refused(ERROR_INVALID_NAME);
+    if (!OpenGameFile(name, FILE_READ_ATTRIBUTES, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, OPEN_EXISTING,
+                      0, &plain, &error))
+        return Refused(error);
+    plain.Reset();
     if (CreateHardLinkA(replaced, launcher, nullptr)) return true;
-    if (CopyFileA(launcher, replaced, FALSE)) return true;
-    const DWORD error = GetLastError();
-    RemoveFile(replaced);
-    SetLastError(error);
-    return false;
+    if (CopyFileA(launcher, replaced, TRUE)) return true;
+    error = GetLastError();
+    RemoveFolderFile(replaced);
+    return Refused(error);
 }
 
 bool RunStep(SwapStep step, const char* launcher, const char* download, const char* replaced) {
@@ -55,8 +64,8 @@ bool RunStep(SwapStep step, const char* launcher, const char* download, const ch
     case SwapStep::KeepOldAside: return KeepAside(launcher, replaced);
     case SwapStep::MoveNewInPlace: return MoveOver(download, launcher);
     case SwapStep::PutOldBack: return MoveOver(replaced, launcher);
-    case SwapStep::RemoveOld: return RemoveFile(replaced);
-    case SwapStep::RemoveDownload: return RemoveFile(download);
+    case SwapStep::RemoveOld: return RemoveFolderFile(replaced);
+    case SwapStep::RemoveDownload: return RemoveFolderFile(download);
     }
     return false;
 }
@@ -70,7 +79,7 @@ void ForEachFile(const char* pattern, Function fn) {
     HANDLE find = FindFirstFileA(search, &found);
     if (find == INVALID_HANDLE_VALUE) return;
     do {
-        if (!(found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)) fn(found.cFileName);
+        if (!(found.dwFileAttributes & (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_REPARSE_POINT))) fn(found.cFileName);
     } while (FindNextFileA(find, &found));
     FindClose(find);
 }
@@ -92,7 +101,28 @@ bool FindUpdaterFolder() {
     char* slash = std::strrchr(UpdaterFolder, '\\');
     if (!slash) return false;
     *slash = '\0';
-    return true;
+    // Every file the Updater replaces or deletes is checked below this folder.
+    unsigned long error = 0;
+    if (!SetCurrentDirectoryA(UpdaterFolder)) {
+        TraceFailure("updater", "working directory", UpdaterFolder, GetLastError());
+        return false;
+    }
+    return TakeGameFolder(&error) != 0;
+}
+
+bool RemoveFolderFile(const char* path) {
+    wchar_t name[kPathSize];
+    unsigned long error = 0;
+    if (!FolderName(path, name, kPathSize)) return Refused(ERROR_INVALID_NAME);
+    return DeleteGameFile(name, &error) ? true : Refused(error);
+}
+
+bool OpenFolderFile(const char* path, unsigned long access, unsigned long share, unsigned long disposition,
+                    unsigned long flags, FileHandle* out) {
+    wchar_t name[kPathSize];
+    unsigned long error = 0;
+    if (!FolderName(path, name, kPathSize)) return Refused(ERROR_INVALID_NAME);
+    return OpenGameFile(name, access, share, disposition, flags, out, &error) ? true : Refused(error);
 }
 
 bool FolderPath(char* out, std::size_t size, const char* name, const char* suffix) {

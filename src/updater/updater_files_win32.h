@@ -6,6 +6,7 @@
 
 #include <cstddef>
 
+#include "common/win32_handle.h"
 #include "updater/update_files.h"
 #include "updater/updater_args.h"
 
@@ -14,8 +15,20 @@ constexpr std::size_t kPathSize = MAX_PATH;
 // The Updater's own folder (no trailing backslash), which is the launcher's folder.
 extern char UpdaterFolder[kPathSize];
 
-// Fills UpdaterFolder from the module path; false when it does not fit.
+// Fills UpdaterFolder from the module path and takes it as the working directory and the game
+// folder (paths/game_folder_win32.h); false when it does not fit or cannot be taken.
 bool FindUpdaterFolder();
+
+// Deletes the file at path (UpdaterFolder\NAME) through the game folder's door, its read-only
+// mark lifted: never through a link. True when it is gone or was never there; else false with
+// the system's code as the last error.
+bool RemoveFolderFile(const char* path);
+
+// Opens the file at path (UpdaterFolder\NAME) through the game folder's door, as CreateFileW
+// takes the other arguments: never through a link, never a folder. True with *out owning the
+// handle; else false with the system's code as the last error.
+bool OpenFolderFile(const char* path, unsigned long access, unsigned long share, unsigned long disposition,
+                    unsigned long flags, FileHandle* out);
 
 // UpdaterFolder + "\" + name + suffix; false when cut.
 bool FolderPath(char* out, std::size_t size, const char* name, const char* suffix = "");
