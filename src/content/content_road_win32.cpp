@@ -22,8 +22,10 @@ bool TakeContentRoad() {
     if (!ContentPatchingBuilt) return false;
     // Taken out before anything can start the game, whichever road follows.
     const bool asked = TakeVerifyArgument(LauncherCommandLine) != 0;
-    if (LatestVersion <= 0) return false;
-    const bool newest = LatestVersion == CurrentVersion.load();
+    // The whole section's newest, not the classic road's LatestVersion: past its hundred step
+    // slots that one names a release short of the newest, or one from before the content mode.
+    if (NewestPlayerVersion <= 0) return false;
+    const bool newest = NewestPlayerVersion == CurrentVersion.load();
     // An update due already re-reads every file an interrupted run touched (their stamps
     // changed); with the newest release recorded, only a verify looks at them again.
     const bool verify = asked || (newest && InterruptedUpdateLeft());

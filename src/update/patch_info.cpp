@@ -10,6 +10,7 @@
 char RequiredInstallerVersion[kVersionTextSize] = {0};
 char RequiredLauncherVersion[kVersionTextSize] = {0};
 int32_t LatestVersion = 0;
+int32_t NewestPlayerVersion = 0;
 PatchStep PatchList[kMaxPatchSteps] = {};
 int32_t PatchFileTotal = 0;
 uint8_t PatchStepFlaws[kMaxPatchSteps] = {};
@@ -88,9 +89,14 @@ void StartPlayerList() {
 
 // One [PLAYER] line: a version above CurrentVersion takes the next slot. more tells that the
 // line went on past what was read.
+void NoteNewest(int32_t version) {
+    if (version > NewestPlayerVersion) NewestPlayerVersion = version;
+}
+
 void ReadPlayerLine(const char* line, bool more, int* stepIndex) {
     int32_t version = ReadLeadingDecimal(line);
     if (version != 0) LatestVersion = version;
+    NoteNewest(version);
     // A line without a version is no step, even below a negative CurrentVersion: version 0
     // ends the list for the worker.
     if (version == 0 || version <= CurrentVersion) return;
@@ -106,6 +112,7 @@ void ResetPatchInfo() {
     RequiredInstallerVersion[0] = '\0';
     RequiredLauncherVersion[0] = '\0';
     LatestVersion = 0;
+    NewestPlayerVersion = 0;
     std::memset(PatchList, 0, sizeof PatchList);
     std::memset(PatchStepFlaws, 0, sizeof PatchStepFlaws);
     PatchFileTotal = 0;
@@ -121,18 +128,29 @@ int ParsePatchInfoFile(const char* path) {
     int stepIndex = 0;
     char line[kMaxLineLength + 1];
     bool more = false;
+    bool tail = false;
+    NewestPlayerVersion = 0;
     while (ReadPiece(line, sizeof line, file, &more)) {
         char first[sizeof line];
         bool found = false;
         NextToken(line, first, sizeof first, &found);
-        if (IsHeader(first, &section)) {
+        if (tail) {
+            // The classic road reads nothing once a step finds no slot; the content road still
+            // needs the newest release the rest of the section names.
+            Section next = section;
+            if (IsHeader(first, &next)) break;
+            NoteNewest(ReadLeadingDecimal(line));
+        } else if (IsHeader(first, &section)) {
             if (section == Section::Player) {
                 StartPlayerList();
                 stepIndex = 0;
             }
         } else if (section == Section::Player) {
-            if (stepIndex == kMaxPatchSteps) break;
-            ReadPlayerLine(line, more, &stepIndex);
+            tail = stepIndex == kMaxPatchSteps;
+            if (tail)
+                NoteNewest(ReadLeadingDecimal(line));
+            else
+                ReadPlayerLine(line, more, &stepIndex);
         } else if (section != Section::None && found) {
             char* target = section == Section::Installer ? RequiredInstallerVersion : RequiredLauncherVersion;
             NextToken(line, target, kVersionTextSize);

@@ -20,6 +20,10 @@ struct PatchStep {
 extern char RequiredInstallerVersion[kVersionTextSize];
 extern char RequiredLauncherVersion[kVersionTextSize];
 extern int32_t LatestVersion;
+// The highest version of the whole [PLAYER] section, past the kMaxPatchSteps slots that bound
+// LatestVersion and PatchList: the release a content launcher brings any folder to in one run.
+// 0 without a [PLAYER] line; every parse of an opened file sets it anew.
+extern int32_t NewestPlayerVersion;
 extern PatchStep PatchList[kMaxPatchSteps];
 extern int32_t PatchFileTotal;
 

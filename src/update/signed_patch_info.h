@@ -9,10 +9,13 @@
 
 constexpr const char* kManifestServedName = "LauncherPatchInfo.manifest";
 constexpr const char* kSignatureServedName = "LauncherPatchInfo.manifest.sig";
-// The last verified manifest, kept beside "update.dat" for the next start's rollback check.
+// The last verified manifest, kept beside "update.dat" for the next start's rollback check,
+// and its signature (the 64 bytes as served): the pair counts only while it verifies.
 constexpr const char* kKeptManifestFileName = "update.manifest";
-// Where FetchVerifiedManifest leaves the text it fetched.
+constexpr const char* kKeptSignatureFileName = "update.manifest.sig";
+// Where FetchVerifiedManifest leaves the text and the signature it fetched.
 constexpr const char* kFetchedManifestFileName = "update.manifest.part";
+constexpr const char* kFetchedSignatureFileName = "update.manifest.sig.part";
 
 // The manifest whose signature verified last: fetched at this start, or kept from an earlier
 // one when this start's fetch failed or was refused; empty when there is none. Written on the
@@ -30,22 +33,29 @@ int BuildSideFileRequestUrl(const char* patchInfoUrl, const char* name, uint32_t
                             std::size_t size);
 
 // Fetches the manifest, its signature and the patch information with one tick; then verifies
-// the signature with publicKey (X || Y), refuses a sequence below the kept manifest's and an
+// the signature with publicKey (X || Y), refuses a sequence below RollbackFloor() and an
 // expired manifest, and checks the patch information's size and hash against it. Only when
-// all holds are "update.dat" and "update.manifest" replaced, VerifiedManifest set, and the
-// result ParsePatchInfo's. Otherwise nothing is replaced, VerifiedManifest is the kept one,
-// the kept "update.dat" is parsed against the installed version (as after a failed fetch) and
-// the result is 0. Runs on the main thread during start-up.
+// all holds are "update.dat", "update.manifest.sig" and "update.manifest" replaced (in this
+// order), VerifiedManifest set, the machine's floor raised, and the result ParsePatchInfo's.
+// Otherwise nothing is replaced, VerifiedManifest is the kept one, the kept "update.dat" is
+// parsed against the installed version (as after a failed fetch) and the result is 0. Runs on
+// the main thread during start-up.
 int FetchSignedPatchInfo(const uint8_t publicKey[kPublicKeySize]);
 
 // Fetches the manifest and its signature beside LauncherSettings.PatchInfoUrl with this tick,
-// verifies the signature with publicKey and parses the text into *out; then refuses it when its sequence is below VerifiedManifest's
-// (load the kept one first) or its expiry has passed. Returns 1 when all holds. The fetched
-// text is left in kFetchedManifestFileName (whatever the result) for the caller to keep or
-// delete; *out is meaningful only after 1. For anything that installs what the manifest lists.
+// verifies the signature with publicKey and parses the text into *out; then refuses it when its
+// sequence is below RollbackFloor() (load the kept one first) or its expiry has passed. Returns
+// 1 when all holds. The fetched text and signature are left in kFetchedManifestFileName and
+// kFetchedSignatureFileName (whatever the result) for the caller to keep or delete; *out is
+// meaningful only after 1. For anything that installs what the manifest lists.
 int FetchVerifiedManifest(const uint8_t publicKey[kPublicKeySize], uint32_t tick, Manifest* out);
 
-// VerifiedManifest from "update.manifest" (parsed, not verified again: only a verified
-// manifest is ever written there); empty when it is missing or unreadable. Returns 1 when
-// one was read.
-int LoadKeptManifest();
+// VerifiedManifest from "update.manifest" when "update.manifest.sig" is publicKey's signature
+// of it and its sequence is not below the machine's floor; empty otherwise (missing,
+// unreadable, forged, or an older signed pair put back). Returns 1 when one was taken.
+int LoadKeptManifest(const uint8_t publicKey[kPublicKeySize]);
+
+// The lowest sequence a fetched manifest may have: the higher of VerifiedManifest's and the
+// machine's floor (sequence_floor_win32.h), which a deleted or forged kept manifest cannot
+// lower.
+uint64_t RollbackFloor();

@@ -14,12 +14,13 @@
 #include "update/http_transfer.h"
 #include "update/patch_info.h"
 #include "update/remote_patch_info.h"
+#include "update/sequence_floor_win32.h"
 #include "update/signature_win32.h"
 
 namespace {
 
 constexpr const char* kFetchedManifest = kFetchedManifestFileName;
-constexpr const char* kFetchedSignature = "update.manifest.sig.part";
+constexpr const char* kFetchedSignature = kFetchedSignatureFileName;
 constexpr const char* kFetchedPatchInfo = "update.dat.part";
 
 // The most bytes the transfer under way may deliver: a server that sends more (or without
@@ -57,7 +58,21 @@ int64_t SecondsSince1970() {
 char ManifestText[kManifestMaxBytes];
 Manifest FetchedManifest;
 
+// The signature file at path, exactly kSignatureSize bytes, into signature.
+int ReadSignatureFile(const char* path, uint8_t signature[kSignatureSize]) {
+    std::size_t length = 0;
+    return ReadSmallFile(path, reinterpret_cast<char*>(signature), kSignatureSize, &length) &&
+                   length == kSignatureSize
+               ? 1
+               : 0;
+}
+
 }  // namespace
+
+uint64_t RollbackFloor() {
+    const uint64_t machine = ReadSequenceFloor();
+    return VerifiedManifest.Sequence > machine ? VerifiedManifest.Sequence : machine;
+}
 
 int FetchVerifiedManifest(const uint8_t publicKey[kPublicKeySize], uint32_t tick, Manifest* out) {
     char url[kPatchInfoRequestSize];
@@ -69,22 +84,21 @@ int FetchVerifiedManifest(const uint8_t publicKey[kPublicKeySize], uint32_t tick
         return 0;
     std::size_t length = 0;
     uint8_t signature[kSignatureSize];
-    std::size_t signatureLength = 0;
-    const int signatureRead =
-        ReadSmallFile(kFetchedSignature, reinterpret_cast<char*>(signature), sizeof signature, &signatureLength);
-    DeleteFileA(kFetchedSignature);
-    if (!signatureRead || signatureLength != kSignatureSize) return 0;
+    if (!ReadSignatureFile(kFetchedSignature, signature)) return 0;
     if (!ReadSmallFile(kFetchedManifest, ManifestText, sizeof ManifestText, &length)) return 0;
     if (!VerifySignedText(publicKey, ManifestText, length, signature)) return 0;
     if (!ParseManifest(ManifestText, length, out)) return 0;
-    return CheckManifestFreshness(*out, VerifiedManifest.Sequence, SecondsSince1970()) == kManifestFresh ? 1 : 0;
+    return CheckManifestFreshness(*out, RollbackFloor(), SecondsSince1970()) == kManifestFresh ? 1 : 0;
 }
 
 namespace {
 
-// Everything fetched and checked: the patch information and the manifest take the kept
-// copies' places. The manifest goes second, so that a failure between the two leaves the
-// older one kept, which the next fetch still passes.
+// Everything fetched and checked: the patch information, the signature and the manifest take
+// the kept copies' places, the manifest last, then the machine's floor is raised. A failure
+// after the patch information leaves the older manifest kept, which the next fetch still
+// passes; one between the signature and the manifest leaves a pair that no longer verifies,
+// which counts as no kept manifest while the machine's floor, raised only after the manifest,
+// still holds the older sequence.
 int FetchAndCommit(const uint8_t* publicKey) {
     const uint32_t tick = timeGetTime();
     if (!FetchVerifiedManifest(publicKey, tick, &FetchedManifest)) return 0;
@@ -97,24 +111,32 @@ int FetchAndCommit(const uint8_t* publicKey) {
     if (VerifyFileAgainstManifest(FetchedManifest, kPatchInfoManifestPath, kFetchedPatchInfo) != kFileVerified)
         return 0;
     if (!ReplaceFileWith(kFetchedPatchInfo, kPatchInfoFileName)) return 0;
+    if (!ReplaceFileWith(kFetchedSignature, kKeptSignatureFileName)) return 0;
     if (!ReplaceFileWith(kFetchedManifest, kKeptManifestFileName)) return 0;
     VerifiedManifest = FetchedManifest;
+    RaiseSequenceFloor(VerifiedManifest.Sequence);
     return 1;
 }
 
 }  // namespace
 
-int LoadKeptManifest() {
+int LoadKeptManifest(const uint8_t publicKey[kPublicKeySize]) {
+    // Anyone who may write the game folder may write these two files: only the signature
+    // makes them the publisher's, and only the machine's floor tells an older signed pair
+    // put back from the one last committed.
     std::size_t length = 0;
-    if (ReadSmallFile(kKeptManifestFileName, ManifestText, sizeof ManifestText, &length) &&
-        ParseManifest(ManifestText, length, &VerifiedManifest))
+    uint8_t signature[kSignatureSize];
+    if (ReadSignatureFile(kKeptSignatureFileName, signature) &&
+        ReadSmallFile(kKeptManifestFileName, ManifestText, sizeof ManifestText, &length) &&
+        VerifySignedText(publicKey, ManifestText, length, signature) &&
+        ParseManifest(ManifestText, length, &VerifiedManifest) && VerifiedManifest.Sequence >= ReadSequenceFloor())
         return 1;
     ParseManifest("", 0, &VerifiedManifest);
     return 0;
 }
 
 int FetchSignedPatchInfo(const uint8_t publicKey[kPublicKeySize]) {
-    LoadKeptManifest();
+    LoadKeptManifest(publicKey);
     const int fetched = FetchAndCommit(publicKey);
     for (const char* leftover : {kFetchedManifest, kFetchedSignature, kFetchedPatchInfo}) DeleteFileA(leftover);
     // After a refusal the kept copy is parsed again, as after any failed fetch: the start-up

@@ -76,7 +76,7 @@ int CheckSignedListing(const char* base, const char* listed, const char* name) {
     return check == SignedCheck::Passed ? kExitDone : FailSigned(check, name, listed, detail);
 }
 
-// With a signing key, the downloaded file must be the one the manifest lists, byte for byte.
+// With a signing key, the downloaded installer must be the one the manifest lists, byte for byte.
 int CheckSignedDownload(const char* listed, const char* name, const char* download) {
     if (!UpdaterHasSigningKey()) return kExitDone;
     const SignedCheck check = CheckDownloaded(listed, download);
@@ -94,15 +94,42 @@ KernelHandle OpenLauncher(uint32_t processId, char* name, std::size_t size) {
     return KernelHandle();
 }
 
-int CheckNewLauncher(const UpdaterRequest& request, const char* name, const char* listed, const char* download) {
-    if (int refused = CheckSignedDownload(listed, name, download)) return refused;
+// The downloaded launcher opened for reading with nobody else allowed to write, rename or
+// delete it: held from before its check until the new process has started, so the program
+// started is the one checked. DELETE access lets it be moved into place through this handle.
+DWORD HoldDownload(const char* download, FileHandle* held) {
+    if (!OpenFolderFile(download, GENERIC_READ | DELETE, FILE_SHARE_READ, OPEN_EXISTING, 0, held))
+        return GetLastError();
+    BY_HANDLE_FILE_INFORMATION info;
+    if (!GetFileInformationByHandle(held->Get(), &info)) return GetLastError();
+    // Only the file this run wrote is started, never what a link planted in its place names.
+    if (info.dwFileAttributes & (FILE_ATTRIBUTE_REPARSE_POINT | FILE_ATTRIBUTE_DIRECTORY))
+        return ERROR_CANT_ACCESS_FILE;
+    return 0;
+}
+
+bool ReadHeldMachine(HANDLE held, uint16_t* machine) {
+    unsigned char header[kPeHeaderProbeSize];
+    LARGE_INTEGER start = {};
+    DWORD got = 0;
+    return SetFilePointerEx(held, start, nullptr, FILE_BEGIN) && ReadFile(held, header, sizeof header, &got, nullptr) &&
+           ReadPeMachine(header, got, machine);
+}
+
+int CheckNewLauncher(const UpdaterRequest& request, const char* name, const char* listed, const char* download,
+                     HANDLE held) {
+    if (UpdaterHasSigningKey()) {
+        const SignedCheck check = CheckHeldDownload(listed, held);
+        if (check != SignedCheck::Passed) return FailSigned(check, name, listed, "");
+    }
     uint16_t machine = 0;
-    if (!ReadFileMachine(download, &machine) || machine != kMachine)
+    if (!ReadHeldMachine(held, &machine) || machine != kMachine)
         return Fail(kExitWrongProcessor,
                     "The downloaded %s is not a program for this processor, so it was not installed.\n\n"
                     "Nothing was changed.", name);
     FileVersion found = {};
     char foundText[kVersionTextSize] = "none";
+    // Read by name, which reaches the held file: nobody can write or rename it meanwhile.
     const bool hasVersion = ReadFixedFileVersion(download, &found);
     if (hasVersion) FormatFileVersion(found, foundText, sizeof foundText);
     // Another version would hand over again at every start, for ever.
@@ -126,15 +153,53 @@ DWORD StartLauncher(const char* path) {
     return 0;
 }
 
-int SwapAndStart(const char* name, const char* path) {
+// The held download renamed over path through its own handle: a rename by name would need the
+// delete sharing the hold denies. A read-only launcher refuses the rename until its mark is
+// lifted; it gets its attributes back when the rename fails.
+DWORD MoveHeldInPlace(HANDLE held, const char* path) {
+    constexpr DWORD kPathChars = kPathSize;
+    alignas(FILE_RENAME_INFO) unsigned char buffer[sizeof(FILE_RENAME_INFO) + kPathChars * sizeof(WCHAR)] = {};
+    FILE_RENAME_INFO* info = reinterpret_cast<FILE_RENAME_INFO*>(buffer);
+    const int length = MultiByteToWideChar(CP_ACP, MB_ERR_INVALID_CHARS, path, -1, info->FileName, kPathChars);
+    if (length <= 1) return GetLastError() ? GetLastError() : ERROR_INVALID_NAME;
+    info->ReplaceIfExists = TRUE;
+    info->RootDirectory = nullptr;
+    info->FileNameLength = static_cast<DWORD>(length - 1) * sizeof(WCHAR);
+    const DWORD attributes = GetFileAttributesA(path);
+    const bool readOnly = attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_READONLY);
+    if (readOnly) SetFileAttributesA(path, attributes & ~FILE_ATTRIBUTE_READONLY);
+    if (SetFileInformationByHandle(held, FileRenameInfo, info, static_cast<DWORD>(sizeof buffer))) return 0;
+    const DWORD error = GetLastError();
+    if (readOnly) SetFileAttributesA(path, attributes);
+    return error ? error : ERROR_GEN_FAILURE;
+}
+
+// PlanSwap's steps, its move through the held download's own handle.
+DWORD SwapHeldInPlace(const char* name, const char* path, HANDLE held) {
+    const SwapPlan plan = PlanSwap(FileExists(path));
+    for (int i = 0; i < plan.count; ++i) {
+        SwapPlan step = {};
+        step.steps[step.count++] = plan.steps[i];
+        const DWORD error =
+            plan.steps[i] == SwapStep::MoveNewInPlace ? MoveHeldInPlace(held, path) : RunSwapPlan(step, name);
+        if (error) return error;
+    }
+    return 0;
+}
+
+int SwapAndStart(const char* name, const char* path, FileHandle& held) {
     ShowStep("Installing %s...", name);
-    if (DWORD error = RunSwapPlan(PlanSwap(FileExists(path)), name)) {
+    if (DWORD error = SwapHeldInPlace(name, path, held.Get())) {
+        held.Reset();
         RepairLeftovers();
         return Fail(kExitCannotReplace, "%s could not be replaced (error %lu); it was left as it was.\n\n"
                     "Close every program that uses it and start the launcher again.", path, error);
     }
     ShowStep("Starting %s...", name);
-    if (DWORD error = StartLauncher(path)) {
+    const DWORD error = StartLauncher(path);
+    // Held until here: the new process has its image mapped, or never will.
+    held.Reset();
+    if (error) {
         RunSwapPlan(PlanUndo(), name);
         return Fail(kExitNewLauncherDidNotStart,
                     "The new %s could not be started (error %lu).\n\nThe previous launcher was put back.", path,
@@ -186,13 +251,21 @@ int RunLauncherRoad(const UpdaterRequest& request) {
         !FolderPath(download, sizeof download, name, kDownloadSuffix))
         return Fail(kExitCannotWrite, "The path of %s in\n%s\nis too long.\n\nNothing was changed.", name, UpdaterFolder);
     if (int refused = CheckSignedListing(request.base, listed, name)) return refused;
-    const DownloadOutcome outcome = DownloadToFile(url, download, name);
+    const DownloadOutcome outcome = DownloadToFile(url, download, name, SignedSizeOf(listed));
     if (outcome.result != DownloadResult::Done) return FailDownload(outcome, name, url, download);
-    if (int refused = CheckNewLauncher(request, name, listed, download)) {
-        DeleteFileA(download);
+    FileHandle held;
+    if (DWORD error = HoldDownload(download, &held)) {
+        held.Reset();
+        RemoveFolderFile(download);
+        return Fail(kExitCannotWrite, "%s could not be opened to be checked (error %lu).\n\nNothing was changed.",
+                    download, error);
+    }
+    if (int refused = CheckNewLauncher(request, name, listed, download, held.Get())) {
+        held.Reset();
+        RemoveFolderFile(download);
         return refused;
     }
-    return SwapAndStart(name, path);
+    return SwapAndStart(name, path, held);
 }
 
 int RunInstallerRoad(const UpdaterRequest& request) {
@@ -203,14 +276,14 @@ int RunInstallerRoad(const UpdaterRequest& request) {
         !FolderPath(download, sizeof download, kInstallerName, kDownloadSuffix))
         return Fail(kExitCannotWrite, "The path of %s in\n%s\nis too long.", kInstallerName, UpdaterFolder);
     if (int refused = CheckSignedListing(request.base, listed, kInstallerName)) return refused;
-    const DownloadOutcome outcome = DownloadToFile(url, download, kInstallerName);
+    const DownloadOutcome outcome = DownloadToFile(url, download, kInstallerName, SignedSizeOf(listed));
     if (outcome.result != DownloadResult::Done) return FailDownload(outcome, kInstallerName, url, download);
     if (int refused = CheckSignedDownload(listed, kInstallerName, download)) {
-        DeleteFileA(download);
+        RemoveFolderFile(download);
         return refused;
     }
     if (DWORD error = RunSwapPlan(PlanSwap(false), kInstallerName)) {
-        DeleteFileA(download);
+        RemoveFolderFile(download);
         return Fail(kExitCannotWrite, "%s could not be written (error %lu).", path, error);
     }
     return StartInstaller(path);

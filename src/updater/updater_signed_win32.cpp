@@ -5,6 +5,7 @@
 
 #include "common/bounded_text.h"
 #include "common/win32_handle.h"
+#include "update/sequence_floor_win32.h"
 #include "update/signature_win32.h"
 #include "update/signed_patch_info.h"
 #include "update/signing_key.h"
@@ -19,6 +20,7 @@ namespace {
 char ManifestText[kManifestMaxBytes];
 Manifest FetchedManifest;
 bool ManifestPassed = false;
+unsigned char HashPiece[65536];
 
 int64_t SecondsSince1970() {
     FILETIME now;
@@ -28,16 +30,34 @@ int64_t SecondsSince1970() {
     return (ticks - 116444736000000000LL) / 10000000LL;
 }
 
-// The sequence of the manifest the launcher verified and kept beside itself; 0 when there is
-// none or it cannot be read, as the launcher itself counts it.
-uint64_t KeptSequence() {
+// The whole of a file in the Updater's folder into buffer (at most capacity bytes); false when
+// it is missing, unreadable or longer.
+bool ReadFolderFile(const char* name, void* buffer, DWORD capacity, DWORD* length) {
     char path[kPathSize];
-    if (!FolderPath(path, sizeof path, kKeptManifestFileName)) return 0;
+    if (!FolderPath(path, sizeof path, name)) return false;
     FileHandle file(CreateFileA(path, GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr));
-    if (!file) return 0;
+    if (!file) return false;
+    char extra = 0;
+    DWORD more = 0;
+    return ReadFile(file.Get(), buffer, capacity, length, nullptr) && ReadFile(file.Get(), &extra, 1, &more, nullptr) &&
+           more == 0;
+}
+
+// The lowest sequence the launcher would take: its kept manifest's when the signature kept
+// beside it verifies with the built-in key (anyone may write both files), and never below the
+// floor in the machine's registry, which survives their deletion.
+uint64_t KeptSequence() {
+    const uint64_t floor = ReadSequenceFloor();
     DWORD length = 0;
-    if (!ReadFile(file.Get(), ManifestText, sizeof ManifestText, &length, nullptr)) return 0;
-    return ParseManifest(ManifestText, length, &FetchedManifest) ? FetchedManifest.Sequence : 0;
+    DWORD signatureLength = 0;
+    uint8_t signature[kSignatureSize];
+    if (!ReadFolderFile(kKeptSignatureFileName, signature, sizeof signature, &signatureLength) ||
+        signatureLength != kSignatureSize ||
+        !ReadFolderFile(kKeptManifestFileName, ManifestText, sizeof ManifestText, &length) ||
+        !VerifySignedText(SigningPublicKey, ManifestText, length, signature) ||
+        !ParseManifest(ManifestText, length, &FetchedManifest))
+        return floor;
+    return FetchedManifest.Sequence > floor ? FetchedManifest.Sequence : floor;
 }
 
 // One side file beside the patch information into buffer; false with the reason in detail.
@@ -87,4 +107,29 @@ SignedCheck CheckListed(const char* listedPath) {
 SignedCheck CheckDownloaded(const char* listedPath, const char* localFile) {
     if (!ManifestPassed) return SignedCheck::Unlisted;
     return FileCheckResult(VerifyFileAgainstManifest(FetchedManifest, listedPath, localFile));
+}
+
+int64_t SignedSizeOf(const char* listedPath) {
+    const ManifestEntry* entry = ManifestPassed ? FindManifestEntry(FetchedManifest, listedPath) : nullptr;
+    return entry && entry->Size <= static_cast<uint64_t>(INT64_MAX) ? static_cast<int64_t>(entry->Size)
+                                                                     : kNoSignedSize;
+}
+
+SignedCheck CheckHeldDownload(const char* listedPath, HANDLE file) {
+    if (!ManifestPassed) return SignedCheck::Unlisted;
+    if (!FindManifestEntry(FetchedManifest, listedPath)) return SignedCheck::Unlisted;
+    LARGE_INTEGER start = {};
+    Sha256Stream hash;
+    if (!hash.Good() || !SetFilePointerEx(file, start, nullptr, FILE_BEGIN)) return SignedCheck::Unreadable;
+    uint64_t size = 0;
+    for (;;) {
+        DWORD got = 0;
+        if (!ReadFile(file, HashPiece, sizeof HashPiece, &got, nullptr)) return SignedCheck::Unreadable;
+        if (got == 0) break;
+        if (!hash.Update(HashPiece, got)) return SignedCheck::Unreadable;
+        size += got;
+    }
+    uint8_t digest[kSha256Size];
+    if (!hash.Finish(digest)) return SignedCheck::Unreadable;
+    return FileCheckResult(CheckFileAgainstManifest(FetchedManifest, listedPath, size, digest));
 }

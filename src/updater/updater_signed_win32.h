@@ -3,7 +3,10 @@
 // the launcher kept beside it; then every file it installs or starts is checked against it.
 #pragma once
 
+#include <windows.h>
+
 #include <cstddef>
+#include <cstdint>
 
 #include "updater/signed_check.h"
 
@@ -12,8 +15,9 @@
 bool UpdaterHasSigningKey();
 
 // Fetches <base>/LauncherPatchInfo.manifest and its .sig with one cache-busting tick, verifies
-// the signature, parses the text, and refuses a sequence below that of the launcher's kept
-// "update.manifest" in the Updater's folder, or an expired manifest. Passed keeps the manifest
+// the signature, parses the text, and refuses a sequence below the launcher's rollback floor
+// (its kept "update.manifest" in the Updater's folder while "update.manifest.sig" verifies it,
+// and the floor in the machine's registry), or an expired manifest. Passed keeps the manifest
 // for the two checks below; a failed download puts its words into detail.
 SignedCheck FetchSignedManifest(const char* base, char* detail, std::size_t detailSize);
 
@@ -23,3 +27,12 @@ SignedCheck CheckListed(const char* listedPath);
 // The downloaded localFile against that manifest's entry for listedPath: its size and its
 // SHA-256, read once from disk, so what is checked is what the swap or the start will use.
 SignedCheck CheckDownloaded(const char* listedPath, const char* localFile);
+
+// The size the manifest fetched last lists for listedPath; kNoSignedSize (updater_download_win32.h)
+// when it has not passed or does not list it.
+int64_t SignedSizeOf(const char* listedPath);
+
+// The file behind file (opened for reading, held so that nobody can write, rename or delete
+// it) against that manifest's entry for listedPath: read from its start through that same
+// handle, so what is checked is what stays held until the new launcher has started.
+SignedCheck CheckHeldDownload(const char* listedPath, HANDLE file);

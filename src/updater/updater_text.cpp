@@ -55,6 +55,9 @@ bool DescribeDownloadFailure(const DownloadOutcome& outcome, char* out, std::siz
     case DownloadResult::TooLarge:
         return FormatText(out, size, "the server announced %llu bytes, more than the %u this file may have", expected,
                           code);
+    case DownloadResult::NotSignedSize:
+        return FormatText(out, size, "the server announced %llu bytes, not the size the signed list of published "
+                          "files gives", expected);
     case DownloadResult::WriteFailed:
         return FormatText(out, size, "the file could not be written (error %u)", code);
     }

@@ -31,6 +31,7 @@ enum class DownloadResult {
     TooShort,       // the body ended before its length (or a read failed: code)
     TooLong,        // more bytes than its length
     TooLarge,       // a length above what the file may have (code: that limit)
+    NotSignedSize,  // a length other than the size the signed manifest lists (expected: it)
     WriteFailed,    // the local file could not be created or written (code: error)
 };
 

@@ -93,7 +93,7 @@ def test_an_update_that_does_not_fit_is_refused_before_anything_is_fetched(launc
             after = snapshot(run.folder)
             # The launcher keeps its copies of what the server published on every start, and
             # writes the record anew (its cipher's bytes differ each time; the version is checked).
-            own = ("update.dat", "update.manifest", "config")
+            own = ("update.dat", "update.manifest", "update.manifest.sig", "config")
             assert {k: v for k, v in after.items() if k not in own} == {k: v for k, v in before.items() if k not in own}
             assert not [r for r in server.requests_since(mark) if "/Content/packs/" in r["path"]]
         finally:

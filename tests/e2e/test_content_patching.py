@@ -17,7 +17,7 @@ import publish_patch  # noqa: E402
 KEY = harness.BUILD / "test-signing" / "signing.key"
 CONTENT = "launcher_content.exe"
 SIZES = (1024, 4096, 16384)
-OWN = {"launcher.exe", "config", "update.dat", "update.manifest"}
+OWN = {"launcher.exe", "config", "update.dat", "update.manifest", "update.manifest.sig"}
 
 
 def write_tree(root, files):

@@ -62,7 +62,7 @@ def test_the_publishing_round_trip_through_a_keyed_launcher_is_byte_exact(launch
     run.start()
     assert shows(run.origin(), READY.format(10003), timeout=60)
     run.stop()
-    own = {"launcher.exe", "config", "update.dat", "update.manifest"}
+    own = {"launcher.exe", "config", "update.dat", "update.manifest", "update.manifest.sig"}
     assert tree_bytes(run.folder, own) == tree_bytes(clients[10003], set())
     assert (run.folder / "update.manifest").read_bytes() == (server.root / "LauncherPatchInfo.manifest").read_bytes()
     fetched = [r["path"].rsplit("/", 1)[1] for r in server.requests_since(mark) if r["method"] == "GET"]
@@ -86,7 +86,7 @@ def test_a_patch_file_with_one_byte_changed_replaces_nothing(launcher, server, f
     run.write_config(10001)
     runs_to_a_failure(run, "Downloading failed - verify (patch_10002.zip)")
     assert run.version() == 10001
-    assert tree_bytes(run.folder, {"launcher.exe", "config", "update.dat", "update.manifest"}) == v1
+    assert tree_bytes(run.folder, {"launcher.exe", "config", "update.dat", "update.manifest", "update.manifest.sig"}) == v1
     assert not no_partial_files(run.folder)
 
 
@@ -121,6 +121,7 @@ def test_a_refused_fetch_keeps_the_verified_copies(launcher, server, folder, kin
     run.write_config(10003)
     (run.folder / "update.dat").write_bytes(kept["LauncherPatchInfo.txt"])
     (run.folder / "update.manifest").write_bytes(kept["LauncherPatchInfo.manifest"])
+    (run.folder / "update.manifest.sig").write_bytes(kept["LauncherPatchInfo.manifest.sig"])
     restore(server, replay)
     if kind != "older-sequence":
         patch_signing.sign_folder(server.root, KEY, now=time.time() + 120)

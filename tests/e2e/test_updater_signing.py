@@ -2,6 +2,7 @@
 signed by the operators' tool: it installs or starts only a launcher or installer that the
 verified manifest lists with its size and SHA-256, and every refusal leaves the folder as it
 was. The Updater without a key never asks for the manifest."""
+import concurrent.futures
 import shutil
 import sys
 import time
@@ -10,7 +11,7 @@ import pytest
 
 import harness
 from harness import BASE_PATH, BASE_URL, BUILD, wait_until
-from test_updater import (DONE, NEW, OLD, ends, game_folder, hands_over_and_comes_back_ready,  # noqa: F401
+from test_updater import (DONE, DOWNLOAD_FAILED, NEW, OLD, ends, game_folder, hands_over_and_comes_back_ready,  # noqa: F401
                           ready_launcher_window, server_folder, start_updater, temporaries)
 
 sys.path.insert(0, str(harness.ROOT / "tools"))
@@ -111,6 +112,7 @@ def replay_an_older_manifest(server, folder):
     older = {name: (server.root / name).read_bytes() for name in (MANIFEST, MANIFEST + ".sig")}
     patch_signing.sign_folder(server.root, KEY, now=time.time() + 60)
     (folder / "update.manifest").write_bytes((server.root / MANIFEST).read_bytes())
+    (folder / "update.manifest.sig").write_bytes((server.root / (MANIFEST + ".sig")).read_bytes())
     for name, data in older.items():
         server.put(name, data)
 
@@ -128,7 +130,8 @@ def sign_expired(server, folder):
 REFUSALS = {
     # name: (how the signed folder is spoiled, words in the box, whether the launcher is fetched)
     "one-byte-changed": (sign_then_flip, "its content is not the one LauncherPatchInfo.manifest lists for", True),
-    "one-byte-longer": (sign_then_lengthen, "its size is not the one LauncherPatchInfo.manifest lists for", True),
+    # Refused by its announced length, before anything is written: the download road's box.
+    "one-byte-longer": (sign_then_lengthen, "not the size the signed list of published files gives", True),
     "unlisted": (sign_then_publish, "LauncherPatchInfo.manifest does not list", False),
     "another-key": (sign_with_another_key, "is not signed with the key this Updater was built with", False),
     "no-signature": (drop_the_signature, "LauncherPatchInfo.manifest.sig, could not be downloaded: "
@@ -138,6 +141,9 @@ REFUSALS = {
     "huge-manifest": (serve_a_huge_manifest, "could not be downloaded: the server announced 1048577 bytes, "
                       "more than the 1048576 this file may have", False),
 }
+
+
+NOT_DOWNLOADED = {"one-byte-longer"}
 
 
 @pytest.mark.parametrize("kind", sorted(REFUSALS))
@@ -152,14 +158,40 @@ def test_a_keyed_updater_refuses_what_the_signed_manifest_does_not_vouch_for(lau
     box = harness.probe_box("Updater", timeout_ms=30000)
     assert box["found"], "no box from the Updater"
     text = box["text"]
-    assert "The new launcher.exe was refused" in text and words in text and "Nothing was changed" in text, text
+    refused = "could not be downloaded" if kind in NOT_DOWNLOADED else "was refused"
+    assert f"The new launcher.exe {refused}" in text and words in text and "Nothing was changed" in text, text
     if kind in ("one-byte-changed", "one-byte-longer", "unlisted"):
         assert listed_launcher() in text
-    assert updater.wait(30) == NOT_VERIFIED
+    assert updater.wait(30) == (DOWNLOAD_FAILED if kind in NOT_DOWNLOADED else NOT_VERIFIED)
     # launcher.exe is the keyed 1.1.1.24 byte for byte, and nothing else came or went.
     assert sorted((p.name, p.read_bytes()) for p in run.folder.iterdir()) == kept
     assert bool(gets_of(server, mark, "/launcher.exe")) == fetched
     assert not harness.find_windows()  # no launcher was started
+
+
+@pytest.mark.parametrize("change", [1 << 20, -1], ids=["a-megabyte-longer", "one-byte-shorter"])
+def test_a_keyed_updater_refuses_a_length_other_than_the_signed_one_before_writing(launcher, server, ends, change):
+    run = keyed_folder(launcher, server)
+    published = publish_keyed_next(server)
+    patch_signing.sign_folder(server.root, KEY)
+    data = published.read_bytes()
+    published.write_bytes(data + b"\0" * change if change > 0 else data[:change])
+    # Sent slowly: a file created before the length is compared would be seen meanwhile.
+    server.set_faults([f"{listed_launcher()}=slow:100000"])
+    kept = sorted((p.name, p.read_bytes()) for p in run.folder.iterdir())
+    updater = start_updater(run.folder, "Launcher", 0, NEW, BASE_URL)
+    with concurrent.futures.ThreadPoolExecutor(1) as pool:
+        probe = pool.submit(harness.probe_box, "Updater", timeout_ms=30000)
+        seen = set()
+        while not probe.done():
+            seen.update(p.name for p in run.folder.iterdir())
+            time.sleep(0.05)
+        box = probe.result()
+    assert box["found"] and "The new launcher.exe could not be downloaded" in box["text"], box
+    assert f"the server announced {len(published.read_bytes())} bytes, not the size the signed list" in box["text"]
+    assert updater.wait(30) == DOWNLOAD_FAILED
+    assert "launcher.exe.updating" not in seen
+    assert sorted((p.name, p.read_bytes()) for p in run.folder.iterdir()) == kept
 
 
 # ---- the installer road --------------------------------------------------------------------

@@ -190,3 +190,38 @@ TEST_F(PatchInfo, BelowANegativeInstalledVersionALineWithoutANumberIsNoStep) {
     EXPECT_EQ(10001, PatchList[0].Version);
     EXPECT_EQ(1, PatchFileTotal);
 }
+
+TEST_F(PatchInfo, NewestPlayerVersionReadsPastTheHundredSlots) {
+    // 150 pending releases, unordered at the end, with a long line and a section after them:
+    // the classic state stops where it always did, the newest is the whole section's highest.
+    std::string text = "[INSTALLER]\n1.0.0.3\n[PLAYER]\n";
+    for (int i = 1; i <= 148; ++i) text += std::to_string(10000 + i) + " f.zip\n";
+    text += "10150 " + std::string(3 * kMaxLineLength, 'x') + "\n10149\n\nwords\n[INSTALLER]\n9.9.9.9\n[PLAYER]\n20001\n";
+    ASSERT_EQ(1, Parse(text));
+    EXPECT_EQ(10150, NewestPlayerVersion);
+    EXPECT_EQ(10100, LatestVersion);
+    EXPECT_EQ(10100, PatchList[99].Version);
+    EXPECT_STREQ("1.0.0.3", RequiredInstallerVersion);
+    // A section whose steps fit, and one with the 100th slot filled by the last line: a header
+    // right after the slots is still read, as before.
+    std::string fits = "[PLAYER]\n10003\n10001\n10002\n";
+    ASSERT_EQ(1, Parse(fits));
+    EXPECT_EQ(10003, NewestPlayerVersion);
+    EXPECT_EQ(10002, LatestVersion);
+    std::string exact = "[PLAYER]\n";
+    for (int i = 1; i <= 100; ++i) exact += std::to_string(10000 + i) + "\n";
+    ASSERT_EQ(1, Parse(exact + "[INSTALLER]\n1.0.0.7\n"));
+    EXPECT_EQ(10100, NewestPlayerVersion);
+    EXPECT_STREQ("1.0.0.7", RequiredInstallerVersion);
+    // Installed releases count too; every parse starts anew, and a reset clears it.
+    CurrentVersion = 10200;
+    ASSERT_EQ(1, Parse("[PLAYER]\n10150\n10001\n"));
+    EXPECT_EQ(10150, NewestPlayerVersion);
+    ASSERT_EQ(1, Parse("[INSTALLER]\n1.0.0.3\n"));
+    EXPECT_EQ(0, NewestPlayerVersion);
+    ASSERT_EQ(1, Parse("[PLAYER]\n-5\n"));
+    EXPECT_EQ(0, NewestPlayerVersion);
+    ASSERT_EQ(1, Parse("[PLAYER]\n10007\n"));
+    ResetPatchInfo();
+    EXPECT_EQ(0, NewestPlayerVersion);
+}

@@ -15,7 +15,9 @@
 #include "support/temp_folder.h"
 #include "support/test_signer_win32.h"
 #include "update/patch_info.h"
+#include "update/sequence_floor_win32.h"
 #include "update/signed_patch_info.h"
+#include "update/versions_win32.h"
 
 namespace fs = std::filesystem;
 
@@ -23,6 +25,9 @@ namespace {
 
 constexpr const char* kInfo = "[INSTALLER]\n1.0.0.3\n[LAUNCHER]\n1.1.1.24\n[PLAYER]\n10001 base.zip\n10002 patch2.zip\n";
 constexpr const char* kNewerInfo = "[INSTALLER]\n1.0.0.4\n[PLAYER]\n10002 patch2.zip\n10003 patch3.zip\n";
+
+// The machine's floor as a fresh installation has it: the value gone, the key left alone.
+void ForgetSequenceFloor() { RegDeleteKeyValueA(HKEY_LOCAL_MACHINE, kInstallerRegistryKey, kSequenceFloorValueName); }
 
 std::string ManifestFor(const std::string& info, uint64_t sequence, long long expires = 0) {
     std::string text = "QOR-PATCH-MANIFEST 1\nsequence " + std::to_string(sequence) + "\n";
@@ -38,6 +43,7 @@ protected:
             GTEST_SKIP() << "this build fetches " << LauncherSettings.PatchInfoUrl;
         ASSERT_TRUE(SetServerFaults({}));
         ResetPatchInfo();
+        ForgetSequenceFloor();
         CurrentVersion = 10001;
     }
     void TearDown() override {
@@ -47,6 +53,7 @@ protected:
             RemoveServedFile(name);
         ResetPatchInfo();
         ParseManifest("", 0, &VerifiedManifest);
+        ForgetSequenceFloor();
         CurrentVersion = 0;
     }
     void Serve(const std::string& info, const std::string& manifest, const std::string& signature) {
@@ -156,12 +163,69 @@ TEST_F(SignedPatchInfo, EveryRefusalKeepsTheKeptCopies) {
 TEST_F(SignedPatchInfo, AnUnreadableKeptManifestCountsAsNone) {
     folder.Write("update.dat", kInfo);
     folder.Write("update.manifest", "QOR-PATCH-MANIFEST 1\nsequence 999\ngarbage\n");
-    EXPECT_EQ(0, LoadKeptManifest());
+    EXPECT_EQ(0, LoadKeptManifest(signer.PublicKey()));
     EXPECT_EQ(0u, VerifiedManifest.Sequence);
     const std::string manifest = ManifestFor(kNewerInfo, 1);
     Serve(kNewerInfo, manifest, signer.Sign(manifest));
     EXPECT_EQ(1, FetchSignedPatchInfo(signer.PublicKey()));
     EXPECT_EQ(1u, VerifiedManifest.Sequence);
-    EXPECT_EQ(1, LoadKeptManifest());
+    EXPECT_EQ(1, LoadKeptManifest(signer.PublicKey()));
     EXPECT_EQ(1u, VerifiedManifest.Sequence);
+}
+
+TEST_F(SignedPatchInfo, AKeptManifestCountsOnlyWhileItsSignatureVerifies) {
+    FetchTheFirstCopy();
+    EXPECT_EQ(64u, folder.Read("update.manifest.sig").size());
+    EXPECT_EQ(10u, ReadSequenceFloor());
+    EXPECT_EQ(1, LoadKeptManifest(signer.PublicKey()));
+    EXPECT_EQ(10u, VerifiedManifest.Sequence);
+    TestSigner other;
+    std::string raised = keptManifest;
+    raised.replace(raised.find("sequence 10"), 11, "sequence 99");
+    const std::string older = ManifestFor(kInfo, 9);
+    const struct {
+        const char* why;
+        std::string manifest, signature;
+    } forged[] = {
+        {"sequence edited, signature kept", raised, signer.Sign(keptManifest)},
+        {"another key's signature", raised, other.Sign(raised)},
+        {"signature of 63 bytes", keptManifest, signer.Sign(keptManifest).substr(1)},
+        {"signature missing", keptManifest, ""},
+        {"an older signed pair put back", older, signer.Sign(older)},
+    };
+    for (const auto& c : forged) {
+        SCOPED_TRACE(c.why);
+        folder.Write("update.manifest", c.manifest);
+        folder.Write("update.manifest.sig", c.signature);
+        if (c.signature.empty()) DeleteFileA("update.manifest.sig");
+        EXPECT_EQ(0, LoadKeptManifest(signer.PublicKey()));
+        EXPECT_EQ(0u, VerifiedManifest.Sequence);
+    }
+}
+
+TEST_F(SignedPatchInfo, TheMachinesFloorOutlivesTheKeptFiles) {
+    FetchTheFirstCopy();
+    const std::string older = ManifestFor(kNewerInfo, 9);
+    const std::string newer = ManifestFor(kNewerInfo, 11);
+    // Both kept files deleted: an older signed folder replayed by the server is still refused.
+    DeleteFileA("update.manifest");
+    DeleteFileA("update.manifest.sig");
+    Serve(kNewerInfo, older, signer.Sign(older));
+    EXPECT_EQ(0, FetchSignedPatchInfo(signer.PublicKey()));
+    EXPECT_EQ(kInfo, folder.Read("update.dat"));
+    EXPECT_FALSE(folder.Exists("update.manifest"));
+    EXPECT_EQ(10u, RollbackFloor());
+    // The floor never goes down, and a newer manifest raises it once committed.
+    RaiseSequenceFloor(3);
+    EXPECT_EQ(10u, ReadSequenceFloor());
+    const std::string signature = signer.Sign(newer);
+    Serve(kNewerInfo, newer, signature);
+    EXPECT_EQ(1, FetchSignedPatchInfo(signer.PublicKey()));
+    EXPECT_EQ(11u, ReadSequenceFloor());
+    EXPECT_EQ(signature, folder.Read("update.manifest.sig"));
+    // A value of another type floors nothing (only an administrator could have written it).
+    const char text[] = "12";
+    ASSERT_EQ(ERROR_SUCCESS, RegSetKeyValueA(HKEY_LOCAL_MACHINE, kInstallerRegistryKey, kSequenceFloorValueName,
+                                             REG_SZ, text, sizeof text));
+    EXPECT_EQ(0u, ReadSequenceFloor());
 }

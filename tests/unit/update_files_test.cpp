@@ -176,4 +176,7 @@ TEST(DownloadWords, PercentAndReasons) {
     EXPECT_STREQ("connection error 12040: the server sent it on to an address without encryption", text);
     ASSERT_TRUE(DescribeDownloadFailure({DownloadResult::TooLarge, 64, 0, 5000000000}, text, sizeof text));
     EXPECT_STREQ("the server announced 5000000000 bytes, more than the 64 this file may have", text);
+    ASSERT_TRUE(DescribeDownloadFailure({DownloadResult::NotSignedSize, 0, 0, 5000000000}, text, sizeof text));
+    EXPECT_STREQ("the server announced 5000000000 bytes, not the size the signed list of published files gives",
+                 text);
 }

@@ -1,0 +1,47 @@
+// The manifest's rollback floor in the machine's registry: read by the launcher and the
+// Updater, raised by the launcher after it commits a newer verified manifest.
+#include "update/sequence_floor_win32.h"
+
+#include <windows.h>
+
+#include "common/failure_trace.h"
+#include "common/win32_handle.h"
+#include "update/versions_win32.h"
+
+uint64_t ReadSequenceFloor() {
+    RegistryKey key;
+    LONG status = RegOpenKeyExA(HKEY_LOCAL_MACHINE, kInstallerRegistryKey, 0, KEY_QUERY_VALUE, key.Put());
+    if (status != ERROR_SUCCESS) {
+        if (status != ERROR_FILE_NOT_FOUND) TraceFailure("sequence floor key", kInstallerRegistryKey, status);
+        return 0;
+    }
+    uint64_t value = 0;
+    DWORD type = 0;
+    DWORD size = sizeof value;
+    status = RegQueryValueExA(key.Get(), kSequenceFloorValueName, nullptr, &type, reinterpret_cast<BYTE*>(&value),
+                              &size);
+    if (status != ERROR_SUCCESS) {
+        if (status != ERROR_FILE_NOT_FOUND) TraceFailure("sequence floor value", kSequenceFloorValueName, status);
+        return 0;
+    }
+    // Only an administrator can have written another type here; it floors nothing.
+    if (type != REG_QWORD || size != sizeof value) {
+        TraceFailure("sequence floor value", kSequenceFloorValueName, ERROR_INVALID_DATA);
+        return 0;
+    }
+    return value;
+}
+
+void RaiseSequenceFloor(uint64_t sequence) {
+    if (sequence <= ReadSequenceFloor()) return;
+    RegistryKey key;
+    LONG status = RegCreateKeyExA(HKEY_LOCAL_MACHINE, kInstallerRegistryKey, 0, nullptr, REG_OPTION_NON_VOLATILE,
+                                  KEY_SET_VALUE, nullptr, key.Put(), nullptr);
+    if (status != ERROR_SUCCESS) {
+        TraceFailure("sequence floor key", kInstallerRegistryKey, status);
+        return;
+    }
+    status = RegSetValueExA(key.Get(), kSequenceFloorValueName, 0, REG_QWORD, reinterpret_cast<const BYTE*>(&sequence),
+                            sizeof sequence);
+    if (status != ERROR_SUCCESS) TraceFailure("sequence floor value", kSequenceFloorValueName, status);
+}

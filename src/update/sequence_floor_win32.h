@@ -1,0 +1,17 @@
+// The rollback floor of the signed manifest kept where only administrators can write: the
+// newest sequence number this installation has verified, beside the installer's version.
+#pragma once
+
+#include <cstdint>
+
+// The value under HKEY_LOCAL_MACHINE\kInstallerRegistryKey (a REG_QWORD).
+constexpr const char* kSequenceFloorValueName = "ManifestSequence";
+
+// The highest sequence verified and committed so far; 0 when the key or the value is missing
+// (a fresh installation) or holds anything but a REG_QWORD. Failures other than a missing
+// key or value are traced.
+uint64_t ReadSequenceFloor();
+
+// Raises the floor to sequence when it is below (never lowers it), creating the key when it is
+// missing. A failure is traced, never fatal: the kept manifest's own sequence still counts.
+void RaiseSequenceFloor(uint64_t sequence);
