@@ -44,6 +44,9 @@ struct FetchShared {
     std::atomic<int32_t> Waiting{0};  // requests counting down to another try
     std::atomic<int32_t> Failed{0};
     SrwLock CacheLock;
+    // Per pack: a request answered with the whole pack (200) claimed it and reads on to its end,
+    // keeping every chunk the run fetches from it; the pack's other pieces are not asked for.
+    std::unique_ptr<std::atomic<uint8_t>[]> WholePack;
     char FailedPath[64] = {};  // empty: a failure with no text of its own
     ContentTry FailedTry = {kFailNone, 0, 0};
 };
@@ -57,13 +60,16 @@ struct RequestSink {
     uint32_t Chunk;   // the next chunk of the request, in manifest order
     uint64_t At;      // the pack offset of the next byte
     uint32_t Have;    // bytes of the current frame gathered
-    int Refused;      // kChunkRefused, kChunkNotKept or kChunkStopped when the sink stopped the transfer
+    int Refused;      // kChunkRefused, kChunkNotKept, kChunkStopped or kChunkCovered when the sink stopped the transfer
     uint64_t Counted; // the pack offset up to which Shared->Done counts this request
+    const RangeAnswer* Answer;  // the answer under way
+    int ReadsPack;    // this request claimed its pack's whole body and keeps all of it
 };
 
 constexpr int kChunkRefused = 1;  // a frame that does not decode to its hash: try again
 constexpr int kChunkNotKept = 2;  // a size past the bound, or the cache refused it: this side
 constexpr int kChunkStopped = 3;  // another request failed for good
+constexpr int kChunkCovered = 4;  // another request reads the whole pack, this one's chunks too
 
 // A whole frame gathered: checked, then kept, under the cache's lock.
 int KeepGathered(RequestSink& s) {
@@ -74,17 +80,42 @@ int KeepGathered(RequestSink& s) {
     if (kept < 0) return s.Refused = kChunkNotKept;
     s.Have = 0;
     ++s.Chunk;
-    // Counted per chunk kept: bytes of a frame that a later try asks for again count once.
-    shared.Done.fetch_add(s.At - s.Counted);
-    s.Counted = s.At;
+    // Counted per chunk kept: bytes of a frame that a later try asks for again count once. Past
+    // the request's end the pack's other pieces count for themselves.
+    const uint64_t end = s.Request->Offset + s.Request->Length;
+    const uint64_t upTo = s.At < end ? s.At : end;
+    if (upTo > s.Counted) {
+        shared.Done.fetch_add(upTo - s.Counted);
+        s.Counted = upTo;
+    }
     return 0;
+}
+
+// A server that ignores ranges sends the whole pack for every piece: the first such answer
+// reads all of it, the others stop at once. 1 to go on reading, 0 when stopped.
+int DecideWholePack(RequestSink& s) {
+    if (!s.Answer || !s.Answer->WholeBody || s.ReadsPack) return 1;
+    if (s.Shared->WholePack[s.Request->Pack].exchange(1) == 0) {
+        s.ReadsPack = 1;
+        return 1;
+    }
+    s.Refused = kChunkCovered;
+    return 0;
+}
+
+// Past the request's last chunk: only the pack's claimant reads on, to the pack's end.
+bool PastTheRequest(const RequestSink& s) {
+    if (s.Chunk <= s.Request->LastChunk) return false;
+    const ReleaseManifest& release = *s.Shared->Release;
+    return !s.ReadsPack || s.Chunk >= release.ChunkCount || ReleaseChunkAt(release, s.Chunk).Pack != s.Request->Pack;
 }
 
 int ToChunks(void* context, const uint8_t* data, std::size_t length) {
     RequestSink& s = *static_cast<RequestSink*>(context);
     if (s.Shared->Stop.load()) return s.Refused = kChunkStopped;
+    if (!DecideWholePack(s)) return s.Refused;
     while (length > 0) {
-        if (s.Chunk > s.Request->LastChunk) return 0;  // the tail is never asked for; be lenient
+        if (PastTheRequest(s)) return kRangeSinkEnough;  // the tail is never asked for; be lenient
         if (!ContentChunkFetched(*s.Shared->Plan, s.Chunk)) {
             ++s.Chunk;
             continue;
@@ -127,8 +158,11 @@ int TryRequest(void* context, const char* url, ContentTry* failure) {
     s.Refused = 0;
     if (s.At > last) return 1;
     RangeAnswer answer = {};
+    answer.ReadOn = 1;
+    s.Answer = &answer;
     const int32_t result = FetchRange(link.Session.Get(), url, link.Secure, s.At, last, ToChunks, &s, &answer);
-    if (result == kRangeDone && s.Have == 0) return 1;
+    s.Answer = nullptr;
+    if ((result == kRangeDone && s.Have == 0) || s.Refused == kChunkCovered) return 1;
     *failure = ContentTryOf(result, answer);
     // A request that ends inside a chunk is a plan that does not fit the release: never mended by waiting.
     if (result == kRangeDone || s.Refused == kChunkNotKept || s.Refused == kChunkStopped) failure->Failure = kFailLocal;
@@ -154,15 +188,20 @@ int FetchRequest(FetchShared& shared, ChunkBuffers& buffers, const ContentFetchR
         NoteFailure(shared, nullptr, ContentTry{kFailLocal, 0, 0});
         return 0;
     }
-    RequestTry attempt = {{&shared, &buffers, &request, request.FirstChunk, request.Offset, 0, 0, request.Offset},
-                          path};
+    if (shared.WholePack[request.Pack].load()) {
+        shared.Done.fetch_add(request.Length);  // its chunks come with the whole pack
+        return 1;
+    }
+    RequestTry attempt = {
+        {&shared, &buffers, &request, request.FirstChunk, request.Offset, 0, 0, request.Offset, nullptr, 0}, path};
     ContentTry last;
     const ContentTryShared together = {&shared.Stop, &shared.Waiting};
     if (!TryMirroredRequestShared(path, TryRequest, &attempt, *shared.Report, together, &last)) {
         if (!shared.Stop.load()) NoteFailure(shared, path, last);
         return 0;
     }
-    shared.Done.fetch_add(request.Offset + request.Length - attempt.Sink.Counted);
+    const uint64_t end = request.Offset + request.Length;
+    if (attempt.Sink.Counted < end) shared.Done.fetch_add(end - attempt.Sink.Counted);
     return 1;
 }
 
@@ -174,12 +213,22 @@ struct FetchLane {
     KernelHandle Thread;
 };
 
-unsigned __stdcall RunLane(void* context) {
-    FetchLane& lane = *static_cast<FetchLane*>(context);
+void TakePieces(FetchLane& lane) {
     FetchShared& shared = *lane.Shared;
     while (!shared.Stop.load()) {
         const uint32_t i = shared.Next.fetch_add(1);
         if (i >= shared.Pieces->size() || !FetchRequest(shared, lane.Buffers, (*shared.Pieces)[i])) break;
+    }
+}
+
+unsigned __stdcall RunLane(void* context) {
+    FetchLane& lane = *static_cast<FetchLane*>(context);
+    // A failed allocation fails this run, with its text, rather than ending the process.
+    try {
+        TakePieces(lane);
+    } catch (const std::bad_alloc&) {
+        TraceFailure("content fetch", "out of memory", ERROR_NOT_ENOUGH_MEMORY);
+        NoteFailure(*lane.Shared, nullptr, ContentTry{kFailLocal, 0, ERROR_NOT_ENOUGH_MEMORY});
     }
     return 0;
 }
@@ -273,6 +322,8 @@ int FetchRequests(const ContentLink& link, const ReleaseManifest& release, const
     shared.Index = &index;
     shared.Report = &report;
     shared.Pieces = &pieces;
+    shared.WholePack.reset(new (std::nothrow) std::atomic<uint8_t>[release.PackCount]());
+    if (!shared.WholePack) return StopFetch(report, "memory");
     const uint32_t count = pieces.size() < kContentFetchLanes ? static_cast<uint32_t>(pieces.size()) : kContentFetchLanes;
     std::unique_ptr<FetchLane[]> lanes(new (std::nothrow) FetchLane[count]);
     const uint32_t started = lanes ? StartLanes(shared, lanes.get(), count) : 0;

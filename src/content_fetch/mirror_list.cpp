@@ -3,6 +3,7 @@
 
 #include <cstring>
 
+#include "update/crawl_watch.h"
 #include "update/https_address.h"
 
 namespace {
@@ -78,23 +79,34 @@ int MirrorCooling(const MirrorHealth& health, uint32_t base, uint64_t nowMs) {
     return base < kMaxContentBases && nowMs < health.CoolingUntil[base].load() ? 1 : 0;
 }
 
+int NoteMirrorIgnoresRanges(MirrorHealth& health, uint32_t base) {
+    return base < kMaxContentBases && health.IgnoresRanges[base].exchange(1) == 0 ? 1 : 0;
+}
+
 int32_t ChooseMirror(const MirrorHealth& health, uint32_t count, uint32_t tried, uint64_t nowMs) {
-    int32_t soonest = -1;
+    int32_t soonest = -1, wasteful = -1;
     uint64_t soonestEnd = 0;
     for (uint32_t i = 0; i < count && i < kMaxContentBases; ++i) {
         if (tried & (1u << i)) continue;
         const uint64_t until = health.CoolingUntil[i].load();
-        if (nowMs >= until) return static_cast<int32_t>(i);
+        if (nowMs >= until) {
+            if (!health.IgnoresRanges[i].load()) return static_cast<int32_t>(i);
+            // It serves, but a pack's every piece from the pack's start: only when no other does.
+            if (wasteful < 0) wasteful = static_cast<int32_t>(i);
+            continue;
+        }
         if (soonest < 0 || until < soonestEnd) {
             soonest = static_cast<int32_t>(i);
             soonestEnd = until;
         }
     }
-    return soonest;
+    return wasteful >= 0 ? wasteful : soonest;
 }
 
 int MirrorFailureIsAtOnce(const ContentTry& failure) {
     if (failure.Failure == kFailChunk || ContentFailureIsRefusal(failure)) return 1;
+    // A base that crawled will most likely crawl again: each try there would cost a window.
+    if (failure.Failure == kFailRead && failure.Error == kCrawlErrorCode) return 1;
     if (failure.Failure != kFailOpen) return 0;
     for (uint32_t e : kUnreachableErrors)
         if (e == failure.Error) return 1;

@@ -32,17 +32,22 @@ uint32_t ParseMirrorList(const char* text, const char* patchBase, MirrorList* ou
 
 // Per base, the time its cool-down ends (0: not cooling). Times are milliseconds of a clock
 // that never goes back and is never 0 (GetTickCount64).
+// IgnoresRanges, once set, stays: a base that answered a range with the whole file (200) will do
+// so again, and every piece of a pack asked of it costs the pack up to that piece.
 struct MirrorHealth {
     std::atomic<uint64_t> CoolingUntil[kMaxContentBases];
+    std::atomic<uint8_t> IgnoresRanges[kMaxContentBases];
 };
 
 void NoteMirrorFailed(MirrorHealth& health, uint32_t base, uint64_t nowMs);
 void NoteMirrorServed(MirrorHealth& health, uint32_t base);
 int MirrorCooling(const MirrorHealth& health, uint32_t base, uint64_t nowMs);
+// 1 when the base was not marked yet: requests side by side may each have seen the same 200.
+int NoteMirrorIgnoresRanges(MirrorHealth& health, uint32_t base);
 
 // The base a request tries next among the first `count`, leaving out those whose bit is set in
-// `tried`: the first in list order that is not cooling, else the one whose cool-down ends
-// first. -1 when every base was tried.
+// `tried`: the first in list order that is not cooling and honours ranges, else the first that
+// is not cooling, else the one whose cool-down ends first. -1 when every base was tried.
 int32_t ChooseMirror(const MirrorHealth& health, uint32_t count, uint32_t tried, uint64_t nowMs);
 
 enum MirrorStep : int32_t {
@@ -52,12 +57,14 @@ enum MirrorStep : int32_t {
 };
 
 // After a failed try, the triesHere-th on its base; another: 1 when a base is left untried.
-// A base that is down (no connection, no such name), refuses the file or serves a chunk that
-// fails its hash gives way at once when another is left; waiting is spent only on failures
-// that pass (5xx, 408, 429, time-outs, resets, short answers), up to kContentTries on each
-// base. The last base left keeps today's rules, so a launcher without mirrors is unchanged. A
-// failure of this side stops wherever it happens.
+// A base that is down (no connection, no such name), refuses the file, serves a chunk that
+// fails its hash or sends the body below the minimum rate (crawl_watch.h) gives way at once
+// when another is left; waiting is spent only on failures that pass (5xx, 408, 429, time-outs,
+// resets, short answers), up to kContentTries on each base. The last base left keeps today's
+// rules, so a launcher without mirrors is unchanged. A failure of this side stops wherever it
+// happens.
 MirrorStep StepAfterFailure(const ContentTry& failure, uint32_t triesHere, int another);
 
-// 1 when the failure means the base cannot serve now: unreachable, a refusal, a bad chunk.
+// 1 when the failure means the base cannot serve now: unreachable, a refusal, a bad chunk, a
+// body that crawled.
 int MirrorFailureIsAtOnce(const ContentTry& failure);

@@ -11,6 +11,7 @@
 #include "content_fetch/content_mirrors.h"
 #include "content_fetch/mirror_list.h"
 #include "settings/launcher_settings.h"
+#include "update/crawl_watch.h"
 
 // retry_schedule.cpp names these failures by number, without the system's headers.
 static_assert(ERROR_INTERNET_TIMEOUT == 12002 && ERROR_INTERNET_NAME_NOT_RESOLVED == 12007 &&
@@ -107,6 +108,7 @@ void TraceSwitch(const char* path, const char* from, const char* to, const Conte
     static const char* const kKinds[] = {"", "no connection", "status", "a wrong answer", "the body broke off",
                                          "a chunk failed its hash", "this side"};
     const char* kind = failure.Failure >= 0 && failure.Failure <= kFailLocal ? kKinds[failure.Failure] : "";
+    if (failure.Failure == kFailRead && failure.Error == kCrawlErrorCode) kind = "the body crawled";
     char why[96];
     if (failure.Failure == kFailStatus && failure.Status)
         FormatText(why, sizeof why, "status %u", static_cast<unsigned>(failure.Status));
@@ -144,7 +146,11 @@ int TryMirroredRequestShared(const char* path, MirroredAttempt attempt, void* co
         char url[1024];
         if (!FormatText(url, sizeof url, "%s/%s", bases.Base[base], path)) return 0;
         ++here;
-        if (attempt(context, url, last)) {
+        TakeWholeBodySeen();
+        const int served = attempt(context, url, last);
+        if (TakeWholeBodySeen() && NoteMirrorIgnoresRanges(Health, static_cast<uint32_t>(base)))
+            TraceFailure("content mirror ignores ranges", bases.Base[base], path, 200);
+        if (served) {
             NoteMirrorServed(Health, static_cast<uint32_t>(base));
             return 1;
         }

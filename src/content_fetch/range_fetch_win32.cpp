@@ -3,12 +3,15 @@
 
 #include "common/failure_trace.h"
 #include "content_fetch/range_request.h"
+#include "update/crawl_read_win32.h"
 #include "update/https_answer_win32.h"
 
 namespace {
 
 constexpr DWORD kPieceSize = 64 * 1024;
 constexpr std::size_t kHeaderSize = 96;
+
+thread_local int WholeBodySeen = 0;
 
 DWORD ContentRequestFlags(int secure) {
     // Packs run to gigabytes: never through WinInet's cache, and never an old copy from it.
@@ -48,6 +51,7 @@ int32_t CheckAnswer(HINTERNET request, const char* url, uint64_t first, uint64_t
     answer->Status = status;
     if (status == 200) {
         answer->WholeBody = 1;
+        WholeBodySeen = 1;
         TraceFailure("content range ignored", url, status);
         return kRangeDone;
     }
@@ -66,19 +70,23 @@ int32_t CheckAnswer(HINTERNET request, const char* url, uint64_t first, uint64_t
 }
 
 // Reads the body up to the range's end, throwing away what lies before first in a whole body.
-int32_t Receive(HINTERNET request, const char* url, uint64_t first, uint64_t last, RangeSink sink, void* context,
-                RangeAnswer* answer) {
+int32_t Receive(HINTERNET request, const char* url, uint64_t first, uint64_t last, const CrawlLimit& limit,
+                RangeSink sink, void* context, RangeAnswer* answer) {
     uint8_t piece[kPieceSize];  // on the stack: several transfers may run at once
     uint64_t position = answer->WholeBody ? 0 : first;
-    while (position <= last) {
-        const uint64_t left = last - position + 1;
+    CrawlWatch crawl;
+    StartCrawlWatch(&crawl, limit, GetTickCount64());
+    const bool readOn = answer->WholeBody && answer->ReadOn;
+    while (position <= last || readOn) {
+        const uint64_t left = position <= last ? last - position + 1 : kPieceSize;
         const DWORD want = left < kPieceSize ? static_cast<DWORD>(left) : kPieceSize;
-        DWORD got = 0;
-        if (!InternetReadFile(request, piece, want, &got)) {
-            answer->Error = GetLastError();
-            TraceFailure("content read", url, answer->Error);
+        DWORD got = 0, error = 0;
+        if (!ReadArrived(request, piece, want, &got, &crawl, &error)) {
+            answer->Error = error;
+            TraceFailure(error == kCrawlErrorCode ? "content read crawled" : "content read", url, error);
             return kRangeReadFailed;
         }
+        if (got == 0 && position > last) return kRangeDone;  // a whole file read to its end
         if (got == 0) {
             TraceFailure("content read short", url, ERROR_HANDLE_EOF);
             return kRangeReadFailed;
@@ -95,7 +103,9 @@ int32_t Receive(HINTERNET request, const char* url, uint64_t first, uint64_t las
             length -= static_cast<DWORD>(skip);
             position = first;
         }
-        if (sink(context, data, length) != 0) return kRangeStopped;
+        const int taken = sink(context, data, length);
+        if (taken == kRangeSinkEnough) return kRangeDone;
+        if (taken != 0) return kRangeStopped;
         position += length;
         answer->Delivered += length;
     }
@@ -114,6 +124,12 @@ void AllowContentConnections(DWORD option) {
 
 }  // namespace
 
+int TakeWholeBodySeen() {
+    const int seen = WholeBodySeen;
+    WholeBodySeen = 0;
+    return seen;
+}
+
 InternetHandle OpenContentSession() {
     AllowContentConnections(INTERNET_OPTION_MAX_CONNS_PER_SERVER);
     AllowContentConnections(INTERNET_OPTION_MAX_CONNS_PER_1_0_SERVER);
@@ -131,7 +147,12 @@ InternetHandle OpenContentSession() {
 
 int32_t FetchRange(HINTERNET session, const char* url, int secure, uint64_t first, uint64_t last,
                    RangeSink sink, void* context, RangeAnswer* answer) {
-    *answer = RangeAnswer{0, 0, 0, 0};
+    return FetchRangeWithin(session, url, secure, first, last, kCrawlLimit, sink, context, answer);
+}
+
+int32_t FetchRangeWithin(HINTERNET session, const char* url, int secure, uint64_t first, uint64_t last,
+                         const CrawlLimit& limit, RangeSink sink, void* context, RangeAnswer* answer) {
+    *answer = RangeAnswer{0, 0, 0, 0, answer->ReadOn};
     char header[kHeaderSize];
     if (!FormatRangeHeader(first, last, header, sizeof header)) return kRangeBadAnswer;
     InternetHandle request(InternetOpenUrlA(session, url, header, static_cast<DWORD>(-1), ContentRequestFlags(secure), 0));
@@ -142,5 +163,5 @@ int32_t FetchRange(HINTERNET session, const char* url, int secure, uint64_t firs
     }
     const int32_t checked = CheckAnswer(request.Get(), url, first, last, answer);
     if (checked != kRangeDone) return checked;
-    return Receive(request.Get(), url, first, last, sink, context, answer);
+    return Receive(request.Get(), url, first, last, limit, sink, context, answer);
 }

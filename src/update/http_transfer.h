@@ -13,7 +13,8 @@ constexpr int32_t kTransferOpenFailed = 2;    // name, connection, secure channe
                                               // or an HTTPS address was answered from plain HTTP
 constexpr int32_t kTransferFileFailed = 3;    // the local file could not be created
 constexpr int32_t kTransferStopped = 4;       // the progress callback asked to stop
-constexpr int32_t kTransferReadFailed = 5;    // a read failed short of the probed length
+constexpr int32_t kTransferReadFailed = 5;    // a read failed short of the probed length, or the
+                                              // body fell below crawl_watch.h's minimum rate
 constexpr int32_t kTransferWriteFailed = 6;   // the local file refused bytes (a full disk, ...);
                                               // the partial file has been deleted
 constexpr int32_t kTransferBadStatus = 7;     // the answer was not 200 or 206 (strict fetch only)
@@ -44,8 +45,9 @@ int32_t ProbeContentLength(const char* host, const char* path, int secure, const
 // results 1 and 2 leave an older file untouched. The HTTP status is not examined: an error
 // page is stored like any body. A body that ends early counts as complete unless a read
 // fails while the probed length was known and not yet reached (kTransferReadFailed; the part
-// that arrived stays in the file). userAgent and timeoutMs are used as given (the defaults
-// are applied by DownloadUrlToFileEx); callback may be null.
+// that arrived stays in the file), or the body crawls (below kCrawlLimit's rate, crawl_watch.h,
+// once begun: kTransferReadFailed too, whatever its length). userAgent and timeoutMs are used
+// as given (the defaults are applied by DownloadUrlToFileEx); callback may be null.
 int32_t TransferUrlToFile(const char* url, const char* host, const char* path, int secure,
                           const char* localPath, const char* userAgent, uint32_t timeoutMs,
                           TransferProgressCallback callback);

@@ -9,6 +9,7 @@
 #include "common/failure_trace.h"
 #include "common/file_replace.h"
 #include "common/win32_handle.h"
+#include "update/crawl_read_win32.h"
 #include "update/http_transfer.h"
 #include "update/https_answer_win32.h"
 #include "update/url_split.h"
@@ -149,11 +150,14 @@ int32_t Receive(Answer& answer, HANDLE file, const char* name, TransferProgressC
     char piece[kTransferPieceSize];
     int64_t received = 0;
     char last = '\0';
+    CrawlWatch crawl;
+    StartCrawlWatch(&crawl, kCrawlLimit, GetTickCount64());
     for (;;) {
-        DWORD got = 0;
-        if (!InternetReadFile(answer.body.Get(), piece, sizeof piece, &got)) {
-            TraceFailure("read", name, GetLastError());
-            if (answer.strict) return kTransferReadFailed;
+        DWORD got = 0, error = 0;
+        if (!ReadArrived(answer.body.Get(), piece, sizeof piece, &got, &crawl, &error)) {
+            TraceFailure(error == kCrawlErrorCode ? "read crawled" : "read", name, error);
+            // Whatever has come of a crawling body, it is not known to be whole.
+            if (answer.strict || error == kCrawlErrorCode) return kTransferReadFailed;
             return answer.expected > 0 && answer.expected != received ? kTransferReadFailed : kTransferDone;
         }
         received += got;

@@ -8,7 +8,9 @@
 
 #include "common/bounded_text.h"
 #include "common/win32_handle.h"
+#include "update/crawl_read_win32.h"
 #include "update/https_answer_win32.h"
+#include "updater/updater_files_win32.h"
 #include "updater/updater_window_win32.h"
 
 namespace {
@@ -64,10 +66,13 @@ void ShowProgress(const char* shownName, uint64_t received, uint64_t expected) {
 template <typename Store>
 DownloadOutcome ReadBody(HINTERNET request, uint64_t expected, const char* shownName, Store store) {
     uint64_t received = 0;
+    // A server that sends a byte now and then would hold the Updater, and the player, for good.
+    CrawlWatch crawl;
+    StartCrawlWatch(&crawl, kCrawlLimit, GetTickCount64());
     for (;;) {
-        DWORD got = 0;
-        if (!InternetReadFile(request, Piece, kPieceSize, &got))
-            return Outcome(DownloadResult::TooShort, GetLastError(), received, expected);
+        DWORD got = 0, error = 0;
+        if (!ReadArrived(request, Piece, kPieceSize, &got, &crawl, &error))
+            return Outcome(DownloadResult::TooShort, error, received, expected);
         if (got == 0) break;
         if (got > expected - received) return Outcome(DownloadResult::TooLong, 0, received + got, expected);
         if (DWORD error = store(Piece, got, received))
@@ -105,12 +110,17 @@ DownloadOutcome Open(const char* url, Answer* answer) {
     return Outcome(DownloadResult::Done);
 }
 
-DownloadOutcome Fetch(const char* url, const char* path, const char* shownName) {
+DownloadOutcome Fetch(const char* url, const char* path, const char* shownName, int64_t signedSize) {
     Answer answer;
     const DownloadOutcome opened = Open(url, &answer);
     if (opened.result != DownloadResult::Done) return opened;
-    FileHandle file(CreateFileA(path, GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
-    if (!file) return Outcome(DownloadResult::WriteFailed, GetLastError());
+    // Refused before the file exists: ReadBody then stops any byte past the announced length,
+    // so with the two equal nothing beyond the signed size is ever written.
+    if (signedSize != kNoSignedSize && answer.expected != static_cast<uint64_t>(signedSize))
+        return Outcome(DownloadResult::NotSignedSize, 0, 0, answer.expected);
+    FileHandle file;
+    if (!OpenFolderFile(path, GENERIC_WRITE, 0, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, &file))
+        return Outcome(DownloadResult::WriteFailed, GetLastError());
     ShowProgress(shownName, 0, answer.expected);
     const DownloadOutcome outcome =
         ReadBody(answer.request.Get(), answer.expected, shownName, [&](const void* piece, DWORD length, uint64_t) {
@@ -127,10 +137,10 @@ DownloadOutcome Fetch(const char* url, const char* path, const char* shownName) 
 
 }  // namespace
 
-DownloadOutcome DownloadToFile(const char* url, const char* path, const char* shownName) {
-    DownloadOutcome outcome = Fetch(url, path, shownName);
+DownloadOutcome DownloadToFile(const char* url, const char* path, const char* shownName, int64_t signedSize) {
+    DownloadOutcome outcome = Fetch(url, path, shownName, signedSize);
     // A cut or refused file must never be taken for a whole one by a later step.
-    if (outcome.result != DownloadResult::Done) DeleteFileA(path);
+    if (outcome.result != DownloadResult::Done) RemoveFolderFile(path);
     return outcome;
 }
 

@@ -44,6 +44,7 @@ TLS12_CIPHERS = ":".join([
 MAX_DELAY = 60.0
 MAX_REQUEST_BODY = 16 * 1024 * 1024
 CHUNK = 64 * 1024
+TRICKLE_GAP = 2.0  # seconds between the pieces of a trickle: answer
 
 
 # ---------------------------------------------------------------- fault rules
@@ -51,7 +52,8 @@ CHUNK = 64 * 1024
 class Rule:
     """One PATTERN=KIND[:ARG][@COUNT] rule; COUNT limits how many requests it answers."""
 
-    KINDS = {"status", "nolength", "chunked", "short", "reset", "slow", "delay", "long", "norange", "redirect"}
+    KINDS = {"status", "nolength", "chunked", "short", "reset", "slow", "trickle", "delay", "long", "norange",
+             "redirect"}
     ON_HEAD = {"status", "redirect"}  # the kinds that answer a HEAD as well
     OPTIONAL_ARG = {"nolength", "chunked"}  # without N the whole body
     NO_ARG = {"norange"}
@@ -85,7 +87,7 @@ class Rule:
             if not arg.lower().startswith(("http://", "https://")):
                 raise ValueError(f"fault rule {text!r}: redirect needs an http:// or https:// address")
             self.arg = arg  # a 1xx is never a final answer
-        elif kind == "slow":
+        elif kind in ("slow", "trickle"):
             self.arg = _number(text, arg, int, 1)
         elif kind == "delay":
             self.arg = _number(text, arg, float, 0.0, MAX_DELAY)
@@ -450,6 +452,9 @@ class PatchHandler(BaseHTTPRequestHandler):
         if kind == "slow":
             self._copy_slowly(f, length, rule.arg)
             return
+        if kind == "trickle":
+            self._trickle(f, length, rule.arg)
+            return
         self._copy(f, length)
         if kind == "long":
             filler = b"EXTRA-BYTES-PAST-CONTENT-LENGTH\n"
@@ -496,6 +501,25 @@ class PatchHandler(BaseHTTPRequestHandler):
             self.wfile.write(data)
             sent += len(data)
             self.bytes_sent += len(data)
+
+    def _trickle(self, f, count, piece):
+        # A few bytes at once, then a pause far shorter than any receive time-out: a connection
+        # that is alive and never idle long, yet too slow to be worth waiting for.
+        deadline = time.monotonic() + self.server.slow_limit
+        sent = 0
+        while sent < count:
+            data = f.read(min(piece, count - sent))
+            if not data:
+                raise Abort()
+            self.wfile.write(data)
+            self.wfile.flush()
+            sent += len(data)
+            self.bytes_sent += len(data)
+            if sent < count:
+                if time.monotonic() + TRICKLE_GAP > deadline:
+                    self._wait(deadline - time.monotonic())
+                    raise Abort()
+                self._wait(TRICKLE_GAP)
 
     def _wait(self, seconds):
         if seconds > 0 and self.server.stopping.wait(seconds):
@@ -757,7 +781,7 @@ def serve_parser():
     parser.add_argument("--control", action="store_true", help="enable the /__control/ endpoints")
     parser.add_argument("--ready-file", help='write {"port": N, "pid": P} here once listening')
     parser.add_argument("--slow-limit", type=float, default=120.0,
-                        help="seconds after which a slow: answer is cut off (default 120)")
+                        help="seconds after which a slow: or trickle: answer is cut off (default 120)")
     parser.add_argument("--lifetime", type=float, default=0.0,
                         help="exit by itself after this many seconds (default 0: run until signalled)")
     return parser

@@ -369,6 +369,15 @@ class TestLifecycle:
             socket.create_connection(("127.0.0.1", port), 5)
         assert launch("--port", str(port)).port == port  # the later --port wins over the fixture's 0
 
+    def test_trickle_sends_pieces_two_seconds_apart_until_the_slow_limit(self, launch):
+        server = launch("--slow-limit", "3", "--fault", "Player/a.bin=trickle:300")
+        began = time.monotonic()
+        status, headers, body, end = raw(server, BASE + "/Player/a.bin")
+        # 300 bytes at once, 300 more after 2 s; the third piece would come after the limit.
+        assert 2.8 <= time.monotonic() - began < 4.5
+        assert (status, body, end) == (200, BLOB[:600], "close_notify")
+        assert headers["content-length"] == "5120"
+
     def test_sigterm_ends_it_quickly_during_a_slow_answer(self, launch):
         server = launch("--fault", "Player/*=slow:10")
         reader = threading.Thread(target=raw, args=(server, BASE + "/Player/a.bin"), daemon=True)

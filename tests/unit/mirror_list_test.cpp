@@ -5,6 +5,7 @@
 #include <vector>
 
 #include "content_fetch/mirror_list.h"
+#include "update/crawl_watch.h"
 
 namespace {
 
@@ -90,6 +91,26 @@ TEST(MirrorHealth, TheFirstHealthyInOrderThenTheSoonestBackAndAFailedOneAgainAft
     EXPECT_EQ(-1, ChooseMirror(health, 0, 0, t));
 }
 
+TEST(MirrorHealth, ABaseThatIgnoresRangesIsTakenOnlyWhenNoOtherServesAndBeforeOneCooling) {
+    MirrorHealth health = {};
+    const uint64_t t = 5000;
+    EXPECT_EQ(1, NoteMirrorIgnoresRanges(health, 0));
+    EXPECT_EQ(0, NoteMirrorIgnoresRanges(health, 0));  // told once, however many saw it
+    EXPECT_EQ(1, ChooseMirror(health, 3, 0, t));
+    NoteMirrorFailed(health, 1, t);
+    EXPECT_EQ(2, ChooseMirror(health, 3, 0, t));
+    NoteMirrorIgnoresRanges(health, 2);
+    // Both that serve ignore ranges: the first of them in order, not the cooling one.
+    EXPECT_EQ(0, ChooseMirror(health, 3, 0, t + 1));
+    EXPECT_EQ(2, ChooseMirror(health, 3, 1u << 0, t + 1));
+    EXPECT_EQ(1, ChooseMirror(health, 3, (1u << 0) | (1u << 2), t + 1));
+    // A cool-down that ended makes the base that honours ranges first again; serving keeps the mark.
+    EXPECT_EQ(1, ChooseMirror(health, 3, 0, t + kMirrorCooldownMs));
+    NoteMirrorServed(health, 0);
+    EXPECT_EQ(1, ChooseMirror(health, 3, 0, t + kMirrorCooldownMs));
+    EXPECT_EQ(0, NoteMirrorIgnoresRanges(health, kMaxContentBases));  // out of range: ignored
+}
+
 TEST(MirrorStep, ADownOrWrongMirrorGivesWayAtOnceAndTheLastBaseKeepsTheRetries) {
     struct Case {
         ContentTry failure;
@@ -111,6 +132,9 @@ TEST(MirrorStep, ADownOrWrongMirrorGivesWayAtOnceAndTheLastBaseKeepsTheRetries) 
         {{kFailRead, 206, 12031}, kContentTries, kStepNextMirror, kStepStop},
         {{kFailOpen, 0, 12029}, kContentTries, kStepNextMirror, kStepStop},
         {{kFailLocal, 206, 8}, 1, kStepStop, kStepStop},          // this side: no mirror mends it
+        {{kFailRead, 206, kCrawlErrorCode}, 1, kStepNextMirror, kStepRetry},  // the body crawled
+        {{kFailRead, 200, kCrawlErrorCode}, kContentTries, kStepNextMirror, kStepStop},
+        {{kFailRead, 206, 12002}, 1, kStepRetry, kStepRetry},     // a read that timed out waits
     };
     for (const Case& c : cases) {
         EXPECT_EQ(c.another, StepAfterFailure(c.failure, c.tries, 1))

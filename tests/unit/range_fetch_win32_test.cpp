@@ -2,6 +2,7 @@
 // that ignores ranges, and every way an answer can be refused or break off.
 #include <gtest/gtest.h>
 
+#include <chrono>
 #include <cstdint>
 #include <string>
 #include <vector>
@@ -87,6 +88,32 @@ TEST_F(RangeFetch, AServerThatIgnoresRangesStillYieldsOnlyTheRange) {
     EXPECT_EQ(pack_.substr(150000, 100), got.bytes);
     EXPECT_EQ(200u, answer.Status);
     EXPECT_EQ(1, answer.WholeBody);
+}
+
+// A limit of 1000 B/s over 3 s stands in for the built one (crawl_watch.h), whose 30 s window
+// the e2e test waits out once.
+TEST_F(RangeFetch, ABodyThatCrawlsIsGivenUpBetweenItsPiecesAndASlowHonestOneIsKept) {
+    const CrawlLimit limit = {1000, 3000};
+    const std::string url = PatchServerUrl(kPack);
+    ASSERT_TRUE(SetServerFaults({std::string(kPack) + "=trickle:64@1", std::string(kPack) + "=slow:8000@1"}));
+    Collected got;
+    RangeAnswer answer{};
+    const auto began = std::chrono::steady_clock::now();
+    // 64 bytes every 2 s: a read that waited for its whole 64 KiB piece would never return.
+    EXPECT_EQ(kRangeReadFailed,
+              FetchRangeWithin(session_.Get(), url.c_str(), 1, 0, 99999, limit, Collect, &got, &answer));
+    const auto took = std::chrono::steady_clock::now() - began;
+    EXPECT_EQ(kCrawlErrorCode, answer.Error);
+    EXPECT_EQ(206u, answer.Status);
+    EXPECT_LT(took, std::chrono::seconds(8));
+    EXPECT_GE(took, std::chrono::seconds(3));
+    EXPECT_EQ(pack_.substr(0, got.bytes.size()), got.bytes);
+    EXPECT_EQ(got.bytes.size(), answer.Delivered);
+    // 8000 B/s for five seconds keeps the rate.
+    Collected slow;
+    ASSERT_EQ(kRangeDone,
+              FetchRangeWithin(session_.Get(), url.c_str(), 1, 1000, 40999, limit, Collect, &slow, &answer));
+    EXPECT_EQ(pack_.substr(1000, 40000), slow.bytes);
 }
 
 TEST_F(RangeFetch, RefusedAnswersSayWhyAndDeliverNothing) {
