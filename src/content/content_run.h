@@ -10,6 +10,7 @@
 #include "content/content_report.h"
 #include "content/content_survey_win32.h"
 #include "content/delta_fetch_win32.h"
+#include "content/old_files_win32.h"
 #include "content/run_parts.h"
 #include "content_format/local_state.h"
 #include "content_plan/content_plan.h"
@@ -26,6 +27,7 @@ struct ContentRun {
     FetchedDeltas Deltas;
     BuildTally Tally;
     std::vector<ContentFileStamp> Stamps;  // per new file, once in place
+    OldRemovals Removals;
     uint64_t DiskNeed = 0;  // the bytes the run takes on the disk, as checked before fetching
     bool DiskFull = false;  // a write or flush of the run met a full disk
     // Notes a failure of the run's own files by its code; a full disk sticks.

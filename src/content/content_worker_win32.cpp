@@ -20,6 +20,7 @@
 #include "content/disk_space_win32.h"
 #include "content/file_build_win32.h"
 #include "content/old_files_win32.h"
+#include "content/parallel_cut_win32.h"
 #include "content/release_fetch_win32.h"
 #include "content/run_finish_win32.h"
 #include "content/run_plan_win32.h"
@@ -27,6 +28,7 @@
 #include "content_fetch/range_fetch_win32.h"
 #include "content_format/cache_record.h"
 #include "content_plan/disk_need.h"
+#include "content_plan/memory_need.h"
 #include "settings/launcher_settings.h"
 #include "update/patch_info.h"
 
@@ -101,22 +103,26 @@ int Stopped(ContentRun& run) {
     return 0;
 }
 
-// The release could not be checked against the folder, or its cache not made: the line names it.
-int RefuseRun(const ContentRun& run) {
+// A stop that names the release being installed.
+int StopRelease(const ContentRun& run, ContentStopKind kind) {
     char release[64];
     FormatText(release, sizeof release, "Content/releases/%u.release", run.New.Version);
-    return StopNamed(*run.Report, kStopRelease, release);
+    return StopNamed(*run.Report, kind, release);
 }
 
-// The fetches, the build and the deletions around it, once the cache is open.
+// The release could not be checked against the folder, or its cache not made: the line names it.
+int RefuseRun(const ContentRun& run) { return StopRelease(run, kStopRelease); }
+
+// The fetches, the build and the deletions, once the cache is open. Nothing installed is touched
+// before every fetch has succeeded, and nothing is deleted before every new file is in place
+// but what stands where a new file goes: a run that fails leaves the recorded release whole.
 int FetchAndBuild(ContentRun& run) {
     ContentReport& report = *run.Report;
     const ReleaseManifest& m = run.New.Manifest;
-    DeleteOldFiles(run.Survey.OldRelease, run.Plan, 1, report);
     if (!FetchRequests(run.Link, m, run.Plan, run.Index, report) ||
         !FetchDeltas(run.Link, m, run.Plan, report, &run.Deltas) || !BuildFiles(run))
         return Stopped(run);
-    DeleteOldFiles(run.Survey.OldRelease, run.Plan, 0, report);
+    DeleteOldFiles(run);
     return FinishRun(run) ? 1 : Stopped(run);
 }
 
@@ -126,11 +132,16 @@ int RunUpdate(ContentRun& run) {
     run.Link.Secure = std::strncmp(LauncherSettings.PatchBaseUrl, "https://", 8) == 0 ? 1 : 0;
     if (!run.Link.Session) return StopNamed(report, kStopFetch, "session");
     if (!FetchNewRelease(run.Link, report, &run.New)) return 0;
+    if (!ContentMemoryFits(run.New.Manifest, run.New.Length, kContentFetchLanes + kCutThreads)) {
+        TraceFailure("content release", "too large for this launcher", ERROR_NOT_ENOUGH_MEMORY);
+        return StopRelease(run, kStopTooLarge);
+    }
     ContentProgress checking;
     checking.Stage = kStageChecking;
     report.Progress(checking);
-    if (RefuseOwnProgram(run) || !SurveyFolder(run.New, run.Verify, report, &run.Survey) || !Prepare(run))
-        return RefuseRun(run);
+    if (RefuseOwnProgram(run)) return RefuseRun(run);
+    if (!SurveyFolder(run.New, run.Verify, report, &run.Survey)) return 0;  // it named the link
+    if (!Prepare(run)) return RefuseRun(run);
     if (!RoomForRun(run)) return 0;
     if (!run.Index.Cache.Open(kContentCacheFile, run.Index.Keep)) {
         if (IsDiskFullCode(run.Index.Cache.LastError())) return Stopped(run);
@@ -148,11 +159,19 @@ unsigned __stdcall ContentWorker(void* verify) {
     ContentRun* run = new (std::nothrow) ContentRun;
     if (!run) return 0;
     run->Report = &presenter;
-    run->New.Version = static_cast<uint32_t>(LatestVersion);
+    run->New.Version = static_cast<uint32_t>(NewestPlayerVersion);
     // A run that fails, whatever the cause, keeps the verified chunks in the cache: the next
     // start takes them from there. Only FinishRun removes it, once the record names the release.
     run->Verify = reinterpret_cast<intptr_t>(verify) != 0;
-    const int done = RunUpdate(*run);
+    int done = 0;
+    // The release's counts are bounded before anything is sized by them; an allocation that
+    // fails all the same fails this run, with its text, rather than ending the process.
+    try {
+        done = RunUpdate(*run);
+    } catch (const std::bad_alloc&) {
+        TraceFailure("content run", "out of memory", ERROR_NOT_ENOUGH_MEMORY);
+        StopRelease(*run, kStopMemory);
+    }
     delete run;
     return static_cast<unsigned>(done);
 }

@@ -12,6 +12,7 @@
 #include "content/delta_build_win32.h"
 #include "content/held_file_win32.h"
 #include "content/local_chunks_win32.h"
+#include "content/old_files_win32.h"
 #include "content/pack_chunks_win32.h"
 #include "content/wide_partial_file_win32.h"
 #include "content/wide_path_win32.h"
@@ -83,6 +84,7 @@ int BuildFile(ContentRun& run, const ChunkChain& chain, uint32_t file) {
     unsigned long error = 0;
     if (!WidePathOf(f.Path, f.PathLength, wide, kWidePathSize)) return FailFile(run, f, "name", ERROR_INVALID_NAME);
     if (IsOwnProgramName(wide)) return FailFile(run, f, "own program", ERROR_ACCESS_DENIED);
+    ClearWayFor(run, file);
     if (!CreateFoldersAbove(wide, &error)) return FailFile(run, f, "folder", error);
     ReportFile(run, f, 0, kShowLine);
     WidePartialFile partial("content build");

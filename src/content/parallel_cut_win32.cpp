@@ -5,6 +5,8 @@
 #include <windows.h>
 #include <process.h>
 
+#include <new>
+
 #include "common/failure_trace.h"
 #include "common/win32_handle.h"
 #include "content/local_cut_win32.h"
@@ -20,20 +22,31 @@ struct CutShare {
     ContentCutProgress* Progress;
 };
 
+void CutJob(CutShare& share, ContentCutJob& job) {
+    job.Chunks.clear();
+    uint64_t counted = 0;
+    if (!job.Known.empty() && FileHasChunks(job.Path.c_str(), job.Known, &job.Error, &share.Progress->Bytes, &counted)) {
+        job.Chunks.swap(job.Known);  // an intact file: its cut would find these very chunks
+        job.Cut = 1;
+        return;
+    }
+    share.Progress->Bytes.fetch_sub(counted);  // read again from the start
+    job.Cut = CutLocalFile(job.Path.c_str(), share.Sizes, &job.Chunks, &job.Error, &share.Progress->Bytes);
+}
+
 unsigned __stdcall CutJobs(void* argument) {
     CutShare& share = *static_cast<CutShare*>(argument);
     for (;;) {
         const uint32_t i = share.Next.fetch_add(1);
         if (i >= share.Jobs->size()) return 0;
         ContentCutJob& job = (*share.Jobs)[i];
-        job.Chunks.clear();
-        uint64_t counted = 0;
-        if (!job.Known.empty() && FileHasChunks(job.Path.c_str(), job.Known, &job.Error, &share.Progress->Bytes, &counted)) {
-            job.Chunks.swap(job.Known);  // an intact file: its cut would find these very chunks
-            job.Cut = 1;
-        } else {
-            share.Progress->Bytes.fetch_sub(counted);  // read again from the start
-            job.Cut = CutLocalFile(job.Path.c_str(), share.Sizes, &job.Chunks, &job.Error, &share.Progress->Bytes);
+        // A file whose chunks do not fit in memory is no source, and the process goes on.
+        try {
+            CutJob(share, job);
+        } catch (const std::bad_alloc&) {
+            job.Chunks = std::vector<ContentCutChunk>();
+            job.Cut = 0;
+            job.Error = ERROR_NOT_ENOUGH_MEMORY;
         }
         share.Progress->Files.fetch_add(1);
     }

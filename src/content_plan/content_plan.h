@@ -4,14 +4,14 @@
 //
 // The worker carries it out in this order, and the sources are chosen so that every one is
 // still there when it is read:
-//   1. delete the files marked BeforeBuilding (an old file standing where a new path needs a
-//      folder, or inside a folder a new file replaces; none of them is ever a source);
-//   2. fetch the requests (ForEachContentRequest);
-//   3. build the files that need it in ascending file order, each in a partial file beside it,
-//      moved into place as soon as it is whole;
-//   4. delete the other old files the new release no longer lists.
-// So a local source is a file that needs no work, a file deleted only in step 4, a file nobody
-// lists, or a file rebuilt at this point or later in step 3 (its old content is still in place).
+//   1. fetch the requests (ForEachContentRequest);
+//   2. build the files that need it in ascending file order, each in a partial file beside it,
+//      moved into place as soon as it is whole; just before a file is built, the old files
+//      marked BeforeBuilding that stand in its way go (one standing where its path needs a
+//      folder, or inside a folder at its path; none of them is ever a source);
+//   3. delete the other old files the new release no longer lists.
+// So a local source is a file that needs no work, a file deleted only in step 3, a file nobody
+// lists, or a file rebuilt at this point or later in step 2 (its old content is still in place).
 // A fetched chunk is checked against its name as it arrives, a chunk read from a local file as
 // it is read; a local one that no longer matches is fetched on its own then (ReleaseChunkAt
 // gives its pack, offset and stored size).
