@@ -6,6 +6,7 @@ import os
 import re
 import stat
 import threading
+import time
 from dataclasses import dataclass, field
 from pathlib import Path
 
@@ -143,17 +144,36 @@ def cut_file(path, sizes, executor):
     return out
 
 
-def prepare(new, version, out, sizes, pack_limit, executor, programs=()):
+def _cut_stamped(path, size, sizes, executor, stamps):
+    """The file's chunks: from its stamp when its size and last-write time still match it."""
+    if stamps is None:
+        return cut_file(path, sizes, executor)
+    info = os.stat(path)
+    chunks = stamps.chunks(path, info, sizes) if info.st_size == size else None
+    if chunks is None:
+        stamps.cuts += 1
+        started = time.time_ns()
+        chunks = cut_file(path, sizes, executor)
+        after = os.stat(path)
+        if (after.st_size, after.st_mtime_ns) == (info.st_size, info.st_mtime_ns):
+            stamps.record(path, info, sizes, chunks, started)
+    return chunks
+
+
+def prepare(new, version, out, sizes, pack_limit, executor, programs=(), stamps=None, progress=None):
     """Cuts every file of the client folder new and checks what the release would hold,
-    before anything is written; programs as scan_client."""
+    before anything is written; programs as scan_client. stamps (content_stamps.Stamps)
+    spares the files cut before; progress (content_stamps.Progress class) reports long work."""
     files = scan_client(new, programs)
     locations, pack_sizes = published(out, version)
     prepared = Prepared(version, tuple(sizes), [], [], locations, pack_sizes)
     seen = set()
+    shown = progress(len(files)) if progress else None
     for name, path, size in files:
-        chunks = cut_file(path, sizes, executor)
+        chunks = _cut_stamped(path, size, sizes, executor, stamps)
         if sum(length for _, _, length in chunks) != size:
             raise ContentError(f"{path} changed while it was read")
+        before = len(prepared.new)
         for sha, offset, length in chunks:
             if sha in seen:
                 continue
@@ -164,6 +184,8 @@ def prepare(new, version, out, sizes, pack_limit, executor, programs=()):
                 prepared.new.append((sha, path, offset, length))
         prepared.files.append((name, path, size, [sha for sha, _, _ in chunks]))
         prepared.content_bytes += size
+        if shown:
+            shown.add(size, len(prepared.new) - before)
     new_bytes = sum(compress_bound(raw) for _, _, _, raw in prepared.new)
     # A pack is closed only when the next frame, at most one bound long, would not fit: every
     # pack but the last holds more than the limit less that bound.

@@ -112,6 +112,13 @@ def verify_folder(folder, newest):
     for (release, index), (size, chunks) in sorted(packs.items()):
         _check_pack(folder / PACKS / content_release.pack_name(release, index), size, chunks, problems)
     for version, release in sorted(releases.items()):
+        gone = [content_release.pack_name(*p[:2]) for p in release.packs
+                if not (folder / PACKS / content_release.pack_name(*p[:2])).is_file()]
+        if gone:
+            # A player reaching this release would fail; pruning removes such a release's manifest first.
+            problems.append(f"{version}.release: its pack(s) {', '.join(gone)} are gone; players cannot reach "
+                            f"{version}")
+    for version, release in sorted(releases.items()):
         _check_deltas(folder, version, release, problems)
     for path in sorted((folder / PACKS).glob("*")) if (folder / PACKS).is_dir() else []:
         match = PACK_NAME.fullmatch(path.name)

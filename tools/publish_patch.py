@@ -40,6 +40,13 @@ stored in new packs, adds the binary deltas of the files changed since the last 
 Content/releases/<version>.release and appends the [PLAYER] line (naming the zip patch of the
 same step when --old is given). `verify` also checks every
 release and pack; `content-plan` prints what a player with that folder would download.
+
+    publish_patch.py rollback --to 10002 --version 10005 --out PATCH_FOLDER
+    publish_patch.py prune --keep 3 --grace 14 --out PATCH_FOLDER
+
+`rollback` republishes an earlier release's content as a new version (a release manifest, no
+pack); `prune` removes the packs no kept release needs once the grace has passed
+(content_operations.py).
 """
 import argparse
 import hashlib
@@ -258,14 +265,14 @@ def publish(old, new, version, out, installer="1.0.0.0", launcher=None, prefix="
 
 def publish_content(new, version, out, old=None, level=19, pack_limit=64 << 20, sizes=(32768, 131072, 524288),
                     installer="1.0.0.0", launcher=None, prefix="patch_", threads=None, signed=False,
-                    delta_releases=3, delta_bound=256 << 20, programs=()):
+                    delta_releases=3, delta_bound=256 << 20, programs=(), stamps=None, progress=None):
     """Publishes client folder new as content release version (and, with old, the zip patch
     of the same step), with a delta for every file changed since each of the last
     delta_releases releases (both sizes within delta_bound) that is smaller than its chunks;
     returns a summary dictionary. programs: the operator's branded program names, which no
     release may name in the folder's top level (launcher.exe and Updater.exe never). Everything
     is checked before the first file is written, and the [PLAYER] line that announces the
-    release comes last."""
+    release comes last. stamps and progress: as content_publish.prepare."""
     import content_delta
     import content_publish
     import content_release
@@ -282,7 +289,8 @@ def publish_content(new, version, out, old=None, level=19, pack_limit=64 << 20, 
     line = player_line(version, archives)
     threads = threads or os.cpu_count() or 1
     with ThreadPoolExecutor(threads) as executor:
-        prepared = content_publish.prepare(new, version, out, sizes, pack_limit, executor, programs)
+        prepared = content_publish.prepare(new, version, out, sizes, pack_limit, executor, programs, stamps,
+                                           progress)
         found = content_delta.candidates(prepared, out, delta_releases, delta_bound)
         room = max(1, pack_limit - content_publish.compress_bound(sizes[2]))
         delta_packs = content_delta.delta_bytes_at_most(prepared, found) // room + 1 if found else 0
@@ -314,7 +322,29 @@ def publish_content(new, version, out, old=None, level=19, pack_limit=64 << 20, 
             "delta_candidates": len(found), "deltas": len(prepared.deltas),
             "delta_bytes": sum(len(d.data) for d in {id(d.data): d for d, _, _ in prepared.deltas}.values()),
             "delta_changed_bytes": sum(c.size for c in found),
-            "delta_seconds": timing.get("seconds", 0.0)}
+            "delta_seconds": timing.get("seconds", 0.0),
+            "files_from_stamps": stamps.hits if stamps else 0, "files_cut": stamps.cuts if stamps else len(prepared.files)}
+
+
+def rollback_content(out, to, version, installer="1.0.0.0", launcher=None, gap=65536):
+    """Publishes version with release to's content (a release manifest, no pack) and appends
+    its [PLAYER] line; returns a summary with what a player on the newest release fetches."""
+    import content_operations
+    import content_plan
+    out = Path(out)
+    info_path, text, launcher = check_step(out, version, installer, launcher)
+    newest = last_player_version(text) if text else None
+    if newest is None or not (out / "Content" / "releases" / f"{newest}.release").is_file():
+        raise PublishError(f"the newest [PLAYER] version {newest} has no content release to roll back from")
+    if to >= newest:
+        raise PublishError(f"release {to} is not before the newest release {newest}")
+    release = content_operations.rollback_release(out, to, version)
+    current, _ = content_plan.load_release(out, newest)
+    manifest_bytes = content_operations.write_release(out, release)
+    append_player_line(info_path, text, str(version), installer, launcher)
+    return dict(content_operations.fetch_between(current, release, gap), line=str(version), release=version,
+                to=to, newest=newest, files=len(release.files), chunks=len(release.chunks),
+                manifest_bytes=manifest_bytes)
 
 
 def check_signable(out, more):
@@ -500,13 +530,14 @@ def chunk_sizes(text):
     return tuple(sizes)
 
 
-def sign_after(out, key, expires):
+def sign_after(out, key, expires, quiet=False):
+    """quiet: the line goes to stderr, standard output carrying JSON."""
     try:
         sequence, count = patch_signing.sign_folder(out, key, expires)
     except patch_signing.SigningError as error:
         print(f"publish_patch: published, but not signed: {error}", file=sys.stderr)
         return 1
-    print(f"publish_patch: signed {count} file(s), sequence {sequence}")
+    print(f"publish_patch: signed {count} file(s), sequence {sequence}", file=sys.stderr if quiet else sys.stdout)
     return 0
 
 
@@ -535,20 +566,36 @@ def content_main(argv):
     parser.add_argument("--program-name", action="append", default=[], metavar="NAME",
                         help="a branded name of the launcher's programs in the client folder, refused as a "
                              "release path like launcher.exe and Updater.exe (repeatable)")
+    parser.add_argument("--stamps", metavar="FILE", help="the stamp cache: files whose size and last-write time "
+                        "match their last cut are not read again (default: PATCH_FOLDER.publish-stamps.json "
+                        "beside the patch folder, never inside it)")
+    parser.add_argument("--no-stamps", action="store_true", help="cut every file, keep no stamp cache")
+    parser.add_argument("--json", action="store_true", help="print the summary as JSON on standard output")
     args = parser.parse_args(argv)
     import content_publish
+    import content_stamps
+    stamps = None if args.no_stamps else content_stamps.Stamps(args.stamps or content_stamps.default_path(args.out))
     try:
         if args.sign_key:
             patch_signing.check_options(args.sign_key, args.expires)
         result = publish_content(args.new, args.version, args.out, args.old, args.level, args.pack_limit,
                                  args.chunk_sizes, args.installer_version, args.launcher_version, args.prefix,
                                  signed=bool(args.sign_key), delta_releases=args.delta_releases,
-                                 delta_bound=args.delta_bound, programs=tuple(args.program_name))
+                                 delta_bound=args.delta_bound, programs=tuple(args.program_name), stamps=stamps,
+                                 progress=content_stamps.Progress)
     except (PublishError, patch_signing.SigningError, content_publish.ContentError, OSError) as error:
         print(f"publish_patch: {error}", file=sys.stderr)
         return 1
-    print(content_summary(result))
-    print(f"publish_patch: appended \"{result['line']}\"")
+    finally:
+        if stamps:
+            stamps.save()
+    if args.json:
+        import json
+        print(json.dumps(dict(result, removed=[os.fsdecode(n) if isinstance(n, bytes) else n
+                                               for n in result["removed"]]), indent=1))
+    else:
+        print(content_summary(result))
+        print(f"publish_patch: appended \"{result['line']}\"")
     if args.old is None:
         print(f"publish_patch: note: the [PLAYER] line names no zip patch; launchers without content patching "
               f"record {args.version} without fetching anything (give --old to write the zip patch too)",
@@ -556,7 +603,7 @@ def content_main(argv):
     for name in result["removed"]:
         print(f"publish_patch: warning: {name} was removed from the client; content launchers delete it, "
               "zip patches cannot", file=sys.stderr)
-    return sign_after(args.out, args.sign_key, args.expires) if args.sign_key else 0
+    return sign_after(args.out, args.sign_key, args.expires, args.json) if args.sign_key else 0
 
 
 def content_plan_main(argv):
@@ -606,7 +653,83 @@ def verify_main(argv):
     return 1 if problems else 0
 
 
-SUBCOMMANDS = {"content": content_main, "content-plan": content_plan_main, "verify": verify_main}
+def operation_parser(name, description):
+    parser = argparse.ArgumentParser(prog=f"publish_patch.py {name}", description=description)
+    parser.add_argument("--out", required=True, help="patch folder")
+    parser.add_argument("--sign-key", help="PEM private key: rewrite and sign the folder's manifest afterwards")
+    parser.add_argument("--expires", help="with --sign-key: launchers refuse the manifest after this")
+    parser.add_argument("--json", action="store_true", help="print the summary as JSON on standard output")
+    return parser
+
+
+def finish_operation(args, result, lines):
+    import json
+    print(json.dumps(result, indent=1) if args.json else "\n".join(lines))
+    return sign_after(args.out, args.sign_key, args.expires, args.json) if args.sign_key else 0
+
+
+def rollback_main(argv):
+    parser = operation_parser("rollback", "publish an earlier content release's content as a new version")
+    parser.add_argument("--to", type=int, required=True, help="the release whose content comes back")
+    parser.add_argument("--version", type=int, required=True, help="the new version number")
+    parser.add_argument("--gap", type=byte_count, default=65536, help="bytes a request runs on over (default 64K)")
+    parser.add_argument("--installer-version", default="1.0.0.0", help="[INSTALLER] version of a new file")
+    parser.add_argument("--launcher-version", default=default_launcher_version(),
+                        help="[LAUNCHER] version of a new file (default: the build's LAUNCHER_FILE_VERSION)")
+    args = parser.parse_args(argv)
+    import content_publish
+    try:
+        if args.sign_key:
+            patch_signing.check_options(args.sign_key, args.expires)
+        result = rollback_content(args.out, args.to, args.version, args.installer_version, args.launcher_version,
+                                  args.gap)
+    except (PublishError, patch_signing.SigningError, content_publish.ContentError, OSError) as error:
+        print(f"publish_patch: {error}", file=sys.stderr)
+        return 1
+    print("publish_patch: note: the [PLAYER] line names no zip patch; launchers without content patching record "
+          f"{args.version} without fetching anything", file=sys.stderr)
+    return finish_operation(args, result, [
+        f"publish_patch: release {args.version} holds release {args.to}'s {result['files']} file(s) "
+        f"({result['chunks']} chunks, all stored before; manifest {result['manifest_bytes']} bytes, no pack written)",
+        f"publish_patch: a player on {result['newest']} fetches {result['fetch_bytes']} bytes in "
+        f"{result['requests']} request(s) ({result['needed_chunks']} chunk(s), ideal {result['ideal_bytes']} bytes)",
+        f"publish_patch: appended \"{result['line']}\""])
+
+
+def prune_main(argv):
+    parser = operation_parser("prune", "remove the packs no kept content release needs")
+    parser.add_argument("--keep", type=int, required=True, help="the newest N releases stay whole")
+    parser.add_argument("--grace", type=float, required=True, metavar="DAYS",
+                        help="remove only once the oldest kept release is this many days old")
+    args = parser.parse_args(argv)
+    import content_operations
+    import content_publish
+    text = read_patch_info(Path(args.out) / "LauncherPatchInfo.txt")
+    try:
+        if args.sign_key:
+            patch_signing.check_options(args.sign_key, args.expires)
+        result = content_operations.prune(args.out, args.keep, args.grace, last_player_version(text) if text else None)
+    except (PublishError, patch_signing.SigningError, content_publish.ContentError, OSError) as error:
+        print(f"publish_patch: {error}", file=sys.stderr)
+        return 1
+    lines = [f"publish_patch: keeps release(s) {', '.join(map(str, result['kept']))}; "
+             f"{len(result['pruned'])} older release(s), {len(result['packs_unused'])} pack(s) no kept release "
+             f"names ({result['unused_bytes']} bytes)"]
+    if result["removed"]:
+        lines.append(f"publish_patch: removed {len(result['removed_files'])} file(s), {result['freed_bytes']} "
+                     "bytes freed")
+    else:
+        lines.append(f"publish_patch: nothing removed: the oldest kept release is not {args.grace:g} day(s) old "
+                     f"until {time.strftime('%Y-%m-%dT%H:%M:%SZ', time.gmtime(result['due']))}")
+    lines.append(f"publish_patch: {result['dead_bytes_in_kept_packs']} bytes of kept packs hold chunks no kept "
+                 "release uses")
+    if not result["removed"]:
+        args.sign_key = None  # the folder did not change
+    return finish_operation(args, result, lines)
+
+
+SUBCOMMANDS = {"content": content_main, "content-plan": content_plan_main, "verify": verify_main,
+               "rollback": rollback_main, "prune": prune_main}
 
 
 def main(argv=None):

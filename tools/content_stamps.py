@@ -1,0 +1,97 @@
+"""The publisher's stamp cache (a file whose size and last-write time match its last cut is not
+read again) and the progress line of a long cut."""
+import json
+import os
+import sys
+import time
+from pathlib import Path
+
+FORMAT = 1
+# A file written within this long of its cut may change again within the same time stamp
+# (coarse file system clocks): its stamp would vouch for bytes it never saw, so none is kept.
+RACY_NS = 2_000_000_000
+PROGRESS_SECONDS = 2.0
+
+
+def default_path(out):
+    """Beside the patch folder, never inside it: everything in the folder is signed and served."""
+    out = Path(out).resolve()
+    return out.with_name(out.name + ".publish-stamps.json")
+
+
+class Stamps:
+    """{absolute path: size, last-write ns, chunk sizes, [(sha, raw)]} kept between runs."""
+
+    def __init__(self, path):
+        self.path = Path(path)
+        self.entries, self.hits, self.cuts = {}, 0, 0
+        try:
+            data = json.loads(self.path.read_text(encoding="utf-8"))
+            if data.get("format") == FORMAT and isinstance(data.get("files"), dict):
+                self.entries = data["files"]
+        except (OSError, ValueError, AttributeError):
+            # A lost or damaged cache only costs a full cut.
+            self.entries = {}
+
+    @staticmethod
+    def _key(path):
+        return os.fsdecode(os.path.abspath(path))
+
+    def chunks(self, path, info, sizes):
+        """[(sha, offset, length)] of the file's last cut when its stamp still holds, or None."""
+        entry = self.entries.get(self._key(path))
+        if not isinstance(entry, dict) or entry.get("size") != info.st_size or \
+                entry.get("mtime_ns") != info.st_mtime_ns or entry.get("sizes") != list(sizes):
+            return None
+        out, offset = [], 0
+        try:
+            for sha, raw in entry["chunks"]:
+                out.append((bytes.fromhex(sha), offset, raw))
+                offset += raw
+        except (KeyError, TypeError, ValueError):
+            return None
+        if offset != info.st_size:
+            return None
+        self.hits += 1
+        return out
+
+    def record(self, path, info, sizes, chunks, started_ns):
+        key = self._key(path)
+        if info.st_mtime_ns >= started_ns - RACY_NS:
+            self.entries.pop(key, None)
+            return
+        self.entries[key] = {"size": info.st_size, "mtime_ns": info.st_mtime_ns, "sizes": list(sizes),
+                             "chunks": [[sha.hex(), length] for sha, _, length in chunks]}
+
+    def save(self):
+        """Written whole and renamed; a cache that cannot be written is only a warning."""
+        part = self.path.with_name(self.path.name + ".part")
+        try:
+            part.write_text(json.dumps({"format": FORMAT, "files": self.entries}, separators=(",", ":")),
+                            encoding="utf-8")
+            os.replace(part, self.path)
+        except OSError as error:
+            print(f"publish_patch: warning: the stamp cache {self.path} was not written: {error}", file=sys.stderr)
+
+
+class Progress:
+    """One line on stderr every PROGRESS_SECONDS of a cut: files, bytes, new chunks, rate."""
+
+    def __init__(self, total_files, stream=None):
+        self.total, self.stream = total_files, stream or sys.stderr
+        self.files = self.bytes = self.new = 0
+        self.started = self.shown = time.monotonic()
+
+    def add(self, size, new_chunks):
+        self.files += 1
+        self.bytes += size
+        self.new += new_chunks
+        now = time.monotonic()
+        if now - self.shown >= PROGRESS_SECONDS:
+            self.shown = now
+            self.show(now)
+
+    def show(self, now):
+        rate = self.bytes / max(now - self.started, 1e-9) / (1 << 20)
+        print(f"publish_patch: cut {self.files} of {self.total} file(s), {self.bytes} bytes, "
+              f"{self.new} new chunk(s), {rate:.1f} MiB/s", file=self.stream, flush=True)
