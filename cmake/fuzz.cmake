@@ -23,7 +23,10 @@ set(FUZZ_LIBRARY_SOURCES
   src/common/text_scan.cpp
   src/content_format/content_chunker.cpp
   src/content_format/content_release.cpp
+  src/paths/name_fold.cpp
   src/paths/safe_path.cpp
+  src/paths/short_name_alias.cpp
+  src/paths/upcase_table.cpp
   src/settings/aes256.cpp
   src/settings/apply_settings.cpp
   src/settings/config_cipher.cpp
