@@ -101,8 +101,10 @@ def _check_deltas(folder, version, release, problems):
 
 
 def verify_folder(folder, newest):
-    """(problems, notes) of the folder's content, whose newest [PLAYER] version is newest:
-    problems make verify fail, notes do not."""
+    """(problems, notes) of the folder's content, whose newest [PLAYER] version is newest, or
+    {channel: newest} for a folder with channels: problems make verify fail, notes do not."""
+    if isinstance(newest, dict):
+        return _verify_channels(folder, newest)
     folder = Path(folder)
     problems, notes = [], []
     if not (folder / RELEASES).is_dir():
@@ -129,4 +131,23 @@ def verify_folder(folder, newest):
                         "content launchers would find no release")
     notes += [f"{RELEASES.as_posix()}/{v}.release: not announced, the newest [PLAYER] version is {newest}"
               for v in releases if newest is not None and v > newest]
+    return problems, notes
+
+
+def _verify_channels(folder, newest):
+    """verify_folder for {channel: newest [PLAYER] version}: the store is checked once, each
+    channel's newest must have its release, and a release is unannounced only above them all."""
+    others = {c: v for c, v in newest.items() if c != "live"}
+    known = [v for v in newest.values() if v is not None]
+    problems, notes = verify_folder(folder, newest.get("live") if not others else (max(known) if known else None))
+    releases = {int(p.name.split(".")[0]) for p in (Path(folder) / RELEASES).glob("*.release")
+                if RELEASE_NAME.fullmatch(p.name)}
+    for channel, version in sorted(others.items()):
+        if releases and version not in releases:
+            problems.append(f"channel {channel}: the newest [PLAYER] version {version} has no "
+                            f"{RELEASES.as_posix()}/{version}.release: its content launchers would find no release")
+    live = newest.get("live")
+    if others and releases and live is not None and live not in releases:
+        problems.append(f"the newest [PLAYER] version {live} has no {RELEASES.as_posix()}/{live}.release: "
+                        "content launchers would find no release")
     return problems, notes

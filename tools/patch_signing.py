@@ -12,6 +12,12 @@ sequence number (to at least the previous one plus 1 and at least the signing ti
 seconds since 1970), so launchers refuse an older manifest replayed to them. With --expires
 launchers refuse the manifest once that time has passed; sign again before then.
 
+Channels: PATCH_FOLDER/channels/NAME/ holds a channel's own LauncherPatchInfo.txt and its
+manifest and signature. A channel's manifest lists its patch information as
+"LauncherPatchInfo.txt" and the shared store (Content/) by its paths below PATCH_FOLDER, where
+the channel's launchers fetch it. The folder's own manifest (the live channel's) lists
+everything but channels/. `sign` signs every manifest, `verify` checks every one.
+
 Only Debian's python3-cryptography does the cryptography.
 """
 import argparse
@@ -36,6 +42,11 @@ MAX_FILES = 4096
 MAX_PATH_BYTES = 95
 MAX_NUMBER = 10 ** 18 - 1
 COMMANDS = ("keygen", "sign", "verify")
+CHANNELS = "channels"
+# The names a launcher accepts: they become a folder of the address and a registry value name.
+CHANNEL_NAME = re.compile(r"[a-z0-9-]{1,32}")
+LIVE = "live"
+SHARED_STORE = "Content"
 
 
 class SigningError(Exception):
@@ -93,7 +104,20 @@ def parse_expires(text, now):
     raise SigningError(f"--expires {text!r}: give days (30d), hours (12h) or a UTC time (2027-01-31T12:00:00Z)")
 
 
+# Hashes by (path, size, last write): every channel's manifest lists the shared store, whose
+# packs are read once a run however many channels list them.
+_HASHES = {}
+
+
 def sha256_file(path):
+    stat = path.stat()
+    key = (str(path), stat.st_size, stat.st_mtime_ns)
+    if key not in _HASHES:
+        _HASHES[key] = _sha256_read(path)
+    return _HASHES[key]
+
+
+def _sha256_read(path):
     h = hashlib.sha256()
     with path.open("rb") as f:
         for chunk in iter(lambda: f.read(1 << 20), b""):
@@ -101,12 +125,44 @@ def sha256_file(path):
     return h.hexdigest()
 
 
-def folder_entries(folder):
-    """(path bytes, size, sha-256 hex) of every published file, in the launcher's order."""
+def check_channel(name):
+    if not CHANNEL_NAME.fullmatch(name or ""):
+        raise SigningError(f"channel {name!r}: a channel is 1 to 32 of a-z, 0-9 and -")
+    return name
+
+
+def channel_folder(folder, name):
+    """Where channel name's patch information and manifest live (the folder itself for live)."""
+    return Path(folder) if check_channel(name) == LIVE else Path(folder) / CHANNELS / name
+
+
+def channels(folder):
+    """The names of the folder's channels besides live: those with their own patch information."""
+    root = Path(folder) / CHANNELS
+    found = [p.name for p in sorted(root.iterdir()) if (p / PATCH_INFO).is_file()] if root.is_dir() else []
+    return [name for name in found if CHANNEL_NAME.fullmatch(name) and name != LIVE]
+
+
+def listed_files(folder, channel):
+    """(listed path, file) of what the channel's manifest lists."""
+    folder = Path(folder)
+    if channel == LIVE:
+        for path in folder.rglob("*"):
+            relative = path.relative_to(folder).as_posix()
+            if relative.split("/")[0] != CHANNELS and relative not in (MANIFEST, SIGNATURE):
+                yield relative, path
+        return
+    yield PATCH_INFO, channel_folder(folder, channel) / PATCH_INFO
+    for path in (folder / SHARED_STORE).rglob("*"):
+        yield path.relative_to(folder).as_posix(), path
+
+
+def folder_entries(folder, channel=LIVE):
+    """(path bytes, size, sha-256 hex) of every file the channel's manifest lists, in the
+    launcher's order."""
     entries = []
-    for path in Path(folder).rglob("*"):
-        relative = path.relative_to(folder).as_posix()
-        if not path.is_file() or relative in (MANIFEST, SIGNATURE) or relative.endswith(".part"):
+    for relative, path in listed_files(folder, channel):
+        if not path.is_file() or relative.endswith(".part"):
             continue
         name = os.fsencode(relative)
         if len(name) > MAX_PATH_BYTES or any(b <= 0x20 or b == 0x7F for b in name):
@@ -118,9 +174,9 @@ def folder_entries(folder):
     return sorted(entries)
 
 
-def read_manifest(folder):
-    """(sequence, expires or None, {path bytes: (size, hash)}) of the folder's manifest, or None."""
-    path = Path(folder) / MANIFEST
+def read_manifest(folder, channel=LIVE):
+    """(sequence, expires or None, {path bytes: (size, hash)}) of the channel's manifest, or None."""
+    path = channel_folder(folder, channel) / MANIFEST
     if not path.exists():
         return None
     lines = path.read_bytes().split(b"\n")
@@ -165,34 +221,59 @@ def check_options(key_path, expires, now=None):
     return key, expiry
 
 
-def sign_folder(folder, key_path, expires=None, now=None):
-    """Lists every file of the folder in a new manifest with a higher sequence and signs it.
-    Returns (sequence, number of files)."""
-    folder = Path(folder)
-    now = time.time() if now is None else now
-    key, expiry = check_options(key_path, expires, now)
-    if not (folder / PATCH_INFO).is_file():
-        raise SigningError(f"{folder / PATCH_INFO} is missing: launchers fetch it first")
-    previous = read_manifest(folder)
+def _sign_channel(folder, channel, key, expiry, now):
+    """Writes and signs the channel's manifest; returns (sequence, number of files)."""
+    target = channel_folder(folder, channel)
+    previous = read_manifest(folder, channel)
     if previous and previous[1] is not None and expiry is None:
-        print("patch_signing: warning: the new manifest has no expiry; the last one had", file=sys.stderr)
+        print(f"patch_signing: warning: the new manifest of {channel} has no expiry; the last one had",
+              file=sys.stderr)
     sequence = max(previous[0] + 1 if previous else 1, int(now))
     if sequence > MAX_NUMBER:
         raise SigningError(f"sequence {sequence} is beyond what launchers read")
-    entries = folder_entries(folder)
+    entries = folder_entries(folder, channel)
     text = manifest_text(sequence, expiry, entries)
-    write_atomically(folder / MANIFEST, text)
-    write_atomically(folder / SIGNATURE, sign_bytes(key, text))
+    write_atomically(target / MANIFEST, text)
+    write_atomically(target / SIGNATURE, sign_bytes(key, text))
     return sequence, len(entries)
 
 
+def sign_folder(folder, key_path, expires=None, now=None):
+    """Lists every published file in a new manifest with a higher sequence and signs it, for
+    the folder (live) and each of its channels: the store they share may have changed under
+    any of them. Returns live's (sequence, number of files), or the last channel's without live."""
+    folder = Path(folder)
+    now = time.time() if now is None else now
+    key, expiry = check_options(key_path, expires, now)
+    others = channels(folder)
+    live = (folder / PATCH_INFO).is_file()
+    if not live and not others:
+        raise SigningError(f"{folder / PATCH_INFO} is missing: launchers fetch it first")
+    # Every manifest is checked for its limits before the first is replaced.
+    for channel in ([LIVE] if live else []) + others:
+        folder_entries(folder, channel)
+    result = None
+    for channel in others + ([LIVE] if live else []):
+        result = _sign_channel(folder, channel, key, expiry, now)
+    return result
+
+
 def verify_folder(folder, public_key_path):
-    """Checks the signature and every listed file; returns a list of problems (empty: good)."""
+    """Checks the signature and every listed file of the folder's manifest and of each
+    channel's; returns a list of problems (empty: good), a channel's named after it."""
     folder = Path(folder)
     key = load_public_key(public_key_path)
+    problems = _verify_channel(folder, LIVE, key) if (folder / PATCH_INFO).is_file() or not channels(folder) else []
+    for channel in channels(folder):
+        problems += [f"{CHANNELS}/{channel}: {p}" for p in _verify_channel(folder, channel, key)]
+    return problems
+
+
+def _verify_channel(folder, channel, key):
+    target = channel_folder(folder, channel)
     try:
-        text = (folder / MANIFEST).read_bytes()
-        signature = (folder / SIGNATURE).read_bytes()
+        text = (target / MANIFEST).read_bytes()
+        signature = (target / SIGNATURE).read_bytes()
     except OSError as error:
         return [str(error)]
     if len(signature) != 64:
@@ -202,8 +283,8 @@ def verify_folder(folder, public_key_path):
         key.verify(der, text, ec.ECDSA(hashes.SHA256()))
     except InvalidSignature:
         return ["the signature does not match the manifest and this key"]
-    listed = read_manifest(folder)[2]
-    actual = {name: (size, digest) for name, size, digest in folder_entries(folder)}
+    listed = read_manifest(folder, channel)[2]
+    actual = {name: (size, digest) for name, size, digest in folder_entries(folder, channel)}
     problems = [f"{os.fsdecode(name)}: not in the folder" for name in listed if name not in actual]
     problems += [f"{os.fsdecode(name)}: not listed" for name in actual if name not in listed]
     problems += [f"{os.fsdecode(name)}: differs from the manifest" for name in listed

@@ -44,6 +44,11 @@ release and pack; `content-plan` prints what a player with that folder would dow
     publish_patch.py rollback --to 10002 --version 10005 --out PATCH_FOLDER
     publish_patch.py prune --keep 3 --grace 14 --out PATCH_FOLDER
 
+With --channel NAME (1 to 32 of a-z, 0-9 and -) `content` publishes into a channel: its patch
+information, manifest and signature live in PATCH_FOLDER/channels/NAME/, its releases and packs
+in the Content/ store every channel shares (so a release version is used once across all of
+them). `live`, the default, is PATCH_FOLDER itself, which launchers without a channel follow.
+
 `rollback` republishes an earlier release's content as a new version (a release manifest, no
 pack); `prune` removes the packs no kept release needs once the grace has passed
 (content_operations.py).
@@ -226,10 +231,10 @@ def append_player_line(info_path, text, line, installer, launcher):
     os.replace(tmp, info_path)
 
 
-def check_step(out, version, installer, launcher):
-    """(path, text) of the folder's patch information and the launcher version of a new file,
+def check_step(out, version, installer, launcher, channel="live"):
+    """(path, text) of the channel's patch information and the launcher version of a new file,
     once the version may follow the published ones."""
-    info_path = Path(out) / "LauncherPatchInfo.txt"
+    info_path = patch_signing.channel_folder(out, channel) / "LauncherPatchInfo.txt"
     text = read_patch_info(info_path)
     check_version(version, last_player_version(text) if text else None)
     if text is None:
@@ -265,21 +270,34 @@ def publish(old, new, version, out, installer="1.0.0.0", launcher=None, prefix="
 
 def publish_content(new, version, out, old=None, level=19, pack_limit=64 << 20, sizes=(32768, 131072, 524288),
                     installer="1.0.0.0", launcher=None, prefix="patch_", threads=None, signed=False,
-                    delta_releases=3, delta_bound=256 << 20, programs=(), stamps=None, progress=None):
+                    delta_releases=3, delta_bound=256 << 20, programs=(), stamps=None, progress=None,
+                    channel="live"):
     """Publishes client folder new as content release version (and, with old, the zip patch
     of the same step), with a delta for every file changed since each of the last
     delta_releases releases (both sizes within delta_bound) that is smaller than its chunks;
     returns a summary dictionary. programs: the operator's branded program names, which no
     release may name in the folder's top level (launcher.exe and Updater.exe never). Everything
     is checked before the first file is written, and the [PLAYER] line that announces the
-    release comes last. stamps and progress: as content_publish.prepare."""
+    release comes last. stamps and progress: as content_publish.prepare. channel: whose patch
+    information announces the release (patch_signing.channel_folder); a channel other than live
+    takes no zip patch, which only launchers without channels fetch."""
     import content_delta
     import content_publish
     import content_release
     out = Path(out)
     if version > content_release.MAX_VERSION:
         raise PublishError(f"version {version} is above {content_release.MAX_VERSION}, the largest release")
-    info_path, text, launcher = check_step(out, version, installer, launcher)
+    if old is not None and channel != patch_signing.LIVE:
+        raise PublishError(f"--old writes a zip patch, which only launchers without channels fetch: publish "
+                           f"channel {channel} without it")
+    if channel != patch_signing.LIVE and not (patch_signing.channel_folder(out, channel) /
+                                              "LauncherPatchInfo.txt").exists():
+        # A new channel names live's installer and launcher: those are served to every channel
+        # alike, and another version would send its launchers to an Updater that follows live.
+        live = read_patch_info(out / "LauncherPatchInfo.txt")
+        installer = section_version(live, "[INSTALLER]") or installer
+        launcher = section_version(live, "[LAUNCHER]") or launcher
+    info_path, text, launcher = check_step(out, version, installer, launcher, channel)
     content_publish.check_options(sizes, level, pack_limit)
     content_delta.check_options(delta_releases, delta_bound)
     archives, files, removed = [], {}, []
@@ -295,7 +313,8 @@ def publish_content(new, version, out, old=None, level=19, pack_limit=64 << 20, 
         room = max(1, pack_limit - content_publish.compress_bound(sizes[2]))
         delta_packs = content_delta.delta_bytes_at_most(prepared, found) // room + 1 if found else 0
         if signed:
-            check_signable(out, prepared.new_packs_at_most + delta_packs + 1 + len(archives) + (text is None))
+            check_signable(out, prepared.new_packs_at_most + delta_packs + 1 + len(archives) + (text is None),
+                           channel)
         timing = {}
 
         def deltas(ready):
@@ -314,6 +333,7 @@ def publish_content(new, version, out, old=None, level=19, pack_limit=64 << 20, 
         except BaseException:
             content_publish.remove_written(prepared)
             raise
+    info_path.parent.mkdir(parents=True, exist_ok=True)
     append_player_line(info_path, text, line, installer, launcher)
     return {"line": line, "files": len(prepared.files), "bytes": prepared.content_bytes,
             "new_chunks": len(prepared.new), "reused_chunks": prepared.reused, "packs": packs,
@@ -347,11 +367,11 @@ def rollback_content(out, to, version, installer="1.0.0.0", launcher=None, gap=6
                 manifest_bytes=manifest_bytes)
 
 
-def check_signable(out, more):
+def check_signable(out, more, channel="live"):
     """Refuses a publication after which the folder would hold more files than a signed
     manifest lists, before anything is written."""
-    listed = sum(1 for p in Path(out).rglob("*") if p.is_file() and not p.name.endswith(".part")
-                 and p.relative_to(out).as_posix() not in (patch_signing.MANIFEST, patch_signing.SIGNATURE))
+    listed = max(sum(1 for name, p in patch_signing.listed_files(out, c) if not name.endswith(".part") and p.is_file())
+                 for c in {channel, patch_signing.LIVE})
     if listed + more > patch_signing.MAX_FILES:
         raise PublishError(f"the folder would hold up to {listed + more} files; a signed manifest lists at most "
                            f"{patch_signing.MAX_FILES}: publish larger packs (--pack-limit) or move old files away")
@@ -570,19 +590,23 @@ def content_main(argv):
                         "match their last cut are not read again (default: PATCH_FOLDER.publish-stamps.json "
                         "beside the patch folder, never inside it)")
     parser.add_argument("--no-stamps", action="store_true", help="cut every file, keep no stamp cache")
+    parser.add_argument("--channel", default=patch_signing.LIVE, metavar="NAME",
+                        help="publish into this channel (1 to 32 of a-z, 0-9 and -; default live, the folder's "
+                             "own patch information): its patch information and manifest go to channels/NAME/")
     parser.add_argument("--json", action="store_true", help="print the summary as JSON on standard output")
     args = parser.parse_args(argv)
     import content_publish
     import content_stamps
     stamps = None if args.no_stamps else content_stamps.Stamps(args.stamps or content_stamps.default_path(args.out))
     try:
+        patch_signing.check_channel(args.channel)
         if args.sign_key:
             patch_signing.check_options(args.sign_key, args.expires)
         result = publish_content(args.new, args.version, args.out, args.old, args.level, args.pack_limit,
                                  args.chunk_sizes, args.installer_version, args.launcher_version, args.prefix,
                                  signed=bool(args.sign_key), delta_releases=args.delta_releases,
                                  delta_bound=args.delta_bound, programs=tuple(args.program_name), stamps=stamps,
-                                 progress=content_stamps.Progress)
+                                 progress=content_stamps.Progress, channel=args.channel)
     except (PublishError, patch_signing.SigningError, content_publish.ContentError, OSError) as error:
         print(f"publish_patch: {error}", file=sys.stderr)
         return 1
@@ -596,7 +620,7 @@ def content_main(argv):
     else:
         print(content_summary(result))
         print(f"publish_patch: appended \"{result['line']}\"")
-    if args.old is None:
+    if args.old is None and args.channel == patch_signing.LIVE:
         print(f"publish_patch: note: the [PLAYER] line names no zip patch; launchers without content patching "
               f"record {args.version} without fetching anything (give --old to write the zip patch too)",
               file=sys.stderr)
@@ -643,8 +667,12 @@ def verify_main(argv):
             problems.append(f"patch_signing: {error}")
     if (Path(args.folder) / "Content").exists():
         import content_verify
-        text = read_patch_info(Path(args.folder) / "LauncherPatchInfo.txt")
-        content_problems, notes = content_verify.verify_folder(args.folder, last_player_version(text) if text else None)
+        newest = {}
+        for channel in [patch_signing.LIVE] + patch_signing.channels(args.folder):
+            text = read_patch_info(patch_signing.channel_folder(args.folder, channel) / "LauncherPatchInfo.txt")
+            if text or channel == patch_signing.LIVE:
+                newest[channel] = last_player_version(text) if text else None
+        content_problems, notes = content_verify.verify_folder(args.folder, newest)
         problems += [f"content: {p}" for p in content_problems]
         for note in notes:
             print(f"content: note: {note}", file=sys.stderr)
@@ -706,6 +734,11 @@ def prune_main(argv):
     import content_publish
     text = read_patch_info(Path(args.out) / "LauncherPatchInfo.txt")
     try:
+        if patch_signing.channels(args.out):
+            # The kept releases are counted along live's line alone: another channel's newest
+            # ones could lose their packs.
+            raise PublishError(f"{Path(args.out) / patch_signing.CHANNELS} holds channels; prune keeps live's "
+                               "releases only and would remove what they need")
         if args.sign_key:
             patch_signing.check_options(args.sign_key, args.expires)
         result = content_operations.prune(args.out, args.keep, args.grace, last_player_version(text) if text else None)

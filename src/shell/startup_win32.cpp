@@ -14,6 +14,7 @@
 #include "common/message_box.h"
 #include "common/process_state.h"
 #include "common/win32_handle.h"
+#include "content/content_channel_win32.h"
 #include "content/content_road_win32.h"
 #include "download/download_worker.h"
 #include "download/file_downloader.h"
@@ -207,7 +208,7 @@ void CheckVersions() {
     } else {
         WriteVersionRecord();
     }
-    if (!FetchPatchInfo()) {
+    if (!FetchContentChannel()) {
         StatusText.Set(LauncherSettings.MsgServerUnreachable);
         SetStartButtonState(kButtonDisabled);
     }
@@ -304,8 +305,10 @@ int RunLauncher(HINSTANCE instance, const char* commandLine) {
     }
     OpenWindowAndSkin(instance);
     ShowFirstFrame();
+    ChooseContentChannel();
     CheckVersions();
     int exitCode = 0;
     if (TakeRoad(&exitCode)) return exitCode;
+    RestateRefusedChannel();
     return RunMessageLoop();
 }

@@ -1,14 +1,32 @@
-// The manifest's rollback floor in the machine's registry: read by the launcher and the
-// Updater, raised by the launcher after it commits a newer verified manifest.
+// The manifest's rollback floor in the machine's registry, one value a channel: read by the
+// launcher and the Updater, raised by the launcher after it commits a newer verified manifest.
 #include "update/sequence_floor_win32.h"
 
 #include <windows.h>
 
 #include "common/failure_trace.h"
 #include "common/win32_handle.h"
+#include "update/patch_channel.h"
 #include "update/versions_win32.h"
 
+namespace {
+
+// The value of PatchChannel's floor; every channel's manifests are signed on their own
+// sequence, so one channel's number floors no other's.
+struct FloorValueName {
+    char Text[sizeof kSequenceFloorValueName + kChannelNameSize + 1];
+    FloorValueName() {
+        if (!ChannelFloorValueName(PatchChannel, Text, sizeof Text)) {
+            TraceFailure("sequence floor value", PatchChannel, ERROR_INVALID_NAME);
+            Text[0] = '\0';
+        }
+    }
+};
+
+}  // namespace
+
 uint64_t ReadSequenceFloor() {
+    const FloorValueName name;
     RegistryKey key;
     LONG status = RegOpenKeyExA(HKEY_LOCAL_MACHINE, kInstallerRegistryKey, 0, KEY_QUERY_VALUE, key.Put());
     if (status != ERROR_SUCCESS) {
@@ -18,15 +36,15 @@ uint64_t ReadSequenceFloor() {
     uint64_t value = 0;
     DWORD type = 0;
     DWORD size = sizeof value;
-    status = RegQueryValueExA(key.Get(), kSequenceFloorValueName, nullptr, &type, reinterpret_cast<BYTE*>(&value),
+    status = RegQueryValueExA(key.Get(), name.Text, nullptr, &type, reinterpret_cast<BYTE*>(&value),
                               &size);
     if (status != ERROR_SUCCESS) {
-        if (status != ERROR_FILE_NOT_FOUND) TraceFailure("sequence floor value", kSequenceFloorValueName, status);
+        if (status != ERROR_FILE_NOT_FOUND) TraceFailure("sequence floor value", name.Text, status);
         return 0;
     }
     // Only an administrator can have written another type here; it floors nothing.
     if (type != REG_QWORD || size != sizeof value) {
-        TraceFailure("sequence floor value", kSequenceFloorValueName, ERROR_INVALID_DATA);
+        TraceFailure("sequence floor value", name.Text, ERROR_INVALID_DATA);
         return 0;
     }
     return value;
@@ -34,6 +52,8 @@ uint64_t ReadSequenceFloor() {
 
 void RaiseSequenceFloor(uint64_t sequence) {
     if (sequence <= ReadSequenceFloor()) return;
+    const FloorValueName name;
+    if (!name.Text[0]) return;
     RegistryKey key;
     LONG status = RegCreateKeyExA(HKEY_LOCAL_MACHINE, kInstallerRegistryKey, 0, nullptr, REG_OPTION_NON_VOLATILE,
                                   KEY_SET_VALUE, nullptr, key.Put(), nullptr);
@@ -41,7 +61,7 @@ void RaiseSequenceFloor(uint64_t sequence) {
         TraceFailure("sequence floor key", kInstallerRegistryKey, status);
         return;
     }
-    status = RegSetValueExA(key.Get(), kSequenceFloorValueName, 0, REG_QWORD, reinterpret_cast<const BYTE*>(&sequence),
-                            sizeof sequence);
-    if (status != ERROR_SUCCESS) TraceFailure("sequence floor value", kSequenceFloorValueName, status);
+    status =
+        RegSetValueExA(key.Get(), name.Text, 0, REG_QWORD, reinterpret_cast<const BYTE*>(&sequence), sizeof sequence);
+    if (status != ERROR_SUCCESS) TraceFailure("sequence floor value", name.Text, status);
 }

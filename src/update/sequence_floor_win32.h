@@ -4,9 +4,11 @@
 
 #include <cstdint>
 
-// The value under HKEY_LOCAL_MACHINE\kInstallerRegistryKey (a REG_QWORD).
-constexpr const char* kSequenceFloorValueName = "ManifestSequence";
+// The value under HKEY_LOCAL_MACHINE\kInstallerRegistryKey (a REG_QWORD) of the live channel;
+// another channel's is this name, ".", the channel (ChannelFloorValueName, patch_channel.h).
+constexpr char kSequenceFloorValueName[] = "ManifestSequence";
 
+// Both act on PatchChannel's value.
 // The highest sequence verified and committed so far; 0 when the key or the value is missing
 // (a fresh installation) or holds anything but a REG_QWORD. Failures other than a missing
 // key or value are traced.

@@ -32,7 +32,8 @@ extern int ManifestRequired;
 int BuildSideFileRequestUrl(const char* patchInfoUrl, const char* name, uint32_t tick, char* out,
                             std::size_t size);
 
-// Fetches the manifest, its signature and the patch information with one tick; then verifies
+// Fetches PatchChannel's manifest, its signature and patch information with one tick (while
+// PatchChannelSwitch, with no kept manifest flooring it); then verifies
 // the signature with publicKey (X || Y), refuses a sequence below RollbackFloor() and an
 // expired manifest, and checks the patch information's size and hash against it. Only when
 // all holds are "update.dat", "update.manifest.sig" and "update.manifest" replaced (in this
@@ -42,7 +43,7 @@ int BuildSideFileRequestUrl(const char* patchInfoUrl, const char* name, uint32_t
 // the main thread during start-up.
 int FetchSignedPatchInfo(const uint8_t publicKey[kPublicKeySize]);
 
-// Fetches the manifest and its signature beside LauncherSettings.PatchInfoUrl with this tick,
+// Fetches the manifest and its signature beside PatchChannel's patch information with this tick,
 // verifies the signature with publicKey and parses the text into *out; then refuses it when its
 // sequence is below RollbackFloor() (load the kept one first) or its expiry has passed. Returns
 // 1 when all holds. The fetched text and signature are left in kFetchedManifestFileName and

@@ -12,6 +12,7 @@
 #include "common/win32_handle.h"
 #include "settings/launcher_settings.h"
 #include "update/http_transfer.h"
+#include "update/patch_channel.h"
 #include "update/patch_info.h"
 #include "update/remote_patch_info.h"
 #include "update/sequence_floor_win32.h"
@@ -75,11 +76,13 @@ uint64_t RollbackFloor() {
 }
 
 int FetchVerifiedManifest(const uint8_t publicKey[kPublicKeySize], uint32_t tick, Manifest* out) {
+    char info[kPatchInfoRequestSize];
     char url[kPatchInfoRequestSize];
-    if (!BuildSideFileRequestUrl(LauncherSettings.PatchInfoUrl, kManifestServedName, tick, url, sizeof url) ||
+    if (!ChannelPatchInfoUrl(PatchChannel, info, sizeof info) ||
+        !BuildSideFileRequestUrl(info, kManifestServedName, tick, url, sizeof url) ||
         !FetchCapped(url, kFetchedManifest, kManifestMaxBytes))
         return 0;
-    if (!BuildSideFileRequestUrl(LauncherSettings.PatchInfoUrl, kSignatureServedName, tick, url, sizeof url) ||
+    if (!BuildSideFileRequestUrl(info, kSignatureServedName, tick, url, sizeof url) ||
         !FetchCapped(url, kFetchedSignature, kSignatureSize))
         return 0;
     std::size_t length = 0;
@@ -104,8 +107,10 @@ int FetchAndCommit(const uint8_t* publicKey) {
     if (!FetchVerifiedManifest(publicKey, tick, &FetchedManifest)) return 0;
     const ManifestEntry* listed = FindManifestEntry(FetchedManifest, kPatchInfoManifestPath);
     if (!listed) return 0;
+    char info[kPatchInfoRequestSize];
     char url[kPatchInfoRequestSize];
-    if (!BuildPatchInfoRequestUrl(LauncherSettings.PatchInfoUrl, tick, url, sizeof url) ||
+    if (!ChannelPatchInfoUrl(PatchChannel, info, sizeof info) ||
+        !BuildPatchInfoRequestUrl(info, tick, url, sizeof url) ||
         !FetchCapped(url, kFetchedPatchInfo, static_cast<int64_t>(listed->Size)))
         return 0;
     if (VerifyFileAgainstManifest(FetchedManifest, kPatchInfoManifestPath, kFetchedPatchInfo) != kFileVerified)
@@ -136,7 +141,12 @@ int LoadKeptManifest(const uint8_t publicKey[kPublicKeySize]) {
 }
 
 int FetchSignedPatchInfo(const uint8_t publicKey[kPublicKeySize]) {
-    LoadKeptManifest(publicKey);
+    // The kept pair is another channel's while switching: its sequence would floor this one's
+    // manifests, signed on their own numbers. The new channel's floor still holds.
+    if (PatchChannelSwitch)
+        ParseManifest("", 0, &VerifiedManifest);
+    else
+        LoadKeptManifest(publicKey);
     const int fetched = FetchAndCommit(publicKey);
     for (const char* leftover : {kFetchedManifest, kFetchedSignature, kFetchedPatchInfo}) DeleteFileA(leftover);
     // After a refusal the kept copy is parsed again, as after any failed fetch: the start-up

@@ -48,3 +48,48 @@ TEST(VerifyArgument, LookAlikesAndQuotedWordsStayTheGames) {
     // A quoted word before it ends where the quotes close; the blank after it still counts.
     EXPECT_EQ("\"my name\" -x", Take("\"my name\" --verify -x").Left);
 }
+
+namespace {
+
+struct Channel {
+    int Found;
+    std::string Name;
+    std::string Left;
+};
+
+Channel TakeChannel(const char* line) {
+    char buffer[256];
+    std::strncpy(buffer, line, sizeof buffer - 1);
+    buffer[sizeof buffer - 1] = '\0';
+    char name[kChannelNameSize] = "x";
+    const int found = TakeChannelArgument(buffer, name, sizeof name);
+    return Channel{found, name, buffer};
+}
+
+}  // namespace
+
+// "--channel NAME" leaves with its value wherever it stands; the last one counts; a value that
+// is no channel name is taken too, so it never reaches the game as a stray word.
+TEST(ChannelArgument, TheWordAndItsValueAreTaken) {
+    const Channel first = TakeChannel("--channel beta -window");
+    EXPECT_EQ(1, first.Found);
+    EXPECT_EQ("beta", first.Name);
+    EXPECT_EQ("-window", first.Left);
+    EXPECT_EQ("-a -b", TakeChannel("-a --channel\tnightly-2 -b").Left);
+    EXPECT_EQ("nightly-2", TakeChannel("-a --channel\tnightly-2 -b").Name);
+    EXPECT_EQ("live", TakeChannel("--channel beta --verify --channel live").Name);
+    EXPECT_EQ("--verify", TakeChannel("--channel beta --verify --channel live").Left);
+    EXPECT_EQ(std::string(32, 'a'), TakeChannel(("--channel " + std::string(32, 'a')).c_str()).Name);
+    for (const char* line : {"--channel", "--channel Beta", "--channel ../x", "-a --channel \"beta\"",
+                             "--channel beta_1", "--channel aaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaa"}) {
+        const Channel refused = TakeChannel(line);
+        EXPECT_EQ(-1, refused.Found) << line;
+        EXPECT_EQ("", refused.Name) << line;
+        EXPECT_EQ(std::string(line).rfind("-a", 0) == 0 ? "-a" : "", refused.Left) << line;
+    }
+    for (const char* line : {"--channelbeta", "\"--channel\" beta", "--channel=beta", ""}) {
+        const Channel t = TakeChannel(line);
+        EXPECT_EQ(0, t.Found) << line;
+        EXPECT_EQ(line, t.Left);
+    }
+}
