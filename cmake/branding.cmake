@@ -67,5 +67,25 @@ if(LAUNCHER_MESSAGES_FILE)
   endforeach()
 endif()
 
+# The content mode's speed limit until the player picks one from the window's menu: whole MB/s
+# (1 to 999), OFF or 0 for none.
+set(LAUNCHER_CONTENT_RATE_LIMIT "OFF" CACHE STRING "Content mode: default download limit in MB/s (OFF: none)")
+if(LAUNCHER_CONTENT_RATE_LIMIT MATCHES "^(OFF|off|0|)$")
+  set(LAUNCHER_CONTENT_RATE_LIMIT_VALUE 0)
+elseif(LAUNCHER_CONTENT_RATE_LIMIT MATCHES "^[1-9][0-9]?[0-9]?$")
+  set(LAUNCHER_CONTENT_RATE_LIMIT_VALUE ${LAUNCHER_CONTENT_RATE_LIMIT})
+else()
+  message(FATAL_ERROR "LAUNCHER_CONTENT_RATE_LIMIT is '${LAUNCHER_CONTENT_RATE_LIMIT}': whole MB/s from 1 to 999, or OFF")
+endif()
+
+# The content mode's release channel until the player picks another with --channel: the
+# patch base's own patch information for live, channels/NAME/ below it for any other.
+set(LAUNCHER_CONTENT_CHANNEL "live" CACHE STRING "Content mode: the release channel followed by default")
+string(LENGTH "${LAUNCHER_CONTENT_CHANNEL}" length)
+if(NOT LAUNCHER_CONTENT_CHANNEL MATCHES "^[a-z0-9-]+$" OR length GREATER 32)
+  message(FATAL_ERROR "LAUNCHER_CONTENT_CHANNEL is '${LAUNCHER_CONTENT_CHANNEL}': 1 to 32 of a-z, 0-9 and -")
+endif()
+launcher_c_string(LAUNCHER_CONTENT_CHANNEL_C "${LAUNCHER_CONTENT_CHANNEL}")
+
 configure_file("${CMAKE_SOURCE_DIR}/src/settings/build_settings.h.in"
                "${CMAKE_BINARY_DIR}/generated/build_settings.h" @ONLY)

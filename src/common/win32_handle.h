@@ -75,6 +75,11 @@ struct FindHandleTraits {
     static Handle Empty() { return INVALID_HANDLE_VALUE; }
     static void Close(Handle h) { FindClose(h); }
 };
+struct MenuHandleTraits {
+    using Handle = HMENU;
+    static Handle Empty() { return nullptr; }
+    static void Close(Handle h) { DestroyMenu(h); }
+};
 struct StdioFileTraits {
     using Handle = std::FILE*;
     static Handle Empty() { return nullptr; }
@@ -88,6 +93,7 @@ using RegistryKey = UniqueHandle<RegistryKeyTraits>;
 using MemoryDc = UniqueHandle<MemoryDcTraits>;
 using StdioFile = UniqueHandle<StdioFileTraits>;
 using FindHandle = UniqueHandle<FindHandleTraits>;  // FindFirstFile's search
+using MenuHandle = UniqueHandle<MenuHandleTraits>;  // a submenu appended to another is the other's
 
 // A DC from GetDC, released with ReleaseDC on the same window.
 class WindowDc {

@@ -1,6 +1,7 @@
 // The fetch step of a content run: the plan's range requests cut into pieces and taken by up to
 // kContentFetchLanes threads at once, each with its own buffers, from the content mirrors
-// (TryMirroredRequestShared); the worker waits for them and reports the bytes done meanwhile.
+// (TryMirroredRequestShared), paused and paced by the player; the worker waits for them and
+// reports the bytes done meanwhile.
 #include "content/chunk_fetch_win32.h"
 
 #include <windows.h>
@@ -20,6 +21,7 @@
 #include "content/release_fetch_win32.h"
 #include "content_fetch/mirrored_request_win32.h"
 #include "content_fetch/range_fetch_win32.h"
+#include "content_fetch/rate_limit.h"
 #include "content_fetch/rate_meter.h"
 #include "content_format/chunk_check_win32.h"
 #include "content_plan/request_split.h"
@@ -28,6 +30,21 @@ namespace {
 
 // The progress is reported this often while the requests run, by the worker, which waits for them.
 constexpr DWORD kShowEveryMs = 100;
+// A lane that is paused or owes the speed limit looks again this often for a stop or a quit.
+constexpr DWORD kNapMs = 50;
+
+// The player's controls: written by the window thread, read by every lane.
+std::atomic<int32_t> FetchPaused{0};
+RateLimit FetchLimit;
+
+// Microseconds of a clock that never goes back, fine enough for the limit's small pieces.
+uint64_t NowUs() {
+    LARGE_INTEGER count, frequency;
+    if (!QueryPerformanceCounter(&count) || !QueryPerformanceFrequency(&frequency) || frequency.QuadPart <= 0)
+        return GetTickCount64() * 1000;
+    const uint64_t ticks = static_cast<uint64_t>(count.QuadPart), hz = static_cast<uint64_t>(frequency.QuadPart);
+    return ticks / hz * 1000000 + ticks % hz * 1000000 / hz;
+}
 
 // What the fetching threads share. The first failure's fields are written by the thread that
 // claimed Failed and read by the worker once every thread has ended.
@@ -70,6 +87,40 @@ constexpr int kChunkRefused = 1;  // a frame that does not decode to its hash: t
 constexpr int kChunkNotKept = 2;  // a size past the bound, or the cache refused it: this side
 constexpr int kChunkStopped = 3;  // another request failed for good
 constexpr int kChunkCovered = 4;  // another request reads the whole pack, this one's chunks too
+constexpr int kChunkPaused = 5;   // the player paused: the transfer ends, and goes on once resumed
+
+void NoteFailure(FetchShared& shared, const char* path, const ContentTry& last);
+
+// A lane that gave up waiting for the player: a quit ends the run with no failure shown (the
+// window is closing), and the lanes never leave the fetch looking complete.
+void StopQuietly(FetchShared& shared) {
+    if (!shared.Stop.load()) NoteFailure(shared, nullptr, ContentTry{kFailLocal, 0, 0});
+}
+
+// Whether the run still wants this lane's bytes: no other lane failed and the player is not quitting.
+bool RunGoesOn(const FetchShared& shared) { return !shared.Stop.load() && !shared.Report->Ending(); }
+
+// Sleeps while the player keeps the fetch paused; false when the run stops meanwhile.
+bool WaitWhilePaused(const FetchShared& shared) {
+    while (FetchPaused.load()) {
+        if (!RunGoesOn(shared)) return false;
+        Sleep(kNapMs);
+    }
+    return RunGoesOn(shared);
+}
+
+// Pays the limit for bytes that came in: the lane reads no more of its connection meanwhile,
+// so the server's sending slows to the limit too. False when the run stops meanwhile.
+bool PayForBytes(const FetchShared& shared, std::size_t length) {
+    const uint64_t start = NowUs();
+    const uint64_t waitUs = FetchLimit.Take(length, start);
+    while (NowUs() - start < waitUs) {
+        if (!RunGoesOn(shared)) return false;
+        const uint64_t leftMs = (waitUs - (NowUs() - start)) / 1000;
+        Sleep(static_cast<DWORD>(leftMs < kNapMs ? leftMs : kNapMs));
+    }
+    return true;
+}
 
 // A whole frame gathered: checked, then kept, under the cache's lock.
 int KeepGathered(RequestSink& s) {
@@ -110,10 +161,20 @@ bool PastTheRequest(const RequestSink& s) {
     return !s.ReadsPack || s.Chunk >= release.ChunkCount || ReleaseChunkAt(release, s.Chunk).Pack != s.Request->Pack;
 }
 
+// Whether the player's pause ends the transfer here. A chunk begun is finished first (what came
+// of it is not fetched again), and the one transfer that reads a whole pack for every piece of it
+// (a server that ignores ranges) reads on: asked again, its tail would be lost.
+bool PauseHere(const RequestSink& s) { return FetchPaused.load() && s.Have == 0 && !s.ReadsPack; }
+
 int ToChunks(void* context, const uint8_t* data, std::size_t length) {
     RequestSink& s = *static_cast<RequestSink*>(context);
     if (s.Shared->Stop.load()) return s.Refused = kChunkStopped;
     if (!DecideWholePack(s)) return s.Refused;
+    if (PauseHere(s)) return s.Refused = kChunkPaused;
+    if (!PayForBytes(*s.Shared, length)) {
+        StopQuietly(*s.Shared);
+        return s.Refused = kChunkStopped;
+    }
     while (length > 0) {
         if (PastTheRequest(s)) return kRangeSinkEnough;  // the tail is never asked for; be lenient
         if (!ContentChunkFetched(*s.Shared->Plan, s.Chunk)) {
@@ -137,6 +198,7 @@ int ToChunks(void* context, const uint8_t* data, std::size_t length) {
         length -= take;
         if (s.Have < c.StoredSize) continue;
         if (KeepGathered(s)) return s.Refused;
+        if (PauseHere(s)) return s.Refused = kChunkPaused;
     }
     return 0;
 }
@@ -146,22 +208,39 @@ struct RequestTry {
     const char* Path;
 };
 
+// Asks for the request's bytes from the first chunk not yet kept. A pause ends the transfer;
+// once resumed, the same try asks again from where it stopped. The result of FetchRange, or
+// kRangeDone with nothing left to ask for.
+int32_t FetchRest(RequestSink& s, const char* url, RangeAnswer& answer) {
+    const ContentLink& link = *s.Shared->Link;
+    const uint64_t last = s.Request->Offset + s.Request->Length - 1;
+    int32_t result = kRangeDone;
+    do {
+        s.At -= s.Have;
+        s.Have = 0;
+        s.Refused = 0;
+        if (s.At > last) return kRangeDone;
+        if (!WaitWhilePaused(*s.Shared)) {
+            StopQuietly(*s.Shared);
+            s.Refused = kChunkStopped;
+            return kRangeStopped;
+        }
+        answer = RangeAnswer{};
+        answer.ReadOn = 1;
+        s.Answer = &answer;
+        result = FetchRange(link.Session.Get(), url, link.Secure, s.At, last, ToChunks, &s, &answer);
+        s.Answer = nullptr;
+    } while (s.Refused == kChunkPaused);
+    return result;
+}
+
 // Another try asks only for the bytes from the first chunk not yet kept: those before it are
 // in the cache, checked.
 int TryRequest(void* context, const char* url, ContentTry* failure) {
     RequestTry& t = *static_cast<RequestTry*>(context);
     RequestSink& s = t.Sink;
-    const ContentLink& link = *s.Shared->Link;
-    const uint64_t last = s.Request->Offset + s.Request->Length - 1;
-    s.At -= s.Have;
-    s.Have = 0;
-    s.Refused = 0;
-    if (s.At > last) return 1;
     RangeAnswer answer = {};
-    answer.ReadOn = 1;
-    s.Answer = &answer;
-    const int32_t result = FetchRange(link.Session.Get(), url, link.Secure, s.At, last, ToChunks, &s, &answer);
-    s.Answer = nullptr;
+    const int32_t result = FetchRest(s, url, answer);
     if ((result == kRangeDone && s.Have == 0) || s.Refused == kChunkCovered) return 1;
     *failure = ContentTryOf(result, answer);
     // A request that ends inside a chunk is a plan that does not fit the release: never mended by waiting.
@@ -216,6 +295,11 @@ struct FetchLane {
 void TakePieces(FetchLane& lane) {
     FetchShared& shared = *lane.Shared;
     while (!shared.Stop.load()) {
+        // A paused lane opens no new request: it waits here, holding no connection.
+        if (FetchPaused.load() && !WaitWhilePaused(shared)) {
+            StopQuietly(shared);
+            break;
+        }
         const uint32_t i = shared.Next.fetch_add(1);
         if (i >= shared.Pieces->size() || !FetchRequest(shared, lane.Buffers, (*shared.Pieces)[i])) break;
     }
@@ -326,6 +410,9 @@ int FetchRequests(const ContentLink& link, const ReleaseManifest& release, const
     if (!shared.WholePack) return StopFetch(report, "memory");
     const uint32_t count = pieces.size() < kContentFetchLanes ? static_cast<uint32_t>(pieces.size()) : kContentFetchLanes;
     std::unique_ptr<FetchLane[]> lanes(new (std::nothrow) FetchLane[count]);
+    // The speed shown and the time left follow the limit from the first second: no burst
+    // saved up while the release was checked.
+    FetchLimit.Empty(NowUs());
     const uint32_t started = lanes ? StartLanes(shared, lanes.get(), count) : 0;
     if (started == 0) return StopFetch(report, "thread");
     WatchLanes(shared, lanes.get(), started, total);
@@ -339,3 +426,9 @@ int FetchRequests(const ContentLink& link, const ReleaseManifest& release, const
     report.Progress(Fetched(kShowAll, total, total));
     return index.Cache.Flush() ? 1 : 0;
 }
+
+void PauseContentFetch(bool paused) { FetchPaused.store(paused ? 1 : 0); }
+
+bool ContentFetchPaused() { return FetchPaused.load() != 0; }
+
+void LimitContentFetch(uint64_t bytesPerSecond) { FetchLimit.Set(bytesPerSecond, NowUs()); }

@@ -2,14 +2,20 @@
 // the start button, with the figures the window has always shown for each stage.
 #include "content/content_presenter_win32.h"
 
+#include <atomic>
+
 #include "common/bounded_text.h"
 #include "common/display_state.h"
+#include "content/chunk_fetch_win32.h"
 #include "content/content_text.h"
 #include "content/shown_name_win32.h"
 #include "content_plan/disk_need.h"
 #include "settings/launcher_settings.h"
 
 namespace {
+
+// Set by the run's first report, cleared by its last: read by the window's menu.
+std::atomic<int32_t> RunGoing{0};
 
 unsigned Kilobytes(uint64_t bytes) { return static_cast<unsigned>(bytes >> 10); }
 
@@ -54,6 +60,10 @@ void ShowLine(const ContentProgress& p) {
         StatusText.Format(ContentText.Verifying, Kilobytes(p.Done), Kilobytes(p.ToDo));
         break;
     case kStageFetching:
+        if (ContentFetchPaused()) {
+            StatusText.Format(ContentText.Paused, Kilobytes(p.Done), Kilobytes(p.ToDo));
+            break;
+        }
         // The engine sends no rate until the meter knows one and the time left with it.
         if (p.Rate)
             StatusText.Format(ContentText.FetchingRate, Kilobytes(p.Done), Kilobytes(p.ToDo), Kilobytes(p.Rate),
@@ -78,7 +88,17 @@ void CopyName(const ContentStop& stop, char* out, std::size_t size) {
 
 }  // namespace
 
-void ContentPresenter::Began() { SetStartButtonState(kButtonDisabled); }
+bool ContentRunGoing() { return RunGoing.load() != 0; }
+
+bool ClaimContentRun() {
+    int32_t idle = 0;
+    return RunGoing.compare_exchange_strong(idle, 1);
+}
+
+void ContentPresenter::Began() {
+    RunGoing.store(1);
+    SetStartButtonState(kButtonDisabled);
+}
 
 void ContentPresenter::Progress(const ContentProgress& progress) {
     if (progress.Show != kShowLine) {
@@ -147,6 +167,7 @@ void ContentPresenter::Stopped(const ContentStop& stop) {
         break;
     }
     SetStartButtonState(kButtonDisabled);
+    RunGoing.store(0);
 }
 
 void ContentPresenter::Finished(uint32_t release, int verify, uint32_t repaired) {
@@ -158,6 +179,7 @@ void ContentPresenter::Finished(uint32_t release, int verify, uint32_t repaired)
     ProgressCurrent = 100;
     ProgressTotal = 100;
     SetStartButtonState(kButtonNormal);
+    RunGoing.store(0);
 }
 
 int ContentPresenter::Ending() const { return QuitRequested.load() != 0 ? 1 : 0; }

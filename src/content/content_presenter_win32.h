@@ -9,6 +9,11 @@
 #include "common/srw_lock_win32.h"
 #include "content/content_report.h"
 
+// Whether a run of the worker is under way, from its Began to its Finished or Stopped.
+bool ContentRunGoing();
+// Marks a run as under way unless one is; false when one was (the caller starts none).
+bool ClaimContentRun();
+
 class ContentPresenter : public ContentReport {
 public:
     void Began() override;

@@ -5,6 +5,7 @@
 #include <windows.h>
 
 #include "common/process_state.h"
+#include "content/content_menu_win32.h"
 #include "content/content_mode.h"
 #include "content/content_worker_win32.h"
 #include "content/verify_argument.h"
@@ -20,6 +21,7 @@ bool InterruptedUpdateLeft() {
 
 bool TakeContentRoad() {
     if (!ContentPatchingBuilt) return false;
+    ApplySavedRateLimit();
     // Taken out before anything can start the game, whichever road follows.
     const bool asked = TakeVerifyArgument(LauncherCommandLine) != 0;
     // The whole section's newest, not the classic road's LatestVersion: past its hundred step
@@ -31,5 +33,11 @@ bool TakeContentRoad() {
     const bool verify = asked || (newest && InterruptedUpdateLeft());
     if (newest && !verify) return false;
     StartContentWorker(verify);
+    return true;
+}
+
+bool ContentMenu(HWND window, LPARAM at) {
+    if (!ContentPatchingBuilt) return false;
+    OpenContentMenu(window, at);
     return true;
 }

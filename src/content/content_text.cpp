@@ -58,6 +58,36 @@
 #define LAUNCHER_TEXT_ContentLinked "링크를 따라가지 않습니다 (%s)"  // Links are not followed (%s)
 #endif
 
+#ifndef LAUNCHER_TEXT_ContentPaused
+#define LAUNCHER_TEXT_ContentPaused "일시 정지됨 (%u / %u KB)"  // Paused (%u / %u KB)
+#endif
+#ifndef LAUNCHER_TEXT_ContentMenuPause
+#define LAUNCHER_TEXT_ContentMenuPause "일시 정지"  // Pause
+#endif
+#ifndef LAUNCHER_TEXT_ContentMenuResume
+#define LAUNCHER_TEXT_ContentMenuResume "이어 받기"  // Resume
+#endif
+#ifndef LAUNCHER_TEXT_ContentMenuSpeed
+#define LAUNCHER_TEXT_ContentMenuSpeed "속도 제한"  // Speed limit
+#endif
+#ifndef LAUNCHER_TEXT_ContentMenuSpeedOff
+#define LAUNCHER_TEXT_ContentMenuSpeedOff "제한 없음"  // No limit
+#endif
+#ifndef LAUNCHER_TEXT_ContentMenuSpeedRate
+#define LAUNCHER_TEXT_ContentMenuSpeedRate "%u MB/s"  // %u MB/s
+#endif
+#ifndef LAUNCHER_TEXT_ContentMenuRepair
+#define LAUNCHER_TEXT_ContentMenuRepair "게임 파일 복구"  // Repair the game files
+#endif
+#ifndef LAUNCHER_TEXT_ContentMenuOpenFolder
+#define LAUNCHER_TEXT_ContentMenuOpenFolder "게임 폴더 열기"  // Open the game folder
+#endif
+
+// Release channels (--channel NAME)
+#ifndef LAUNCHER_TEXT_ContentChannelMissing
+#define LAUNCHER_TEXT_ContentChannelMissing "서버에 [%s] 채널이 없습니다. [%s] 채널을 유지합니다."  // The server has no channel %s; the launcher stays on %s
+#endif
+
 ContentTexts ContentText = {
     LAUNCHER_TEXT_ContentChecking,
     LAUNCHER_TEXT_ContentFetching,
@@ -75,4 +105,13 @@ ContentTexts ContentText = {
     LAUNCHER_TEXT_ContentLinked,
     LAUNCHER_TEXT_ContentTooLarge,
     LAUNCHER_TEXT_ContentOutOfMemory,
+    LAUNCHER_TEXT_ContentPaused,
+    LAUNCHER_TEXT_ContentMenuPause,
+    LAUNCHER_TEXT_ContentMenuResume,
+    LAUNCHER_TEXT_ContentMenuSpeed,
+    LAUNCHER_TEXT_ContentMenuSpeedOff,
+    LAUNCHER_TEXT_ContentMenuSpeedRate,
+    LAUNCHER_TEXT_ContentMenuRepair,
+    LAUNCHER_TEXT_ContentMenuOpenFolder,
+    LAUNCHER_TEXT_ContentChannelMissing,
 };

@@ -22,6 +22,17 @@ struct ContentTexts {
     const char* Linked;  // Links are not followed (%s): a release path passes through a link
     const char* TooLarge;  // The release is too large for a 32-bit launcher (%s)
     const char* OutOfMemory;  // Not enough memory (%s)
+    const char* Paused;  // Paused (%u / %u KB): done, to fetch
+    // The window's menu (right-click or the context-menu key)
+    const char* MenuPause;  // Pause
+    const char* MenuResume;  // Resume
+    const char* MenuSpeed;  // Speed limit
+    const char* MenuSpeedOff;  // No limit
+    const char* MenuSpeedRate;  // %u MB/s
+    const char* MenuRepair;  // Repair the game files
+    const char* MenuOpenFolder;  // Open the game folder
+    // Release channels (--channel NAME)
+    const char* ChannelMissing;  // The server has no channel %s; the launcher stays on %s
 };
 
 extern ContentTexts ContentText;

@@ -1,9 +1,11 @@
-// MainWindowProc: the timer tick, presses and releases on the skin buttons, moves, quitting.
+// MainWindowProc: the timer tick, presses and releases on the skin buttons, moves, quitting, and
+// the content mode's menu.
 #include <windows.h>
 #include <shellapi.h>
 
 #include "common/display_state.h"
 #include "common/process_state.h"
+#include "content/content_road_win32.h"
 #include "launch/game_launch_win32.h"
 #include "settings/layout_values.h"
 #include "shell/startup_win32.h"
@@ -106,6 +108,10 @@ LRESULT CALLBACK MainWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM
         return OnTick(window, true);
     case WM_LBUTTONUP:
         return OnRelease();
+    case WM_CONTEXTMENU:
+        // Without the content mode the message goes on as it always has.
+        if (ContentMenu(window, lParam)) return 0;
+        return DefWindowProcA(window, message, wParam, lParam);
     default:
         return DefWindowProcA(window, message, wParam, lParam);
     }
