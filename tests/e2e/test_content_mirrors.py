@@ -20,10 +20,11 @@ PACK = "Content/packs/10002-0.pack"
 
 
 class Mirror:
-    """One more test patch server, serving `root` below /<name> on `port`."""
+    """One more test patch server, serving `root` below /<name> on `port`; `extra`: more of the
+    server's options (a fault rule, say)."""
 
-    def __init__(self, name, port):
-        self.name, self.port = name, port
+    def __init__(self, name, port, extra=()):
+        self.name, self.port, self.extra = name, port, list(extra)
         self.base = f"https://127.0.0.1:{port}/{name}"
         self.dir = harness.RUNS / "mirrors" / name
         self.root = self.dir / "root"
@@ -37,7 +38,7 @@ class Mirror:
         self.process = subprocess.Popen(
             ["/usr/bin/python3", str(harness.ROOT / "tests" / "support" / "patch_server.py"), "--root", str(self.root),
              "--port", str(self.port), "--base", "/" + self.name, "--certs", str(harness.STATE / "certs"),
-             "--log", str(self.dir / "requests.log"), "--ready-file", str(ready)],
+             "--log", str(self.dir / "requests.log"), "--ready-file", str(ready)] + self.extra,
             stdout=out, stderr=subprocess.STDOUT, stdin=subprocess.DEVNULL, start_new_session=True)
         out.close()
         assert wait_until(ready.exists, timeout=20), f"mirror {self.name} did not start"

@@ -6,7 +6,6 @@ ready. The built window is waited out once, here: about 35 s of this file's 50. 
 mirror ignores ranges: the first request it answers with the whole pack reads all of it, and the
 pack's other pieces are not asked for again."""
 import os
-import subprocess
 import time
 
 import harness
@@ -15,26 +14,9 @@ from test_content_patching import client_files, game_files, publish, write_tree
 from test_fault_matrix import READY, no_partial_files, shows, wait_until
 
 
-class FaultyMirror(Mirror):
+def FaultyMirror(name, port, fault):
     """A mirror whose pack answers follow one fault rule of tests/support/patch_server.py."""
-
-    def __init__(self, name, port, fault):
-        super().__init__(name, port)
-        self.fault = fault
-
-    def start(self):
-        self.root.mkdir(parents=True, exist_ok=True)
-        ready = self.dir / "ready.json"
-        ready.unlink(missing_ok=True)
-        out = open(self.dir / "server.out", "a")
-        self.process = subprocess.Popen(
-            ["/usr/bin/python3", str(harness.ROOT / "tests" / "support" / "patch_server.py"), "--root", str(self.root),
-             "--port", str(self.port), "--base", "/" + self.name, "--certs", str(harness.STATE / "certs"),
-             "--log", str(self.dir / "requests.log"), "--ready-file", str(ready),
-             "--fault", "Content/packs/*=" + self.fault, "--slow-limit", "90"],
-            stdout=out, stderr=subprocess.STDOUT, stdin=subprocess.DEVNULL, start_new_session=True)
-        out.close()
-        assert wait_until(ready.exists, timeout=20), f"mirror {self.name} did not start"
+    return Mirror(name, port, ["--fault", "Content/packs/*=" + fault, "--slow-limit", "90"])
 
 
 def ready_after(run, server, mirrors, v2, folder, mine=b"the player's own"):
