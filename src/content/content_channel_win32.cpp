@@ -18,6 +18,7 @@
 #include "update/patch_channel.h"
 #include "update/patch_info.h"
 #include "update/remote_patch_info.h"
+#include "update/sequence_floor_win32.h"
 #include "update/signed_patch_info.h"
 #include "update/signing_key.h"
 #include "update/versions_win32.h"
@@ -51,16 +52,7 @@ int ReadKeptChannel(char* name, std::size_t size) {
 }
 
 void KeepChannel(const char* name) {
-    RegistryKey key;
-    LONG status = RegCreateKeyExA(HKEY_LOCAL_MACHINE, kInstallerRegistryKey, 0, nullptr, REG_OPTION_NON_VOLATILE,
-                                  KEY_SET_VALUE, nullptr, key.Put(), nullptr);
-    if (status != ERROR_SUCCESS) {
-        TraceFailure("channel key", kInstallerRegistryKey, status);
-        return;
-    }
-    status = RegSetValueExA(key.Get(), kChannelValueName, 0, REG_SZ, reinterpret_cast<const BYTE*>(name),
-                            static_cast<DWORD>(std::strlen(name) + 1));
-    if (status != ERROR_SUCCESS) TraceFailure("channel value", kChannelValueName, status);
+    SetInstallationValue("channel", kChannelValueName, REG_SZ, name, static_cast<DWORD>(std::strlen(name) + 1));
 }
 
 void ShowRefusal() { StatusText.Format(ContentText.ChannelMissing, RefusedChannel, KeptChannel); }

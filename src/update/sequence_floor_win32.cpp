@@ -54,14 +54,18 @@ void RaiseSequenceFloor(uint64_t sequence) {
     if (sequence <= ReadSequenceFloor()) return;
     const FloorValueName name;
     if (!name.Text[0]) return;
+    SetInstallationValue("sequence floor", name.Text, REG_QWORD, &sequence, sizeof sequence);
+}
+
+void SetInstallationValue(const char* what, const char* name, unsigned long type, const void* data,
+                          unsigned long size) {
     RegistryKey key;
     LONG status = RegCreateKeyExA(HKEY_LOCAL_MACHINE, kInstallerRegistryKey, 0, nullptr, REG_OPTION_NON_VOLATILE,
                                   KEY_SET_VALUE, nullptr, key.Put(), nullptr);
     if (status != ERROR_SUCCESS) {
-        TraceFailure("sequence floor key", kInstallerRegistryKey, status);
+        TraceFailure(what, "key", kInstallerRegistryKey, static_cast<unsigned long>(status));
         return;
     }
-    status =
-        RegSetValueExA(key.Get(), name.Text, 0, REG_QWORD, reinterpret_cast<const BYTE*>(&sequence), sizeof sequence);
-    if (status != ERROR_SUCCESS) TraceFailure("sequence floor value", name.Text, status);
+    status = RegSetValueExA(key.Get(), name, 0, type, static_cast<const BYTE*>(data), size);
+    if (status != ERROR_SUCCESS) TraceFailure(what, "value", name, static_cast<unsigned long>(status));
 }

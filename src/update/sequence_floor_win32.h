@@ -17,3 +17,9 @@ uint64_t ReadSequenceFloor();
 // Raises the floor to sequence when it is below (never lowers it), creating the key when it is
 // missing. A failure is traced, never fatal: the kept manifest's own sequence still counts.
 void RaiseSequenceFloor(uint64_t sequence);
+
+// Sets value name (type, size bytes at data) under the installation's key in
+// HKEY_LOCAL_MACHINE, making the key when missing: where only administrators write. A failure
+// is traced with what (the value's purpose) and otherwise ignored.
+void SetInstallationValue(const char* what, const char* name, unsigned long type, const void* data,
+                          unsigned long size);
