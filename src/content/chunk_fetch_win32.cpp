@@ -61,9 +61,10 @@ struct FetchShared {
     std::atomic<int32_t> Waiting{0};  // requests counting down to another try
     std::atomic<int32_t> Failed{0};
     SrwLock CacheLock;
-    // Per pack: a request answered with the whole pack (200) claimed it and reads on to its end,
-    // keeping every chunk the run fetches from it; the pack's other pieces are not asked for.
-    std::unique_ptr<std::atomic<uint8_t>[]> WholePack;
+    // Per pack: where the request answered first with the whole pack (200) began; it reads on
+    // to the pack's end, keeping every chunk the run fetches from there, and the pieces past that
+    // start are not asked for. kUnclaimed while no request did.
+    std::unique_ptr<std::atomic<uint64_t>[]> WholeFrom;
     char FailedPath[64] = {};  // empty: a failure with no text of its own
     ContentTry FailedTry = {kFailNone, 0, 0};
 };
@@ -83,6 +84,7 @@ struct RequestSink {
     int ReadsPack;    // this request claimed its pack's whole body and keeps all of it
 };
 
+constexpr uint64_t kUnclaimed = ~uint64_t{0};
 constexpr int kChunkRefused = 1;  // a frame that does not decode to its hash: try again
 constexpr int kChunkNotKept = 2;  // a size past the bound, or the cache refused it: this side
 constexpr int kChunkStopped = 3;  // another request failed for good
@@ -143,15 +145,26 @@ int KeepGathered(RequestSink& s) {
 }
 
 // A server that ignores ranges sends the whole pack for every piece: the first such answer
-// reads all of it, the others stop at once. 1 to go on reading, 0 when stopped.
+// reads the pack from its own start to the end, those for later bytes stop at once. A request
+// for bytes before that start reads its own: the claimant throws them away, and which lane's
+// answer comes first is chance. 1 to go on reading, 0 when stopped.
 int DecideWholePack(RequestSink& s) {
     if (!s.Answer || !s.Answer->WholeBody || s.ReadsPack) return 1;
-    if (s.Shared->WholePack[s.Request->Pack].exchange(1) == 0) {
+    uint64_t from = kUnclaimed;
+    if (s.Shared->WholeFrom[s.Request->Pack].compare_exchange_strong(from, s.At)) {
         s.ReadsPack = 1;
         return 1;
     }
+    if (s.At < from) return 1;
     s.Refused = kChunkCovered;
     return 0;
+}
+
+// The last byte a try asks for: the claimant of a whole pack asks again for all the pack left
+// past where it got to, since the pieces it covers are asked for by no one else.
+uint64_t LastWanted(const RequestSink& s) {
+    if (s.ReadsPack) return ReleasePackAt(*s.Shared->Release, s.Request->Pack).Size - 1;
+    return s.Request->Offset + s.Request->Length - 1;
 }
 
 // Past the request's last chunk: only the pack's claimant reads on, to the pack's end.
@@ -213,9 +226,9 @@ struct RequestTry {
 // kRangeDone with nothing left to ask for.
 int32_t FetchRest(RequestSink& s, const char* url, RangeAnswer& answer) {
     const ContentLink& link = *s.Shared->Link;
-    const uint64_t last = s.Request->Offset + s.Request->Length - 1;
     int32_t result = kRangeDone;
     do {
+        const uint64_t last = LastWanted(s);
         s.At -= s.Have;
         s.Have = 0;
         s.Refused = 0;
@@ -267,7 +280,7 @@ int FetchRequest(FetchShared& shared, ChunkBuffers& buffers, const ContentFetchR
         NoteFailure(shared, nullptr, ContentTry{kFailLocal, 0, 0});
         return 0;
     }
-    if (shared.WholePack[request.Pack].load()) {
+    if (request.Offset >= shared.WholeFrom[request.Pack].load()) {
         shared.Done.fetch_add(request.Length);  // its chunks come with the whole pack
         return 1;
     }
@@ -406,8 +419,9 @@ int FetchRequests(const ContentLink& link, const ReleaseManifest& release, const
     shared.Index = &index;
     shared.Report = &report;
     shared.Pieces = &pieces;
-    shared.WholePack.reset(new (std::nothrow) std::atomic<uint8_t>[release.PackCount]());
-    if (!shared.WholePack) return StopFetch(report, "memory");
+    shared.WholeFrom.reset(new (std::nothrow) std::atomic<uint64_t>[release.PackCount]);
+    if (!shared.WholeFrom) return StopFetch(report, "memory");
+    for (uint32_t i = 0; i < release.PackCount; ++i) shared.WholeFrom[i].store(kUnclaimed);
     const uint32_t count = pieces.size() < kContentFetchLanes ? static_cast<uint32_t>(pieces.size()) : kContentFetchLanes;
     std::unique_ptr<FetchLane[]> lanes(new (std::nothrow) FetchLane[count]);
     // The speed shown and the time left follow the limit from the first second: no burst

@@ -55,8 +55,8 @@ class Rule:
     KINDS = {"status", "nolength", "chunked", "short", "reset", "slow", "trickle", "delay", "long", "norange",
              "redirect"}
     ON_HEAD = {"status", "redirect"}  # the kinds that answer a HEAD as well
-    OPTIONAL_ARG = {"nolength", "chunked"}  # without N the whole body
-    NO_ARG = {"norange"}
+    OPTIONAL_ARG = {"nolength", "chunked", "norange"}  # without N the whole body; norange:S below
+    NO_ARG = set()
 
     def __init__(self, text):
         self.text = text
@@ -89,7 +89,9 @@ class Rule:
             self.arg = arg  # a 1xx is never a final answer
         elif kind in ("slow", "trickle"):
             self.arg = _number(text, arg, int, 1)
-        elif kind == "delay":
+        elif kind in ("delay", "norange"):
+            # norange:S answers a range from byte 0 S seconds late, so that a later piece's whole
+            # answer comes first, as it may on a busy link.
             self.arg = _number(text, arg, float, 0.0, MAX_DELAY)
         else:
             self.arg = _number(text, arg, int, 0)
@@ -397,6 +399,8 @@ class PatchHandler(BaseHTTPRequestHandler):
             return self._redirect(rule.arg, head)
         if rule and rule.kind == "delay":
             self._wait(rule.arg)
+        if rule and rule.kind == "norange" and rule.arg and _range_start(self.headers.get("Range")) == 0:
+            self._wait(rule.arg)
         f = self._open(rel)
         if f is None:
             return self._simple(404, "not found\n", head)
@@ -540,6 +544,11 @@ class PatchHandler(BaseHTTPRequestHandler):
         sock.setsockopt(socket.SOL_SOCKET, socket.SO_LINGER, struct.pack("ii", 1, 0))
         self.rfile.close()  # drops the makefile reference so close() really closes the descriptor
         sock.close()
+
+
+def _range_start(value):
+    parsed = _parse_range(value or "", 1 << 62)
+    return parsed[0] if isinstance(parsed, tuple) else None
 
 
 def _parse_range(value, size):
