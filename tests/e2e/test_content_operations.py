@@ -3,7 +3,7 @@ release to the older content fetching only what differs, and after a prune a pla
 removed release, and an empty folder, still reach the newest."""
 import os
 
-from test_content_patching import KEY, SIZES, client_files, content_run, publish, ranges
+from test_content_patching import KEY, client_files, content_run, publish, ranges
 from test_fault_matrix import READY, shows
 
 import content_operations  # noqa: E402
@@ -39,7 +39,9 @@ def test_a_rollback_brings_the_old_content_back_fetching_only_what_differs(launc
     assert fetched and {name for name, _, _ in fetched} == {"10001-0.pack"}, fetched
     total = sum(last - first + 1 for _, first, last in fetched)
     assert summary["ideal_bytes"] <= total <= summary["fetch_bytes"], (total, summary)
-    assert total < 60000 + 3 * SIZES[2]
+    # Where the chunker cuts random data decides how far the chunks around the changed middle
+    # reach; never as far as base.pak whole.
+    assert total < len(v1["data/base.pak"]), (total, summary)
 
 
 def test_after_a_prune_a_removed_release_and_an_empty_folder_reach_the_newest(launcher, server, folder):

@@ -56,7 +56,6 @@ class Rule:
              "redirect"}
     ON_HEAD = {"status", "redirect"}  # the kinds that answer a HEAD as well
     OPTIONAL_ARG = {"nolength", "chunked", "norange"}  # without N the whole body; norange:S below
-    NO_ARG = set()
 
     def __init__(self, text):
         self.text = text
@@ -72,11 +71,7 @@ class Rule:
         self.remaining = None
         if at:
             self.remaining = _number(text, count, int, 1)
-        if kind in self.NO_ARG:
-            if colon:
-                raise ValueError(f"fault rule {text!r}: {kind} takes no argument")
-            self.arg = None
-        elif kind in self.OPTIONAL_ARG and not colon:
+        if kind in self.OPTIONAL_ARG and not colon:
             self.arg = None
         elif not colon:
             raise ValueError(f"fault rule {text!r}: {kind} needs an argument")
