@@ -11,6 +11,7 @@
 #include "common/failure_trace.h"
 #include "content_fetch/mirrored_request_win32.h"
 #include "content_fetch/range_fetch_win32.h"
+#include "paths/game_folder_win32.h"
 #include "update/signature_win32.h"
 
 namespace {
@@ -20,10 +21,13 @@ namespace {
 // one chunk read whole, and the system deletes it on close, so no run leaves one behind.
 bool OpenStore(FetchedDeltas& deltas) {
     if (deltas.Store) return true;
-    deltas.Store.Reset(CreateFileW(L"content.delta", GENERIC_READ | GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
-                                   FILE_ATTRIBUTE_TEMPORARY | FILE_FLAG_DELETE_ON_CLOSE, nullptr));
-    if (deltas.Store) return true;
-    TraceFailure("content delta", "store", "content.delta", GetLastError());
+    // Through the game folder's door: a link planted at the name would have the elevated
+    // launcher truncate and then delete whatever it points at.
+    unsigned long error = 0;
+    if (OpenGameFile(L"content.delta", GENERIC_READ | GENERIC_WRITE | DELETE, 0, CREATE_ALWAYS,
+                     FILE_ATTRIBUTE_TEMPORARY | FILE_FLAG_DELETE_ON_CLOSE, &deltas.Store, &error))
+        return true;
+    TraceFailure("content delta", "store", "content.delta", error);
     return false;
 }
 

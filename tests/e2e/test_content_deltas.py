@@ -138,6 +138,23 @@ def test_a_one_step_update_takes_the_programs_delta_and_chunks_for_the_rest(publ
     assert "content delta" not in output
 
 
+def test_a_link_planted_at_the_delta_store_leaves_its_target_alone(published, monkeypatch):
+    run = player(published, "linked-store", monkeypatch)
+    outside = published.base / "outside-of-the-game.dat"
+    outside.write_bytes(b"a file of the machine")
+    (run.folder / "content.delta").symlink_to(outside)
+    output = run.folder.parent / "linked-store-output.txt"
+    try:
+        run.start(output=output)
+        assert shows(run.origin(), READY.format(NEW), timeout=90)
+    finally:
+        run.stop()
+    # Neither truncated nor deleted on close: the program came as chunks instead.
+    assert outside.read_bytes() == b"a file of the machine"
+    assert client_files(run.folder) == published.v2
+    assert "content delta store failed" in output.read_bytes().decode("latin-1")
+
+
 def test_an_edited_program_has_no_base_and_gets_its_chunks(published, monkeypatch):
     run = player(published, "edited", monkeypatch)
     program = run.folder / PROGRAM
