@@ -12,6 +12,7 @@
 #include "common/bounded_text.h"
 #include "common/failure_trace.h"
 #include "content_format/chunk_check_win32.h"
+#include "paths/game_folder_win32.h"
 #include "update/signature_win32.h"
 
 namespace {
@@ -68,9 +69,13 @@ int TakePiece(void* context, uint32_t piece, const uint8_t* data, uint32_t size)
 
 // The base at the file's path, whole, if it is the one the delta was made against.
 bool ReadBase(DeltaBuild& b, const wchar_t* target, std::unique_ptr<uint8_t[]>* base) {
-    FileHandle file(CreateFileW(target, GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr));
+    // Not through a link: its hash would refuse an outside file anyway, but nothing of the
+    // machine is read by the elevated launcher for a player's say-so.
+    FileHandle file;
+    unsigned long error = 0;
+    const int opened = OpenGameFile(target, GENERIC_READ, FILE_SHARE_READ, OPEN_EXISTING, 0, &file, &error);
     LARGE_INTEGER size = {};
-    if (!file || !GetFileSizeEx(file.Get(), &size) || static_cast<uint64_t>(size.QuadPart) != b.Delta.BaseSize)
+    if (!opened || !GetFileSizeEx(file.Get(), &size) || static_cast<uint64_t>(size.QuadPart) != b.Delta.BaseSize)
         return (b.Why = "base size", false);
     base->reset(new (std::nothrow) uint8_t[b.Delta.BaseSize ? static_cast<std::size_t>(b.Delta.BaseSize) : 1]);
     if (!*base) return (b.Why = "memory", false);
