@@ -17,11 +17,11 @@
 #include "common/failure_trace.h"
 #include "common/srw_lock_win32.h"
 #include "common/win32_handle.h"
+#include "content/fetch_controls_win32.h"
 #include "content/pack_chunks_win32.h"
 #include "content/release_fetch_win32.h"
 #include "content_fetch/mirrored_request_win32.h"
 #include "content_fetch/range_fetch_win32.h"
-#include "content_fetch/rate_limit.h"
 #include "content_fetch/rate_meter.h"
 #include "content_format/chunk_check_win32.h"
 #include "content_plan/request_split.h"
@@ -30,21 +30,6 @@ namespace {
 
 // The progress is reported this often while the requests run, by the worker, which waits for them.
 constexpr DWORD kShowEveryMs = 100;
-// A lane that is paused or owes the speed limit looks again this often for a stop or a quit.
-constexpr DWORD kNapMs = 50;
-
-// The player's controls: written by the window thread, read by every lane.
-std::atomic<int32_t> FetchPaused{0};
-RateLimit FetchLimit;
-
-// Microseconds of a clock that never goes back, fine enough for the limit's small pieces.
-uint64_t NowUs() {
-    LARGE_INTEGER count, frequency;
-    if (!QueryPerformanceCounter(&count) || !QueryPerformanceFrequency(&frequency) || frequency.QuadPart <= 0)
-        return GetTickCount64() * 1000;
-    const uint64_t ticks = static_cast<uint64_t>(count.QuadPart), hz = static_cast<uint64_t>(frequency.QuadPart);
-    return ticks / hz * 1000000 + ticks % hz * 1000000 / hz;
-}
 
 // What the fetching threads share. The first failure's fields are written by the thread that
 // claimed Failed and read by the worker once every thread has ended.
@@ -102,27 +87,9 @@ void StopQuietly(FetchShared& shared) {
 // Whether the run still wants this lane's bytes: no other lane failed and the player is not quitting.
 bool RunGoesOn(const FetchShared& shared) { return !shared.Stop.load() && !shared.Report->Ending(); }
 
-// Sleeps while the player keeps the fetch paused; false when the run stops meanwhile.
-bool WaitWhilePaused(const FetchShared& shared) {
-    while (FetchPaused.load()) {
-        if (!RunGoesOn(shared)) return false;
-        Sleep(kNapMs);
-    }
-    return RunGoesOn(shared);
-}
+bool AskRunGoesOn(const void* shared) { return RunGoesOn(*static_cast<const FetchShared*>(shared)); }
 
-// Pays the limit for bytes that came in: the lane reads no more of its connection meanwhile,
-// so the server's sending slows to the limit too. False when the run stops meanwhile.
-bool PayForBytes(const FetchShared& shared, std::size_t length) {
-    const uint64_t start = NowUs();
-    const uint64_t waitUs = FetchLimit.Take(length, start);
-    while (NowUs() - start < waitUs) {
-        if (!RunGoesOn(shared)) return false;
-        const uint64_t leftMs = (waitUs - (NowUs() - start)) / 1000;
-        Sleep(static_cast<DWORD>(leftMs < kNapMs ? leftMs : kNapMs));
-    }
-    return true;
-}
+FetchGoOn GoOnOf(const FetchShared& shared) { return FetchGoOn{AskRunGoesOn, &shared}; }
 
 // A whole frame gathered: checked, then kept, under the cache's lock.
 int KeepGathered(RequestSink& s) {
@@ -177,14 +144,14 @@ bool PastTheRequest(const RequestSink& s) {
 // Whether the player's pause ends the transfer here. A chunk begun is finished first (what came
 // of it is not fetched again), and the one transfer that reads a whole pack for every piece of it
 // (a server that ignores ranges) reads on: asked again, its tail would be lost.
-bool PauseHere(const RequestSink& s) { return FetchPaused.load() && s.Have == 0 && !s.ReadsPack; }
+bool PauseHere(const RequestSink& s) { return ContentFetchPaused() && s.Have == 0 && !s.ReadsPack; }
 
 int ToChunks(void* context, const uint8_t* data, std::size_t length) {
     RequestSink& s = *static_cast<RequestSink*>(context);
     if (s.Shared->Stop.load()) return s.Refused = kChunkStopped;
     if (!DecideWholePack(s)) return s.Refused;
     if (PauseHere(s)) return s.Refused = kChunkPaused;
-    if (!PayForBytes(*s.Shared, length)) {
+    if (!PayFetchLimit(length, GoOnOf(*s.Shared))) {
         StopQuietly(*s.Shared);
         return s.Refused = kChunkStopped;
     }
@@ -233,7 +200,7 @@ int32_t FetchRest(RequestSink& s, const char* url, RangeAnswer& answer) {
         s.Have = 0;
         s.Refused = 0;
         if (s.At > last) return kRangeDone;
-        if (!WaitWhilePaused(*s.Shared)) {
+        if (!WaitWhileFetchPaused(GoOnOf(*s.Shared))) {
             StopQuietly(*s.Shared);
             s.Refused = kChunkStopped;
             return kRangeStopped;
@@ -309,7 +276,7 @@ void TakePieces(FetchLane& lane) {
     FetchShared& shared = *lane.Shared;
     while (!shared.Stop.load()) {
         // A paused lane opens no new request: it waits here, holding no connection.
-        if (FetchPaused.load() && !WaitWhilePaused(shared)) {
+        if (ContentFetchPaused() && !WaitWhileFetchPaused(GoOnOf(shared))) {
             StopQuietly(shared);
             break;
         }
@@ -424,9 +391,7 @@ int FetchRequests(const ContentLink& link, const ReleaseManifest& release, const
     for (uint32_t i = 0; i < release.PackCount; ++i) shared.WholeFrom[i].store(kUnclaimed);
     const uint32_t count = pieces.size() < kContentFetchLanes ? static_cast<uint32_t>(pieces.size()) : kContentFetchLanes;
     std::unique_ptr<FetchLane[]> lanes(new (std::nothrow) FetchLane[count]);
-    // The speed shown and the time left follow the limit from the first second: no burst
-    // saved up while the release was checked.
-    FetchLimit.Empty(NowUs());
+    StartLimitedFetch();
     const uint32_t started = lanes ? StartLanes(shared, lanes.get(), count) : 0;
     if (started == 0) return StopFetch(report, "thread");
     WatchLanes(shared, lanes.get(), started, total);
@@ -440,9 +405,3 @@ int FetchRequests(const ContentLink& link, const ReleaseManifest& release, const
     report.Progress(Fetched(kShowAll, total, total));
     return index.Cache.Flush() ? 1 : 0;
 }
-
-void PauseContentFetch(bool paused) { FetchPaused.store(paused ? 1 : 0); }
-
-bool ContentFetchPaused() { return FetchPaused.load() != 0; }
-
-void LimitContentFetch(uint64_t bytesPerSecond) { FetchLimit.Set(bytesPerSecond, NowUs()); }

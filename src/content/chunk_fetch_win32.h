@@ -15,11 +15,3 @@
 // reported (a failure of the cache itself: see index.Cache.LastError()).
 int FetchRequests(const ContentLink& link, const ReleaseManifest& release, const ContentPlan& plan, CacheIndex& index,
                   ContentReport& report);
-
-// The player's controls over the lanes, set from the window thread at any time. Paused lanes
-// stop at their next chunk, dropping their connections, and go on from the first chunk not yet
-// kept once resumed; nothing else of the run waits for them meanwhile but the worker.
-void PauseContentFetch(bool paused);
-bool ContentFetchPaused();
-// One limit shared by every lane, with a second of burst; 0 lifts it. Applies at once.
-void LimitContentFetch(uint64_t bytesPerSecond);

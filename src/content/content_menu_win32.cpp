@@ -11,7 +11,7 @@
 #include "common/failure_trace.h"
 #include "common/process_state.h"
 #include "common/win32_handle.h"
-#include "content/chunk_fetch_win32.h"
+#include "content/fetch_controls_win32.h"
 #include "content/content_presenter_win32.h"
 #include "content/content_text.h"
 #include "content/content_worker_win32.h"

@@ -6,7 +6,7 @@
 
 #include "common/bounded_text.h"
 #include "common/display_state.h"
-#include "content/chunk_fetch_win32.h"
+#include "content/fetch_controls_win32.h"
 #include "content/content_text.h"
 #include "content/shown_name_win32.h"
 #include "content_plan/disk_need.h"
@@ -60,6 +60,7 @@ void ShowLine(const ContentProgress& p) {
         StatusText.Format(ContentText.Verifying, Kilobytes(p.Done), Kilobytes(p.ToDo));
         break;
     case kStageFetching:
+    case kStageFetchingDelta:  // no rate: a delta is one request, most often shorter than the meter's window
         if (ContentFetchPaused()) {
             StatusText.Format(ContentText.Paused, Kilobytes(p.Done), Kilobytes(p.ToDo));
             break;
@@ -70,9 +71,6 @@ void ShowLine(const ContentProgress& p) {
                               p.SecondsLeft / 60, p.SecondsLeft % 60);
         else
             StatusText.Format(ContentText.Fetching, Kilobytes(p.Done), Kilobytes(p.ToDo));
-        break;
-    case kStageFetchingDelta:
-        StatusText.Format(ContentText.Fetching, Kilobytes(p.Done), Kilobytes(p.ToDo));
         break;
     case kStageBuilding:
     case kStageBuildingDelta:

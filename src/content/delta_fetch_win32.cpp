@@ -9,6 +9,7 @@
 #include <new>
 
 #include "common/failure_trace.h"
+#include "content/fetch_controls_win32.h"
 #include "content_fetch/mirrored_request_win32.h"
 #include "content_fetch/range_fetch_win32.h"
 #include "paths/game_folder_win32.h"
@@ -59,11 +60,18 @@ struct DeltaSink {
     uint64_t Have;
     Sha256Stream* Hash;
     unsigned long Error;  // a write or hash failure of this side
+    int Paused;           // the player paused: the transfer ended, the rest is asked for once resumed
 };
+
+bool AskGoesOn(const void* walk) { return !static_cast<const DeltaWalk*>(walk)->Report->Ending(); }
 
 int ToStore(void* context, const uint8_t* data, std::size_t length) {
     DeltaSink& s = *static_cast<DeltaSink*>(context);
     if (length > s.Size - s.Have) return 1;  // more than the range: the answer is not the delta
+    if (!PayFetchLimit(length, FetchGoOn{AskGoesOn, s.Walk})) {
+        s.Error = ERROR_CANCELLED;
+        return 1;
+    }
     OVERLAPPED at = {};
     const uint64_t offset = s.Start + s.Have;
     at.Offset = static_cast<DWORD>(offset);
@@ -79,7 +87,36 @@ int ToStore(void* context, const uint8_t* data, std::size_t length) {
     }
     s.Have += length;
     ReportDeltaFetched(*s.Walk, s.Size, s.Have);
+    // What came is kept and hashed: the pause drops the connection, not the bytes.
+    if (ContentFetchPaused() && s.Have < s.Size) return s.Paused = 1;
     return 0;
+}
+
+// The line says paused, with the bytes done, until the player resumes; false on a quit.
+bool WaitWithLine(const DeltaSink& s) {
+    while (ContentFetchPaused()) {
+        if (s.Walk->Report->Ending()) return false;
+        ReportDeltaFetched(*s.Walk, s.Size, s.Have);
+        Sleep(kFetchNapMs);
+    }
+    return !s.Walk->Report->Ending();
+}
+
+// Asks for the delta's bytes from the first not yet had: a pause ends the transfer, and once
+// resumed the same try goes on, its hash with it.
+int32_t FetchDeltaRest(const ContentLink& link, const char* url, uint64_t first, DeltaSink& sink, RangeAnswer& answer) {
+    int32_t result = kRangeDone;
+    do {
+        if (!WaitWithLine(sink)) {
+            sink.Error = ERROR_CANCELLED;
+            return kRangeStopped;
+        }
+        sink.Paused = 0;
+        answer = RangeAnswer{};
+        result = FetchRange(link.Session.Get(), url, link.Secure, first + sink.Have, first + sink.Size - 1, ToStore,
+                            &sink, &answer);
+    } while (sink.Paused);
+    return result;
 }
 
 struct DeltaTry {
@@ -88,19 +125,17 @@ struct DeltaTry {
     const char* Path;
 };
 
-// Each try starts from the delta's first byte: its hash cannot be taken up in the middle.
+// Each try starts from the delta's first byte: its hash cannot be taken up by another try.
 int TryDelta(void* context, const char* url, ContentTry* failure) {
     const DeltaTry& t = *static_cast<const DeltaTry*>(context);
     const ContentLink& link = *t.Walk->Link;
     Sha256Stream hash;
     DeltaSink sink = {t.Walk, t.Walk->Deltas->End, t.Delta.StoredSize, 0, &hash,
-                      hash.Good() ? 0ul : ERROR_INVALID_FUNCTION};
+                      hash.Good() ? 0ul : ERROR_INVALID_FUNCTION, 0};
     *failure = ContentTry{kFailLocal, 0, 0};
     if (sink.Error) return 0;
     RangeAnswer answer = {};
-    const uint64_t first = t.Delta.Offset;
-    const int32_t result = FetchRange(link.Session.Get(), url, link.Secure, first, first + t.Delta.StoredSize - 1,
-                                      ToStore, &sink, &answer);
+    const int32_t result = FetchDeltaRest(link, url, t.Delta.Offset, sink, answer);
     uint8_t digest[kSha256Size];
     if (result == kRangeDone && sink.Have == sink.Size && hash.Finish(digest) &&
         std::memcmp(digest, t.Delta.Sha256, kSha256Size) == 0)
@@ -141,5 +176,6 @@ int FetchDeltas(const ContentLink& link, const ReleaseManifest& release, const C
     if (!deltas->At) return 1;  // every file takes its chunks
     for (uint32_t d = 0; d < count; ++d) deltas->At[d] = kDeltaNotFetched;
     DeltaWalk walk = {&link, &release, &plan, &report, deltas, 0};
+    StartLimitedFetch();
     return ForEachContentDelta(plan, FetchDelta, &walk) ? 1 : 0;
 }

@@ -1,12 +1,16 @@
 """The content mode's menu on the real window, driven with the pointer and keys: pause and
-resume, the speed limit kept in the player's registry, a repair, and no menu at all in a
-launcher built without the mode."""
+resume (of the chunk lanes and of a delta), the speed limit kept in the player's registry, a
+repair, and no menu at all in a launcher built without the mode."""
 import os
+import random
 import time
 
 import harness
+from test_content_deltas import program_bytes
 from test_content_patching import content_run, game_files, publish, ranges
 from test_fault_matrix import EXIT_BUTTON, READY, shows, wait_until
+
+import content_release  # noqa: E402  (tools/, put on the path by test_content_patching)
 
 CHOICE_KEY = r"HKCU\Software\QOR Launcher\Brevanta.exe"
 VERIFIED = "게임을 시작할 준비가 되었습니다. [버전: {}] 복구한 파일: {}개"
@@ -110,6 +114,57 @@ def test_pause_quit_resume_and_the_limit_kept_in_the_registry(launcher, server, 
         run.stop()
     finally:
         harness.reg("delete", CHOICE_KEY, "/f")
+
+
+def delta_of(server, name, version, base):
+    """(pack file name, offset, stored size) of name's delta from base in release version."""
+    release = content_release.parse((server.root / "Content" / "releases" / f"{version}.release").read_bytes(),
+                                    version)
+    index = next(i for i, f in enumerate(release.files) if f.path == name.encode())
+    row = next(r for r in release.deltas if r[0] == index and r[1] == base)
+    return content_release.pack_name(*release.packs[row[4]][:2]), row[5], row[6]
+
+
+def test_a_delta_is_paced_by_the_limit_and_paused_mid_way_goes_on_from_where_it_got(launcher, server, folder):
+    rng = random.Random(29)
+    v1 = {"Brevanta.exe": program_bytes(rng, 3 << 20)}
+    # Every chunk changed and four MiB that only the delta carries cheaply: the delta is taken.
+    changed = bytearray(v1["Brevanta.exe"])
+    for at in range(0, len(changed), 3000):
+        changed[at] ^= 0xFF
+    changed[1 << 20:1 << 20] = rng.randbytes(4 << 20)
+    v2 = {"Brevanta.exe": bytes(changed)}
+    publish(server, folder, [(10001, v1)])
+    run = content_run(launcher, {}, None)
+    run.start()
+    assert shows(run.origin(), READY.format(10001), timeout=90)
+    run.stop()
+    publish(server, folder, [(10002, v2)])
+    pack, offset, size = delta_of(server, "Brevanta.exe", 10002, 10001)
+    harness.reg("add", CHOICE_KEY, "/v", "ContentRateLimit", "/t", "REG_DWORD", "/d", "1", "/f")
+    try:
+        mark = server.log_mark()
+        run.start()
+        origin = run.origin()
+        assert wait_until(lambda: (run.folder / "content.delta").exists(), timeout=30)
+        time.sleep(0.3)  # under way: at 1 MB/s the delta takes seconds
+        pick(origin, "Down", "Return")  # pause
+        time.sleep(1.0)
+        quiet = server.log_mark()
+        time.sleep(1.5)
+        assert not pack_requests(server, quiet), "a paused launcher asked for more"
+        pick(origin, "Down", "Return")  # resume
+        assert shows(origin, READY.format(10002), timeout=60)
+        run.stop()
+    finally:
+        harness.reg("delete", CHOICE_KEY, "/f")
+    assert (run.folder / "Brevanta.exe").read_bytes() == v2["Brevanta.exe"]
+    asked = [(first, last) for name, first, last in ranges(server, mark)
+             if name == pack and offset <= first and last == offset + size - 1]
+    # Asked for from its start, then from past what the paused transfer delivered: no byte twice.
+    assert len(asked) == 2 and asked[0][0] == offset < asked[1][0], (asked, offset, size)
+    # The delta alone: none of the program's chunks besides.
+    assert len(ranges(server, mark)) == 2, ranges(server, mark)
 
 
 def test_repair_from_the_menu_mends_a_damaged_file(launcher, server, folder):

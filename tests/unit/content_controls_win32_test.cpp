@@ -10,7 +10,7 @@
 #include "common/bounded_text.h"
 #include "common/display_state.h"
 #include "common/win32_handle.h"
-#include "content/chunk_fetch_win32.h"
+#include "content/fetch_controls_win32.h"
 #include "content/content_presenter_win32.h"
 #include "content/content_text.h"
 #include "content/rate_choice_win32.h"
@@ -24,22 +24,24 @@ std::string StatusNow() {
 }
 
 TEST(ContentControls, APausedFetchSaysSoWithWhatIsDoneAndResumesItsLine) {
-    ContentPresenter presenter;
-    ContentProgress p;
-    p.Stage = kStageFetching;
-    p.Done = 3 << 10;
-    p.ToDo = 8 << 10;
-    PauseContentFetch(true);
-    presenter.Progress(p);
-    char paused[SharedText::kSize];
-    FormatText(paused, sizeof paused, ContentText.Paused, 3u, 8u);
-    EXPECT_EQ(paused, StatusNow());
-    PauseContentFetch(false);
-    presenter.Progress(p);
-    char fetching[SharedText::kSize];
-    FormatText(fetching, sizeof fetching, ContentText.Fetching, 3u, 8u);
-    EXPECT_EQ(fetching, StatusNow());
-    ResetDisplayState();
+    for (const ContentStage stage : {kStageFetching, kStageFetchingDelta}) {
+        ContentPresenter presenter;
+        ContentProgress p;
+        p.Stage = stage;
+        p.Done = 3 << 10;
+        p.ToDo = 8 << 10;
+        PauseContentFetch(true);
+        presenter.Progress(p);
+        char paused[SharedText::kSize];
+        FormatText(paused, sizeof paused, ContentText.Paused, 3u, 8u);
+        EXPECT_EQ(paused, StatusNow()) << stage;
+        PauseContentFetch(false);
+        presenter.Progress(p);
+        char fetching[SharedText::kSize];
+        FormatText(fetching, sizeof fetching, ContentText.Fetching, 3u, 8u);
+        EXPECT_EQ(fetching, StatusNow()) << stage;
+        ResetDisplayState();
+    }
 }
 
 TEST(ContentControls, ARunIsClaimedOnceUntilItEnds) {
