@@ -9,10 +9,12 @@ state and set against the floor: the bytes at the link's rate, the pauses the do
 build's ExtractArchive takes to unpack the same archives locally. The content road
 (link_content.py) installs a game-like client from nothing and updates it by one step with
 launcher_content.exe over the same link, against the bytes at the rate plus the same run on the
-loopback. Prints figures only.
+loopback. With the content road, the player's speed limit (link_limit.py) is held to 1, 2 and
+5 MB/s and off over a 30 s window of the same install. Prints figures only.
 
-    link_bench.py [--road classic|content|both] [--runs 3] [--loss-runs 1] [--loss-scale 4] [--scale 16]
+    link_bench.py [--road classic|content|limit|both] [--runs 3] [--loss-runs 1] [--loss-scale 4] [--scale 16]
                   [--content-mb 250] [--content-loss-mb 50] [--content-runs 3] [--content-loss-runs 2]
+                  [--limit-runs 3]
 
 Needs root (namespace, veth, qdiscs); everything it makes is removed at its end, also when it
 is interrupted, and every process it starts is bounded in time and ended by its pid."""
@@ -30,6 +32,7 @@ from pathlib import Path
 
 import bench_prefix
 import link_content
+import link_limit
 import link_emulation
 import startup_bench
 
@@ -247,7 +250,8 @@ def stop_on_signals():
 
 def arguments():
     p = argparse.ArgumentParser(description=__doc__.splitlines()[0])
-    p.add_argument("--road", choices=("classic", "content", "both"), default="both")
+    p.add_argument("--road", choices=("classic", "content", "limit", "both"), default="both",
+                   help="both: classic and content, the latter with the limit's runs")
     p.add_argument("--runs", type=int, default=3, help="classic runs without loss")
     p.add_argument("--loss-runs", type=int, default=1, help="classic runs with 1%% loss (0: none)")
     p.add_argument("--scale", type=int, default=16, help="the demo's data files times this (16: 207 MB)")
@@ -257,6 +261,7 @@ def arguments():
     p.add_argument("--content-loss-mb", type=int, default=50, help="its size for the lossy profile (MB)")
     p.add_argument("--content-runs", type=int, default=3, help="content runs of each road without loss")
     p.add_argument("--content-loss-runs", type=int, default=2, help="content runs of each road with 1%% loss")
+    p.add_argument("--limit-runs", type=int, default=3, help="runs of each speed limit (0: none)")
     return p.parse_args()
 
 
@@ -288,6 +293,14 @@ def content_profiles(harness, link, args):
         print(f"  ({startup_bench.machine_load()})", flush=True)
 
 
+def limit_profile(harness, link, args):
+    from nginx_server import NginxServer
+    series = link_content.content_series(WORK, args.content_mb, harness)
+    link_limit.limit_profile(harness, WORK, series, link, NginxServer, bench_prefix.CERTS, DELAY_MS, RATE_BITS,
+                             args.limit_runs)
+    print(f"  ({startup_bench.machine_load()})", flush=True)
+
+
 def main():
     args = arguments()
     reason = link_emulation.cannot_run()
@@ -307,6 +320,8 @@ def main():
             classic_profiles(harness, link, args)
         if args.road in ("content", "both"):
             content_profiles(harness, link, args)
+        if args.road in ("content", "limit", "both") and args.limit_runs > 0:
+            limit_profile(harness, link, args)
     finally:
         link.down()
         bench_prefix.stop()
