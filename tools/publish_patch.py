@@ -43,6 +43,7 @@ release and pack; `content-plan` prints what a player with that folder would dow
 
     publish_patch.py rollback --to 10002 --version 10005 --out PATCH_FOLDER
     publish_patch.py prune --keep 3 --grace 14 --out PATCH_FOLDER
+    publish_patch.py rollout --channel live --to 50 --out PATCH_FOLDER
 
 With --channel NAME (1 to 32 of a-z, 0-9 and -) `content` publishes into a channel: its patch
 information, manifest and signature live in PATCH_FOLDER/channels/NAME/, its releases and packs
@@ -51,7 +52,9 @@ them). `live`, the default, is PATCH_FOLDER itself, which launchers without a ch
 
 `rollback` republishes an earlier release's content as a new version (a release manifest, no
 pack); `prune` removes the packs no kept release needs once the grace has passed
-(content_operations.py).
+(content_operations.py). `content --rollout P` offers the new release to P percent of installs,
+the others staying on the release before it; `rollout --to P` widens (100 completes) or halts
+(0) it without publishing (content_rollout.py).
 """
 import argparse
 import hashlib
@@ -271,7 +274,7 @@ def publish(old, new, version, out, installer="1.0.0.0", launcher=None, prefix="
 def publish_content(new, version, out, old=None, level=19, pack_limit=64 << 20, sizes=(32768, 131072, 524288),
                     installer="1.0.0.0", launcher=None, prefix="patch_", threads=None, signed=False,
                     delta_releases=3, delta_bound=256 << 20, programs=(), stamps=None, progress=None,
-                    channel="live"):
+                    channel="live", rollout=100):
     """Publishes client folder new as content release version (and, with old, the zip patch
     of the same step), with a delta for every file changed since each of the last
     delta_releases releases (both sizes within delta_bound) that is smaller than its chunks;
@@ -280,13 +283,20 @@ def publish_content(new, version, out, old=None, level=19, pack_limit=64 << 20, 
     is checked before the first file is written, and the [PLAYER] line that announces the
     release comes last. stamps and progress: as content_publish.prepare. channel: whose patch
     information announces the release (patch_signing.channel_folder); a channel other than live
-    takes no zip patch, which only launchers without channels fetch."""
+    takes no zip patch, which only launchers without channels fetch. rollout: the percentage of
+    installs that take the release (content_rollout); 100 ends any rollout under way."""
     import content_delta
+    import content_rollout
     import content_publish
     import content_release
     out = Path(out)
     if version > content_release.MAX_VERSION:
         raise PublishError(f"version {version} is above {content_release.MAX_VERSION}, the largest release")
+    if not 0 <= rollout <= 100:
+        raise PublishError(f"--rollout is 0 to 100 percent, not {rollout}")
+    if old is not None and rollout < 100:
+        raise PublishError("--old writes a zip patch, which launchers without the content mode take whatever the "
+                           "rollout: roll out without it")
     if old is not None and channel != patch_signing.LIVE:
         raise PublishError(f"--old writes a zip patch, which only launchers without channels fetch: publish "
                            f"channel {channel} without it")
@@ -335,6 +345,7 @@ def publish_content(new, version, out, old=None, level=19, pack_limit=64 << 20, 
             raise
     info_path.parent.mkdir(parents=True, exist_ok=True)
     append_player_line(info_path, text, line, installer, launcher)
+    write_patch_info(info_path, content_rollout.with_rollout(read_patch_info(info_path), version, rollout))
     return {"line": line, "files": len(prepared.files), "bytes": prepared.content_bytes,
             "new_chunks": len(prepared.new), "reused_chunks": prepared.reused, "packs": packs,
             "pack_bytes": sum(prepared.pack_sizes[(version, i)] for i in range(packs)),
@@ -593,6 +604,9 @@ def content_main(argv):
     parser.add_argument("--channel", default=patch_signing.LIVE, metavar="NAME",
                         help="publish into this channel (1 to 32 of a-z, 0-9 and -; default live, the folder's "
                              "own patch information): its patch information and manifest go to channels/NAME/")
+    parser.add_argument("--rollout", type=int, default=100, metavar="P",
+                        help="only P percent of installs take the release, the others stay on the one before "
+                             "(0 to 100; default 100, which also ends a rollout under way)")
     parser.add_argument("--json", action="store_true", help="print the summary as JSON on standard output")
     args = parser.parse_args(argv)
     import content_publish
@@ -606,7 +620,7 @@ def content_main(argv):
                                  args.chunk_sizes, args.installer_version, args.launcher_version, args.prefix,
                                  signed=bool(args.sign_key), delta_releases=args.delta_releases,
                                  delta_bound=args.delta_bound, programs=tuple(args.program_name), stamps=stamps,
-                                 progress=content_stamps.Progress, channel=args.channel)
+                                 progress=content_stamps.Progress, channel=args.channel, rollout=args.rollout)
     except (PublishError, patch_signing.SigningError, content_publish.ContentError, OSError) as error:
         print(f"publish_patch: {error}", file=sys.stderr)
         return 1
@@ -620,6 +634,9 @@ def content_main(argv):
     else:
         print(content_summary(result))
         print(f"publish_patch: appended \"{result['line']}\"")
+        if args.rollout < 100:
+            print(f"publish_patch: rolled out to {args.rollout}% of installs; the others stay on the release "
+                  "before it")
     if args.old is None and args.channel == patch_signing.LIVE:
         print(f"publish_patch: note: the [PLAYER] line names no zip patch; launchers without content patching "
               f"record {args.version} without fetching anything (give --old to write the zip patch too)",
@@ -761,8 +778,37 @@ def prune_main(argv):
     return finish_operation(args, result, lines)
 
 
+def rollout_main(argv):
+    parser = operation_parser("rollout", "widen, halt or complete a channel's staged rollout")
+    parser.add_argument("--channel", default=patch_signing.LIVE, metavar="NAME", help="the channel (default live)")
+    parser.add_argument("--to", type=int, required=True, metavar="P",
+                        help="percent of installs that take the release (0 halts it, 100 completes it)")
+    args = parser.parse_args(argv)
+    import content_rollout
+    try:
+        patch_signing.check_channel(args.channel)
+        if not 0 <= args.to <= 100:
+            raise PublishError(f"--to is 0 to 100 percent, not {args.to}")
+        if args.sign_key:
+            patch_signing.check_options(args.sign_key, args.expires)
+        info_path = patch_signing.channel_folder(args.out, args.channel) / "LauncherPatchInfo.txt"
+        text = read_patch_info(info_path)
+        under_way = content_rollout.read(text) if text else None
+        if under_way is None:
+            raise PublishError(f"channel {args.channel} has no rollout under way ({info_path})")
+        version, before = under_way
+        write_patch_info(info_path, content_rollout.with_rollout(text, version, args.to))
+    except (PublishError, patch_signing.SigningError, OSError) as error:
+        print(f"publish_patch: {error}", file=sys.stderr)
+        return 1
+    what = {0: " (halted: installs not on it stay where they are)", 100: " (complete: every install takes it)"}
+    result = {"channel": args.channel, "version": version, "from": before, "to": args.to}
+    return finish_operation(args, result, [f"publish_patch: release {version} of channel {args.channel}: "
+                                           f"{before}% -> {args.to}% of installs{what.get(args.to, '')}"])
+
+
 SUBCOMMANDS = {"content": content_main, "content-plan": content_plan_main, "verify": verify_main,
-               "rollback": rollback_main, "prune": prune_main}
+               "rollback": rollback_main, "prune": prune_main, "rollout": rollout_main}
 
 
 def main(argv=None):

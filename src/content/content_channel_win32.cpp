@@ -14,6 +14,7 @@
 #include "common/win32_handle.h"
 #include "content/content_mode.h"
 #include "content/content_text.h"
+#include "content/rollout_bucket_win32.h"
 #include "content/verify_argument.h"
 #include "update/patch_channel.h"
 #include "update/patch_info.h"
@@ -69,7 +70,9 @@ void ChooseContentChannel() {
     PatchChannelSwitch = std::strcmp(PatchChannel, KeptChannel) != 0 ? 1 : 0;
 }
 
-int FetchContentChannel() {
+namespace {
+
+int FetchChannel() {
     if (!PatchChannelSwitch) return FetchPatchInfo();
     if (FetchPatchInfo()) {
         KeepChannel(PatchChannel);
@@ -83,6 +86,16 @@ int FetchContentChannel() {
     if (SigningKeyPresent) LoadKeptManifest(SigningPublicKey);
     ParsePatchInfo();
     return 0;
+}
+
+}  // namespace
+
+int FetchContentChannel() {
+    const int fetched = FetchChannel();
+    // Whichever file the decision works on, fetched or kept, an install outside its rollout
+    // sees the release before as the newest.
+    if (ContentPatchingBuilt) ApplyRollout();
+    return fetched;
 }
 
 void RestateRefusedChannel() {
