@@ -72,20 +72,38 @@ def _live_bytes(kept, key):
     return sum(stored for _, stored in spans)
 
 
-def prune_plan(out, keep, newest):
-    """(kept versions, pruned versions, {pack key: size} of the packs to remove, {pack key: size}
-    of the packs kept) of the folder whose newest [PLAYER] version is newest."""
+def kept_versions(found, keep, lines):
+    """(kept, the oldest kept of each line) with lines {name: [PLAYER] versions in order, held
+    back release first when a rollout is under way}: the newest keep releases of every line,
+    and the release a rollout holds installs on."""
     if keep < 1:
         raise ContentError(f"--keep {keep}: the newest release is always kept")
+    kept, oldest = set(), {}
+    for name, (announced, held) in lines.items():
+        published = sorted(v for v in set(announced) if v in found)
+        mine = published[-keep:] + ([held] if held in found else [])
+        kept |= set(mine)
+        if mine:
+            oldest[name] = min(mine)
+    return sorted(kept), oldest
+
+
+def prune_plan(out, keep, lines):
+    """(every release, kept versions, pruned versions, {pack key: size} of the packs to remove,
+    {pack key: size} of the packs kept, {line: its oldest kept version}) of the folder whose
+    channels announce lines (kept_versions)."""
     found = releases(out)
     if not found:
         raise ContentError(f"{Path(out) / RELEASES} holds no release")
-    late = [v for v in found if newest is None or v > newest]
+    announced = {v for versions, _ in lines.values() for v in versions}
+    # A release past a line's newest that no line announces yet may be a publication under way.
+    newest = min((max(versions) for versions, _ in lines.values() if versions), default=0)
+    late = [v for v in sorted(found) if v not in announced and v > newest]
     if late:
-        raise ContentError(f"release {late[0]} is not announced in [PLAYER] (newest {newest}): publish or remove "
-                           "it before pruning")
-    versions = sorted(found)
-    kept, pruned = versions[-keep:], versions[:-keep]
+        raise ContentError(f"release {late[0]} is not announced in any channel's [PLAYER]: publish or remove it "
+                           "before pruning")
+    kept, oldest = kept_versions(found, keep, lines)
+    pruned = [v for v in sorted(found) if v not in kept]
     used = {p[:2]: p[2] for v in kept for p in found[v][0].packs}
     gone = {}
     folder = Path(out) / PACKS
@@ -93,19 +111,19 @@ def prune_plan(out, keep, newest):
         match = PACK_NAME.fullmatch(path.name)
         if match and (int(match[1]), int(match[2])) not in used:
             gone[(int(match[1]), int(match[2]))] = path.stat().st_size
-    return found, kept, pruned, gone, used
+    return found, kept, pruned, gone, used, oldest
 
 
-def prune(out, keep, grace_days, newest, now=None):
-    """Removes the packs no kept release (the newest keep) names, and the manifests of the
-    releases before those, once the oldest kept release was published grace_days ago (its
-    manifest's last-write time: published files never change). Every player who could still
-    be fetching such a pack was updating to a release that one superseded, so the grace is
-    the longest an update may take after a newer release came out. Before that nothing is
-    removed. Returns a summary dictionary."""
+def prune(out, keep, grace_days, lines, now=None):
+    """Removes the packs no kept release (the newest keep of every channel's line) names, and
+    the manifests of the other releases, once each line's oldest kept release was published
+    grace_days ago (its manifest's last-write time: published files never change). Every
+    player who could still be fetching such a pack was updating to a release that one
+    superseded, so the grace is the longest an update may take after a newer release came out.
+    Before that nothing is removed. Returns a summary dictionary."""
     now = time.time() if now is None else now
-    found, kept, pruned, gone, used = prune_plan(out, keep, newest)
-    clock = found[kept[0]][1].stat().st_mtime
+    found, kept, pruned, gone, used, oldest = prune_plan(out, keep, lines)
+    clock = max(found[v][1].stat().st_mtime for v in oldest.values())
     due = clock + grace_days * DAY
     ready = now >= due
     result = {"kept": kept, "pruned": pruned, "packs_unused": [content_release.pack_name(*k) for k in sorted(gone)],

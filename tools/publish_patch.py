@@ -357,13 +357,15 @@ def publish_content(new, version, out, old=None, level=19, pack_limit=64 << 20, 
             "files_from_stamps": stamps.hits if stamps else 0, "files_cut": stamps.cuts if stamps else len(prepared.files)}
 
 
-def rollback_content(out, to, version, installer="1.0.0.0", launcher=None, gap=65536):
+def rollback_content(out, to, version, installer="1.0.0.0", launcher=None, gap=65536, channel="live"):
     """Publishes version with release to's content (a release manifest, no pack) and appends
-    its [PLAYER] line; returns a summary with what a player on the newest release fetches."""
+    its [PLAYER] line to channel's patch information, ending any rollout under way there;
+    returns a summary with what a player on the channel's newest release fetches."""
     import content_operations
     import content_plan
+    import content_rollout
     out = Path(out)
-    info_path, text, launcher = check_step(out, version, installer, launcher)
+    info_path, text, launcher = check_step(out, version, installer, launcher, channel)
     newest = last_player_version(text) if text else None
     if newest is None or not (out / "Content" / "releases" / f"{newest}.release").is_file():
         raise PublishError(f"the newest [PLAYER] version {newest} has no content release to roll back from")
@@ -373,6 +375,7 @@ def rollback_content(out, to, version, installer="1.0.0.0", launcher=None, gap=6
     current, _ = content_plan.load_release(out, newest)
     manifest_bytes = content_operations.write_release(out, release)
     append_player_line(info_path, text, str(version), installer, launcher)
+    write_patch_info(info_path, content_rollout.without(read_patch_info(info_path)))
     return dict(content_operations.fetch_between(current, release, gap), line=str(version), release=version,
                 to=to, newest=newest, files=len(release.files), chunks=len(release.chunks),
                 manifest_bytes=manifest_bytes)
@@ -717,6 +720,8 @@ def rollback_main(argv):
     parser = operation_parser("rollback", "publish an earlier content release's content as a new version")
     parser.add_argument("--to", type=int, required=True, help="the release whose content comes back")
     parser.add_argument("--version", type=int, required=True, help="the new version number")
+    parser.add_argument("--channel", default=patch_signing.LIVE, metavar="NAME",
+                        help="the channel whose players move forward to it (default live)")
     parser.add_argument("--gap", type=byte_count, default=65536, help="bytes a request runs on over (default 64K)")
     parser.add_argument("--installer-version", default="1.0.0.0", help="[INSTALLER] version of a new file")
     parser.add_argument("--launcher-version", default=default_launcher_version(),
@@ -726,8 +731,9 @@ def rollback_main(argv):
     try:
         if args.sign_key:
             patch_signing.check_options(args.sign_key, args.expires)
+        patch_signing.check_channel(args.channel)
         result = rollback_content(args.out, args.to, args.version, args.installer_version, args.launcher_version,
-                                  args.gap)
+                                  args.gap, args.channel)
     except (PublishError, patch_signing.SigningError, content_publish.ContentError, OSError) as error:
         print(f"publish_patch: {error}", file=sys.stderr)
         return 1
@@ -749,16 +755,10 @@ def prune_main(argv):
     args = parser.parse_args(argv)
     import content_operations
     import content_publish
-    text = read_patch_info(Path(args.out) / "LauncherPatchInfo.txt")
     try:
-        if patch_signing.channels(args.out):
-            # The kept releases are counted along live's line alone: another channel's newest
-            # ones could lose their packs.
-            raise PublishError(f"{Path(args.out) / patch_signing.CHANNELS} holds channels; prune keeps live's "
-                               "releases only and would remove what they need")
         if args.sign_key:
             patch_signing.check_options(args.sign_key, args.expires)
-        result = content_operations.prune(args.out, args.keep, args.grace, last_player_version(text) if text else None)
+        result = content_operations.prune(args.out, args.keep, args.grace, channel_lines(args.out))
     except (PublishError, patch_signing.SigningError, content_publish.ContentError, OSError) as error:
         print(f"publish_patch: {error}", file=sys.stderr)
         return 1
@@ -776,6 +776,34 @@ def prune_main(argv):
     if not result["removed"]:
         args.sign_key = None  # the folder did not change
     return finish_operation(args, result, lines)
+
+
+def player_versions(text):
+    """The [PLAYER] versions of a patch information text, in order."""
+    section, found = None, []
+    for line in (text or "").splitlines():
+        tokens = line.split()
+        if tokens and tokens[0].startswith("["):
+            section = tokens[0]
+        elif tokens and section == "[PLAYER]" and tokens[0].isdigit() and int(tokens[0]):
+            found.append(int(tokens[0]))
+    return found
+
+
+def channel_lines(out):
+    """{channel: ([PLAYER] versions, the release a rollout under way holds installs on, or None)}
+    of live and every other channel of the folder."""
+    import content_rollout
+    lines = {}
+    for channel in [patch_signing.LIVE] + patch_signing.channels(out):
+        text = read_patch_info(patch_signing.channel_folder(out, channel) / "LauncherPatchInfo.txt")
+        versions = player_versions(text)
+        under_way = content_rollout.read(text) if text else None
+        held = None
+        if under_way and under_way[1] < 100:
+            held = max((v for v in versions if v < under_way[0]), default=None)
+        lines[channel] = (versions, held)
+    return lines
 
 
 def rollout_main(argv):

@@ -55,8 +55,7 @@ def test_after_a_prune_a_removed_release_and_an_empty_folder_reach_the_newest(la
     assert shows(old.origin(), READY.format(10001), timeout=90)
     old.stop()
     publish(server, folder, [(10002, v2), (10003, v3)])
-    text = publish_patch.read_patch_info(server.root / "LauncherPatchInfo.txt")
-    result = content_operations.prune(server.root, 1, 0, publish_patch.last_player_version(text))
+    result = content_operations.prune(server.root, 1, 0, publish_patch.channel_lines(server.root))
     patch_signing.sign_folder(server.root, KEY)
     # Whether a chunk of 10002's pack is still 10003's depends on where the chunker cut the random
     # middles: the packs left are exactly those the kept release names.

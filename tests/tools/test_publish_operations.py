@@ -171,3 +171,24 @@ def test_the_stamp_cache_spares_unchanged_files_and_rereads_a_changed_time(tmp_p
     stamps.write_text("{not json")
     fourth = stamped_publish(client, out, 10004)
     assert fourth["files_cut"] == 3 and fourth["files_from_stamps"] == 0
+
+
+def test_prune_keeps_every_channels_newest_and_a_rollouts_held_release_and_rollback_ends_it(folder):
+    out, key, root = folder["out"], folder["key"], folder["root"]
+    v1, v2, _ = clients(root / "beta-clients")
+    for version, client, extra in ((10004, v1, []), (10005, v2, ["--rollout", "50"])):
+        result = run("content", "--new", client, "--version", version, "--channel", "beta", "--out", out,
+                     "--sign-key", key, *FAST, *extra)
+        assert result.returncode == 0, result.stderr
+    result = run("prune", "--keep", 1, "--grace", 0, "--out", out, "--sign-key", key, "--json")
+    assert result.returncode == 0, result.stderr
+    summary = json.loads(result.stdout)
+    # live's newest, beta's newest and the release beta's rollout holds installs on.
+    assert summary["kept"] == [10003, 10004, 10005] and summary["pruned"] == [10001, 10002]
+    result = run("rollback", "--channel", "beta", "--to", 10004, "--version", 10006, "--out", out,
+                 "--sign-key", key)
+    assert result.returncode == 0, result.stderr
+    beta = (out / "channels/beta/LauncherPatchInfo.txt").read_text()
+    assert not beta.startswith("[ROLLOUT]") and beta.split()[-1] == "10006"
+    assert (out / "LauncherPatchInfo.txt").read_text().split()[-1] == "10003"
+    assert run("verify", out, "--public-key", folder["public"]).returncode == 0
