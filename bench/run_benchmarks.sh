@@ -54,6 +54,8 @@ echo "== transfer and unpacking ($ARCH; nginx on 127.0.0.1:$TEST_PATCH_PORT; the
 TEST_BUILD_DIR="$WIN_BUILD" /usr/bin/python3 "$ROOT/bench/transfer_bench.py"
 echo "== content publishing (the Python publisher, native)"
 /usr/bin/python3 "$ROOT/bench/content_publish_bench.py"
+echo "== a pipeline's publication (the Python publisher, native; 5 GB generated in $BUILD/bench/pipeline, removed after)"
+/usr/bin/python3 "$ROOT/bench/content_pipeline_bench.py"
 if [ "$SKIP_REAL_DATA" = 1 ]; then
     echo "== content on real data: skipped (--skip-real-data)"
 else
