@@ -13,9 +13,11 @@ from pathlib import Path
 import zstandard
 
 import content_release
+import content_remote
 from content_publish import PACKS, RELEASES, RELEASE_NAME, ContentError, compress_bound
 
 ZSTD = "/usr/bin/zstd"
+FAST_LEVEL = 1  # the pass that finds out a delta not worth its slow level
 DEFAULT_RELEASES = 3
 DEFAULT_BOUND = 256 << 20
 # The launcher raises its window limit to what a delta asks for; zstd itself stops at 2^31.
@@ -43,13 +45,21 @@ class Delta:
     data: bytes
 
 
-def check_options(releases, bound):
+def check_options(releases, bound, base_url=None, ca_file=None):
+    """base_url and ca_file: where earlier releases' packs are served (content_remote), checked
+    before anything is cut."""
     if not 0 <= releases <= content_release.MAX_DELTAS_PER_FILE:
         raise ContentError(f"--delta-releases {releases}: 0 to {content_release.MAX_DELTAS_PER_FILE}")
     if bound < 0:
         raise ContentError(f"--delta-bound {bound}: a size in bytes")
     if releases and not os.access(ZSTD, os.X_OK):
         raise ContentError(f"deltas need {ZSTD} (the zstd package), or --delta-releases 0")
+    if ca_file and not base_url:
+        raise ContentError("--ca-file checks the server of --base-url: give both")
+    if base_url:
+        content_remote.check_url(base_url)
+        if base_url.startswith("https:"):
+            content_remote.tls_context(ca_file)
 
 
 def window_log(base_size, size):
@@ -96,21 +106,98 @@ def delta_bytes_at_most(prepared, found):
     return sum(compress_bound(raw.get(sha, 0)) for c in found for sha in c.lacking) if found else 0
 
 
-def _write_base(candidate, out, target):
-    """Writes the earlier release's file from its packs; returns its SHA-256."""
-    digest, release = hashlib.sha256(), candidate.base
+def _base_places(candidate):
+    """{chunk index: [offsets in the old file]} and the old file's size."""
+    places, position = {}, 0
+    for index in candidate.base_file.chunks:
+        places.setdefault(index, []).append(position)
+        position += candidate.base.chunks[index].raw
+    return places, position
+
+
+def client_chunks(prepared):
+    """{sha: (file, offset, raw)} of the new client's chunks. Most of an earlier file's chunks
+    are still in the client it was rebuilt into: read from there they cost no pack read, no
+    decompression and, for packs that are only served, no request."""
+    found = {}
+    for _, path, _, shas in prepared.files:
+        offset = 0
+        for sha in shas:
+            raw = prepared.locations[sha][2]
+            found.setdefault(sha, (path, offset, raw))
+            offset += raw
+    return found
+
+
+def _copy_from_client(stream, place, chunk, positions):
+    """Writes chunk at positions from the client file place; False when it is no longer there
+    (the file changed: the pack still holds it)."""
+    path, offset, raw = place
+    with open(path, "rb") as source:
+        source.seek(offset)
+        data = source.read(raw)
+    if len(data) != chunk.raw or hashlib.sha256(data).digest() != chunk.sha:
+        return False
+    for position in positions:
+        stream.seek(position)
+        stream.write(data)
+    return True
+
+
+def _local_frames(path, chunks):
+    """Yields (offset, frame bytes, where) of chunks [(offset, stored)] of a pack on disk."""
+    with open(path, "rb") as source:
+        for offset, stored in sorted(set(chunks)):
+            source.seek(offset)
+            yield offset, source.read(stored), str(path)
+
+
+def _pack_frames(release, pack, chunks, out, served):
+    """(frames, what to do about a damaged one) of one pack: from the patch folder when it
+    holds the pack, else served."""
+    pack_release, index, size = release.packs[pack]
+    name = content_release.pack_name(pack_release, index)
+    path = Path(out) / PACKS / name
+    if path.is_file() and path.stat().st_size == size:
+        return _local_frames(path, chunks), "run verify"
+    if served is None:
+        raise ContentError(f"{path} is missing or not {size} bytes long, as release {release.version} lists it: "
+                           "run verify, or give --base-url to fetch earlier releases' packs")
+    return served.frames(name, size, chunks), "the served pack is damaged or not this store's"
+
+
+def _write_base(candidate, out, target, served=None, have=None):
+    """Writes the earlier release's file from the new client's chunks it still holds (have, as
+    client_chunks) and its packs (each chunk checked against the release, wherever it came
+    from); returns its SHA-256."""
+    release, (places, size) = candidate.base, _base_places(candidate)
+    by_pack, have = {}, have or {}
     decompressor = zstandard.ZstdDecompressor()
     with open(target, "wb") as stream:
-        for c in (release.chunks[i] for i in candidate.base_file.chunks):
-            pack = Path(out) / PACKS / content_release.pack_name(*release.packs[c.pack][:2])
-            with open(pack, "rb") as source:
-                source.seek(c.offset)
-                data = decompressor.decompress(source.read(c.stored), max_output_size=c.raw)
-            if len(data) != c.raw or hashlib.sha256(data).digest() != c.sha:
-                raise ContentError(f"{pack}: the chunk at {c.offset} is not what release "
-                                   f"{candidate.base_release} lists: run verify")
-            digest.update(data)
-            stream.write(data)
+        stream.truncate(size)
+        for index, positions in places.items():
+            c = release.chunks[index]
+            if c.sha not in have or not _copy_from_client(stream, have[c.sha], c, positions):
+                by_pack.setdefault(c.pack, {})[c.offset] = index
+        for pack, at in sorted(by_pack.items()):
+            wanted = [(offset, release.chunks[i].stored) for offset, i in at.items()]
+            frames, fix = _pack_frames(release, pack, wanted, out, served)
+            for offset, frame, where in frames:
+                c = release.chunks[at[offset]]
+                try:
+                    data = decompressor.decompress(frame, max_output_size=c.raw)
+                except zstandard.ZstdError:
+                    data = b""
+                if len(data) != c.raw or hashlib.sha256(data).digest() != c.sha:
+                    raise ContentError(f"{where}: the chunk at {offset} is not what release "
+                                       f"{candidate.base_release} lists: {fix}")
+                for position in places[at[offset]]:
+                    stream.seek(position)
+                    stream.write(data)
+    digest = hashlib.sha256()
+    with open(target, "rb") as stream:
+        for block in iter(lambda: stream.read(1 << 20), b""):
+            digest.update(block)
     return digest.digest()
 
 
@@ -126,21 +213,31 @@ def applies(delta, base, expected_sha, size, log):
     return len(data) == size and hashlib.sha256(data).digest() == expected_sha
 
 
-def make(candidate, out, level, work):
-    """The delta of one candidate (a Delta), or ContentError when zstd fails."""
+def _patch_from(candidate, base_path, delta_path, level, log):
+    command = [ZSTD, "-q", "-f", f"-{level}", "--no-check", f"--long={log}", f"--patch-from={base_path}",
+               str(candidate.path), "-o", str(delta_path)]
+    if level > 19:
+        command.insert(1, "--ultra")
+    result = subprocess.run(command, stdin=subprocess.DEVNULL, capture_output=True, text=True)
+    if result.returncode != 0:
+        raise ContentError(f"zstd --patch-from failed on {candidate.path}: {result.stderr.strip()}")
+    return delta_path.read_bytes()
+
+
+def make(candidate, out, level, work, served=None, have=None, worth=None):
+    """The delta of one candidate (a Delta), None when it cannot be smaller than worth bytes,
+    or ContentError when zstd fails; served and have as _write_base."""
     folder = Path(tempfile.mkdtemp(dir=work))
     try:
         base_path, delta_path = folder / "base", folder / "delta"
-        base_sha = _write_base(candidate, out, base_path)
+        base_sha = _write_base(candidate, out, base_path, served, have)
         log = window_log(candidate.base_file.size, candidate.size)
-        command = [ZSTD, "-q", "-f", f"-{level}", "--no-check", f"--long={log}", f"--patch-from={base_path}",
-                   str(candidate.path), "-o", str(delta_path)]
-        if level > 19:
-            command.insert(1, "--ultra")
-        result = subprocess.run(command, stdin=subprocess.DEVNULL, capture_output=True, text=True)
-        if result.returncode != 0:
-            raise ContentError(f"zstd --patch-from failed on {candidate.path}: {result.stderr.strip()}")
-        data = delta_path.read_bytes()
+        # A slow level costs seconds a MiB: a file rewritten rather than edited is found out
+        # by a fast pass first, since the slow one never halves what the fast one makes.
+        if worth is not None and level > FAST_LEVEL and \
+                len(_patch_from(candidate, base_path, delta_path, FAST_LEVEL, log)) >= 2 * worth:
+            return None
+        data = _patch_from(candidate, base_path, delta_path, level, log)
         new_sha = hashlib.sha256(candidate.path.read_bytes()).digest()
         if not applies(data, base_path.read_bytes(), new_sha, candidate.size, log):
             raise ContentError(f"the delta of {candidate.path} from release {candidate.base_release} does not "
@@ -150,23 +247,33 @@ def make(candidate, out, level, work):
         shutil.rmtree(folder, ignore_errors=True)
 
 
-def write_deltas(prepared, out, found, level, pack_limit, executor):
+def write_deltas(prepared, out, found, level, pack_limit, executor, base_url=None, ca_file=None,
+                 gap=content_remote.DEFAULT_GAP):
     """Makes every candidate's delta on the executor's threads (each runs one zstd process)
     and returns the ones worth keeping, in (file, base release) order. A file that was the
     same in several earlier releases gets one frame, listed once per release (a player of any
     of them takes it). A delta must fit a pack like any frame: above the pack limit the
-    file's chunks serve."""
+    file's chunks serve. An earlier release's pack that out does not hold comes from base_url
+    (content_remote.Served: ca_file, gap)."""
+    served = content_remote.Served(base_url, ca_file, gap) if base_url else None
+    have = client_chunks(prepared)
     stored = {sha: location[3] for sha, location in prepared.locations.items()}
     work = tempfile.mkdtemp(prefix="content-deltas-")
+    worth = {}
+    for c in found:
+        key = (c.file, tuple(c.base.chunks[i].sha for i in c.base_file.chunks))
+        worth[key] = max(worth.get(key, 0), sum(stored[sha] for sha in c.lacking))
     jobs = {}
     for c in found:
         key = (c.file, tuple(c.base.chunks[i].sha for i in c.base_file.chunks))
         if key not in jobs:
-            jobs[key] = executor.submit(make, c, out, level, work)
+            jobs[key] = executor.submit(make, c, out, level, work, served, have, worth[key])
     kept = []
     try:
         for c in found:
             delta = jobs[(c.file, tuple(c.base.chunks[i].sha for i in c.base_file.chunks))].result()
+            if delta is None:
+                continue
             if len(delta.data) < sum(stored[sha] for sha in c.lacking) and len(delta.data) <= pack_limit:
                 kept.append(Delta(c.file, c.base_release, delta.base_sha, delta.base_size, delta.data))
     finally:
@@ -176,4 +283,6 @@ def write_deltas(prepared, out, found, level, pack_limit, executor):
             if not job.cancelled():
                 job.exception()
         shutil.rmtree(work, ignore_errors=True)
+        if served:
+            served.close()
     return sorted(kept, key=lambda d: (d.file, d.base_release))

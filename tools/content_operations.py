@@ -5,6 +5,7 @@ import time
 from pathlib import Path
 
 import content_release
+import content_release_delta
 from content_plan import _pack_requests, load_release
 from content_publish import PACK_NAME, PACKS, RELEASE_NAME, RELEASES, ContentError, published
 
@@ -136,6 +137,13 @@ def prune(out, keep, grace_days, lines, now=None):
             result["freed_bytes"] += path.stat().st_size
             path.unlink()
             result["removed_files"].append(path.relative_to(out).as_posix())
+        # A manifest delta from or to a removed release serves no kept one.
+        for path in sorted((Path(out) / content_release_delta.DELTAS).glob("*.delta")):
+            match = content_release_delta.DELTA_NAME.fullmatch(path.name)
+            if match and not {int(match[1]), int(match[2])} <= set(kept):
+                result["freed_bytes"] += path.stat().st_size
+                path.unlink()
+                result["removed_files"].append(path.relative_to(out).as_posix())
         for key, size in sorted(gone.items()):
             path = Path(out) / PACKS / content_release.pack_name(*key)
             path.unlink()

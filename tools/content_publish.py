@@ -85,10 +85,11 @@ def scan_client(folder, programs=()):
     return found
 
 
-def published(out, version):
+def published(out, version, packs_served=False):
     """({sha: ((release, index), offset, raw, stored)}, {(release, index): size}) of every
     chunk of the releases in out; ContentError if one is broken, a pack it names is
-    missing, or something of this version is already there."""
+    missing (unless packs_served: the packs out lacks are served elsewhere), or something
+    of this version is already there."""
     out = Path(out)
     locations, pack_sizes = {}, {}
     if (out / RELEASES / f"{version}.release").exists():
@@ -113,6 +114,8 @@ def published(out, version):
             locations.setdefault(chunk.sha, (pack, chunk.offset, chunk.raw, chunk.stored))
     for (pack_release, index), size in pack_sizes.items():
         path = out / PACKS / content_release.pack_name(pack_release, index)
+        if packs_served and not path.exists():
+            continue
         if not path.is_file() or path.stat().st_size != size:
             raise ContentError(f"{path} is missing or not {size} bytes long, as the releases list it: run verify")
     return locations, pack_sizes
@@ -132,6 +135,7 @@ class Prepared:
     new_packs_at_most: int = 0
     written: list = field(default_factory=list)
     deltas: list = field(default_factory=list)   # (content_delta.Delta, pack key, offset)
+    manifest_deltas: list = field(default_factory=list)   # (base release, size) of the manifest's deltas
 
 
 def cut_file(path, sizes, executor):
@@ -160,12 +164,14 @@ def _cut_stamped(path, size, sizes, executor, stamps):
     return chunks
 
 
-def prepare(new, version, out, sizes, pack_limit, executor, programs=(), stamps=None, progress=None):
+def prepare(new, version, out, sizes, pack_limit, executor, programs=(), stamps=None, progress=None,
+            packs_served=False):
     """Cuts every file of the client folder new and checks what the release would hold,
     before anything is written; programs as scan_client. stamps (content_stamps.Stamps)
-    spares the files cut before; progress (content_stamps.Progress class) reports long work."""
+    spares the files cut before; progress (content_stamps.Progress class) reports long work;
+    packs_served as published."""
     files = scan_client(new, programs)
-    locations, pack_sizes = published(out, version)
+    locations, pack_sizes = published(out, version, packs_served)
     prepared = Prepared(version, tuple(sizes), [], [], locations, pack_sizes)
     seen = set()
     shown = progress(len(files)) if progress else None
@@ -313,8 +319,11 @@ def write_packs(prepared, out, level, pack_limit, executor, threads, deltas=None
     return writer.index
 
 
-def write_release(prepared, out):
-    """Writes Content/releases/<V>.release; returns the release and its size."""
+def write_release(prepared, out, delta_releases=3, level=DEFAULT_LEVEL):
+    """Writes Content/releases/<V>.release and its deltas against the last delta_releases
+    manifests before it (content_release_delta; prepared.manifest_deltas); returns the release
+    and its size."""
+    import content_release_delta
     deltas = [(d.file, d.base_release, d.base_sha, d.base_size, key, offset, len(d.data),
                hashlib.sha256(d.data).digest()) for d, key, offset in prepared.deltas]
     release = content_release.build(prepared.version, prepared.sizes,
@@ -329,6 +338,8 @@ def write_release(prepared, out):
     part.write_bytes(data)
     os.replace(part, target)
     prepared.written.append(target)
+    prepared.manifest_deltas = content_release_delta.write_deltas(out, prepared.version, data, delta_releases,
+                                                                  level, prepared.written)
     return release, len(data)
 
 

@@ -6,6 +6,7 @@ from pathlib import Path
 import zstandard
 
 import content_release
+import content_release_delta
 from content_publish import PACK_NAME, PACKS, RELEASE_NAME, RELEASES
 
 
@@ -122,6 +123,8 @@ def verify_folder(folder, newest):
                             f"{version}")
     for version, release in sorted(releases.items()):
         _check_deltas(folder, version, release, problems)
+    problems += content_release_delta.check_store(
+        folder, {v: (folder / RELEASES / f"{v}.release").read_bytes() for v in releases})
     for path in sorted((folder / PACKS).glob("*")) if (folder / PACKS).is_dir() else []:
         match = PACK_NAME.fullmatch(path.name)
         if not path.name.endswith(".part") and (not match or (int(match[1]), int(match[2])) not in packs):

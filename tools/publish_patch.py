@@ -274,7 +274,7 @@ def publish(old, new, version, out, installer="1.0.0.0", launcher=None, prefix="
 def publish_content(new, version, out, old=None, level=19, pack_limit=64 << 20, sizes=(32768, 131072, 524288),
                     installer="1.0.0.0", launcher=None, prefix="patch_", threads=None, signed=False,
                     delta_releases=3, delta_bound=256 << 20, programs=(), stamps=None, progress=None,
-                    channel="live", rollout=100):
+                    channel="live", rollout=100, base_url=None, ca_file=None, base_gap=65536):
     """Publishes client folder new as content release version (and, with old, the zip patch
     of the same step), with a delta for every file changed since each of the last
     delta_releases releases (both sizes within delta_bound) that is smaller than its chunks;
@@ -284,7 +284,9 @@ def publish_content(new, version, out, old=None, level=19, pack_limit=64 << 20, 
     release comes last. stamps and progress: as content_publish.prepare. channel: whose patch
     information announces the release (patch_signing.channel_folder); a channel other than live
     takes no zip patch, which only launchers without channels fetch. rollout: the percentage of
-    installs that take the release (content_rollout); 100 ends any rollout under way."""
+    installs that take the release (content_rollout); 100 ends any rollout under way. base_url:
+    where the patch folder's Content/ is served, for earlier releases' packs out does not hold
+    (fetched by range, ca_file and base_gap as content_remote.Served)."""
     import content_delta
     import content_rollout
     import content_publish
@@ -309,7 +311,7 @@ def publish_content(new, version, out, old=None, level=19, pack_limit=64 << 20, 
         launcher = section_version(live, "[LAUNCHER]") or launcher
     info_path, text, launcher = check_step(out, version, installer, launcher, channel)
     content_publish.check_options(sizes, level, pack_limit)
-    content_delta.check_options(delta_releases, delta_bound)
+    content_delta.check_options(delta_releases, delta_bound, base_url, ca_file)
     archives, files, removed = [], {}, []
     if old is not None:
         changed, removed, files = changed_files(old, new)
@@ -318,23 +320,24 @@ def publish_content(new, version, out, old=None, level=19, pack_limit=64 << 20, 
     threads = threads or os.cpu_count() or 1
     with ThreadPoolExecutor(threads) as executor:
         prepared = content_publish.prepare(new, version, out, sizes, pack_limit, executor, programs, stamps,
-                                           progress)
+                                           progress, **({"packs_served": True} if base_url else {}))
         found = content_delta.candidates(prepared, out, delta_releases, delta_bound)
         room = max(1, pack_limit - content_publish.compress_bound(sizes[2]))
         delta_packs = content_delta.delta_bytes_at_most(prepared, found) // room + 1 if found else 0
         if signed:
-            check_signable(out, prepared.new_packs_at_most + delta_packs + 1 + len(archives) + (text is None),
-                           channel)
+            check_signable(out, prepared.new_packs_at_most + delta_packs + 1 + delta_releases + len(archives) +
+                           (text is None), channel)
         timing = {}
 
         def deltas(ready):
             started = time.monotonic()
-            kept = content_delta.write_deltas(ready, out, found, level, pack_limit, executor)
+            kept = content_delta.write_deltas(ready, out, found, level, pack_limit, executor, base_url, ca_file,
+                                              base_gap)
             timing["seconds"] = time.monotonic() - started
             return kept
         try:
             packs = content_publish.write_packs(prepared, out, level, pack_limit, executor, threads, deltas)
-            release, manifest_bytes = content_publish.write_release(prepared, out)
+            release, manifest_bytes = content_publish.write_release(prepared, out, delta_releases, level)
             if archives:
                 (out / "Player").mkdir(parents=True, exist_ok=True)
             for archive, entries in archives:
@@ -350,6 +353,7 @@ def publish_content(new, version, out, old=None, level=19, pack_limit=64 << 20, 
             "new_chunks": len(prepared.new), "reused_chunks": prepared.reused, "packs": packs,
             "pack_bytes": sum(prepared.pack_sizes[(version, i)] for i in range(packs)),
             "manifest_bytes": manifest_bytes, "removed": removed,
+            "manifest_deltas": [{"from": base, "bytes": size} for base, size in prepared.manifest_deltas],
             "delta_candidates": len(found), "deltas": len(prepared.deltas),
             "delta_bytes": sum(len(d.data) for d in {id(d.data): d for d, _, _ in prepared.deltas}.values()),
             "delta_changed_bytes": sum(c.size for c in found),
@@ -363,6 +367,9 @@ def rollback_content(out, to, version, installer="1.0.0.0", launcher=None, gap=6
     returns a summary with what a player on the channel's newest release fetches."""
     import content_operations
     import content_plan
+    import content_publish
+    import content_release
+    import content_release_delta
     import content_rollout
     out = Path(out)
     info_path, text, launcher = check_step(out, version, installer, launcher, channel)
@@ -374,11 +381,21 @@ def rollback_content(out, to, version, installer="1.0.0.0", launcher=None, gap=6
     release = content_operations.rollback_release(out, to, version)
     current, _ = content_plan.load_release(out, newest)
     manifest_bytes = content_operations.write_release(out, release)
+    # A player on the newest release fetches this manifest too: a rollback is where its delta pays most.
+    written = []
+    try:
+        manifest_deltas = content_release_delta.write_deltas(out, version, content_release.encode(release), 3,
+                                                             content_publish.DEFAULT_LEVEL, written)
+    except BaseException:
+        for path in reversed(written + [out / "Content" / "releases" / f"{version}.release"]):
+            path.unlink(missing_ok=True)
+        raise
     append_player_line(info_path, text, str(version), installer, launcher)
     write_patch_info(info_path, content_rollout.without(read_patch_info(info_path)))
     return dict(content_operations.fetch_between(current, release, gap), line=str(version), release=version,
                 to=to, newest=newest, files=len(release.files), chunks=len(release.chunks),
-                manifest_bytes=manifest_bytes)
+                manifest_bytes=manifest_bytes,
+                manifest_deltas=[{"from": base, "bytes": size} for base, size in manifest_deltas])
 
 
 def check_signable(out, more, channel="live"):
@@ -610,6 +627,15 @@ def content_main(argv):
     parser.add_argument("--rollout", type=int, default=100, metavar="P",
                         help="only P percent of installs take the release, the others stay on the one before "
                              "(0 to 100; default 100, which also ends a rollout under way)")
+    parser.add_argument("--base-url", metavar="URL",
+                        help="where the patch folder is served (the folder that holds Content/): earlier releases' "
+                             "packs the folder does not hold are fetched from there by range for the deltas, so a "
+                             "build machine needs only Content/releases/ (https; http only for 127.0.0.1)")
+    parser.add_argument("--ca-file", metavar="PEM", help="with --base-url: trust only these certificate "
+                        "authorities (default: the system's)")
+    parser.add_argument("--base-gap", type=byte_count, default=65536, metavar="BYTES",
+                        help="with --base-url: a range runs on over at most this many unneeded bytes to the next "
+                             "chunk (default 64K)")
     parser.add_argument("--json", action="store_true", help="print the summary as JSON on standard output")
     args = parser.parse_args(argv)
     import content_publish
@@ -623,7 +649,8 @@ def content_main(argv):
                                  args.chunk_sizes, args.installer_version, args.launcher_version, args.prefix,
                                  signed=bool(args.sign_key), delta_releases=args.delta_releases,
                                  delta_bound=args.delta_bound, programs=tuple(args.program_name), stamps=stamps,
-                                 progress=content_stamps.Progress, channel=args.channel, rollout=args.rollout)
+                                 progress=content_stamps.Progress, channel=args.channel, rollout=args.rollout,
+                                 base_url=args.base_url, ca_file=args.ca_file, base_gap=args.base_gap)
     except (PublishError, patch_signing.SigningError, content_publish.ContentError, OSError) as error:
         print(f"publish_patch: {error}", file=sys.stderr)
         return 1

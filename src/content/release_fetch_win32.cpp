@@ -1,12 +1,13 @@
-// The release manifest of a content run, from the patch base alone (never a mirror): fetched
-// whole, checked against the signed manifest's hash, then parsed; and the stop a request that
-// failed for good reports.
+// The release manifest of a content run, from the patch base alone (never a mirror): made from
+// the kept one and a listed delta, or else fetched whole, checked against the signed manifest's
+// hash, then parsed; and the stop a request that failed for good reports.
 #include "content/release_fetch_win32.h"
 
 #include <new>
 
 #include "common/bounded_text.h"
 #include "common/failure_trace.h"
+#include "content/release_delta_fetch_win32.h"
 #include "content_fetch/mirrored_request_win32.h"
 #include "content_format/chunk_check_win32.h"
 #include "settings/launcher_settings.h"
@@ -59,7 +60,7 @@ int FetchNewRelease(const ContentLink& link, ContentReport& report, NewRelease* 
     if (!release->Bytes) return RefuseRelease(report, path, "memory");
     ReleaseTry attempt = {&link, release, path, entry};
     ContentTry last;
-    if (!TryContentRequest(path, TryRelease, &attempt, report, &last)) {
+    if (!FetchReleaseByDelta(link, *entry, release) && !TryContentRequest(path, TryRelease, &attempt, report, &last)) {
         if (last.Failure == kFailChunk) return RefuseRelease(report, path, "hash");
         report.Stopped(RequestStop(release->Version, path, last));
         return 0;

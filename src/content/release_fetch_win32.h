@@ -1,5 +1,5 @@
 // The first step of a content run: the release manifest of the newest version, fetched from the
-// patch base and checked against the signed manifest before it is parsed.
+// patch base (or made from a delta) and checked against the signed manifest before it is parsed.
 #pragma once
 
 #include <cstdint>
@@ -8,7 +8,8 @@
 #include "content/run_parts.h"
 #include "content_fetch/retry_schedule.h"
 
-// Fetches, checks and parses Content/releases/<release->Version>.release into *release. 1, or
+// Fetches, checks and parses Content/releases/<release->Version>.release into *release (from a
+// listed delta when the folder keeps its base, release_delta_fetch_win32.h). 1, or
 // 0 with the stop reported: unlisted, of a size out of bounds, refused or unreachable, not its
 // hash, or not a release manifest of that version.
 int FetchNewRelease(const ContentLink& link, ContentReport& report, NewRelease* release);

@@ -66,8 +66,11 @@ def test_a_rollback_writes_only_a_release_and_prints_what_the_plan_fetches(folde
     summary = json.loads(result.stdout)
     after = listing(out)
     changed = {name for name in after if before.get(name) != after[name]}
+    # The manifest, and its deltas from the releases before it (a player on 10003 fetches that one).
     assert changed == {"Content/releases/10004.release", "LauncherPatchInfo.txt", "LauncherPatchInfo.manifest",
-                       "LauncherPatchInfo.manifest.sig"}
+                       "LauncherPatchInfo.manifest.sig"} | {f"Content/release-deltas/10004-{v}.delta"
+                                                          for v in (10001, 10002, 10003)}
+    assert [d["from"] for d in summary["manifest_deltas"]] == [10003, 10002, 10001]
     assert set(before) <= set(after)
     assert (out / "LauncherPatchInfo.txt").read_text().splitlines()[-2:] == ["10003", "10004"]
     old, new = release(out, 10002), release(out, 10004)
