@@ -9,6 +9,8 @@ import content_release
 from content_publish import ContentError, RELEASES, cut_file
 
 DEFAULT_GAP = 65536
+# The raw bytes a launcher saves in memory at most (kContentSaveBound of src/content_plan).
+SAVE_BOUND = 64 << 20
 
 
 def load_release(patch_folder, version):
@@ -100,14 +102,16 @@ def choose_deltas(release, needed, unchanged, bases, gap):
     return chosen, left, cost
 
 
-def _file_entry(file, release, local, present):
-    reused = [c for c in file.chunks if release.chunks[c].sha in present]
-    fetched = [c for c in file.chunks if release.chunks[c].sha not in present]
+def _file_entry(file, release, local, needed):
+    """local: {folded path: [sha, ...]}; needed: the chunks fetched (or delta'd) this run."""
+    reused = [c for c in file.chunks if c not in needed]
+    fetched = [c for c in file.chunks if c in needed]
     shas = [release.chunks[c].sha for c in file.chunks]
-    if local.get(file.path) == shas:
+    folded = content_paths.fold(file.path)
+    if local.get(folded) == shas:
         status = "unchanged"
     else:
-        status = "rebuilt" if file.path in local else "new"
+        status = "rebuilt" if folded in local else "new"
     return {"path": content_paths.display(file.path), "size": file.size, "status": status,
             "reused_chunks": len(reused), "reused_bytes": sum(release.chunks[c].raw for c in reused),
             "fetched_chunks": len(fetched), "fetched_bytes": sum(release.chunks[c].raw for c in fetched)}
@@ -124,17 +128,107 @@ def installed_release(client):
     return int.from_bytes(head[8:12], "little") or None
 
 
+def _kept_release(client, patch_folder, version):
+    """The installed release's manifest as the launcher reads it: its kept copy in the folder,
+    else the patch folder's; None when neither is there."""
+    try:
+        return content_release.parse((Path(client) / f"content.{version}.release").read_bytes(), version)
+    except (OSError, content_release.ReleaseError):
+        pass
+    try:
+        return load_release(patch_folder, version)[0]
+    except ContentError:
+        return None
+
+
+def _folders(folded_paths):
+    """Every folder the folded paths pass through."""
+    return {"/".join(parts[:i]) for parts in (p.split("/") for p in folded_paths) for i in range(1, len(parts))}
+
+
+def _in_the_way(index, folders, folded):
+    """True when the old file at folded must go before the new files are made: a new path needs
+    a folder where it is, or one of its folders is a new file's path."""
+    return folded in folders or any(folder in index for folder in _folders([folded]))
+
+
+def _readable_until(release, local, old, unchanged):
+    """{sha: the last new file index whose build still reads it from a local file}: the launcher
+    reads a local file only while it holds its old content, so a file rebuilt as new file n gives
+    its chunks to files 0..n, a file left in place to all, and an old file deleted before
+    building (one in the way of a new path) to none."""
+    everything = len(release.files)
+    index = {content_paths.fold(f.path): n for n, f in enumerate(release.files)}
+    old_folds = {content_paths.fold(f.path) for f in old.files} if old else set()
+    folders = _folders(index)
+    until = {}
+    for path, shas in local.items():
+        folded = content_paths.fold(path)
+        if folded in index:
+            role = everything if index[folded] in unchanged else index[folded]
+        elif folded in old_folds and _in_the_way(index, folders, folded):
+            continue
+        else:
+            role = everything
+        for sha in shas:
+            until[sha] = max(until.get(sha, -1), role)
+    return until
+
+
+def _fetched_chunks(release, until, unchanged):
+    """(fetched, saved) chunks, the launcher's rule in build order: a chunk is taken at its first
+    use in a file to build, from a local file that still holds it then; else, when a file rebuilt
+    earlier held it (two files trading contents), from memory, read before any file was replaced,
+    while the saved raw bytes stay within SAVE_BOUND; else from its pack. Later uses copy it from
+    the file of its first use."""
+    seen, fetched, saved, saved_bytes = set(), set(), set(), 0
+    for n, f in enumerate(release.files):
+        if n in unchanged:
+            continue
+        for c in f.chunks:
+            if c in seen:
+                continue
+            seen.add(c)
+            chunk = release.chunks[c]
+            readable = until.get(chunk.sha, -1)
+            if readable >= n:
+                continue
+            if readable >= 0 and saved_bytes + chunk.raw <= SAVE_BOUND:
+                saved.add(c)
+                saved_bytes += chunk.raw
+            else:
+                fetched.add(c)
+    return fetched, saved
+
+
+def _manifest_fetch_bytes(client, patch_folder, version, base_release, manifest_bytes):
+    """What the launcher fetches of the release manifest: the delta from the one the folder
+    keeps when the store has it, else the whole manifest."""
+    import content_release_delta
+    if base_release is None or base_release == version or \
+            not (Path(client) / f"content.{base_release}.release").is_file():
+        return manifest_bytes
+    delta = content_release_delta.delta_path(patch_folder, version, base_release)
+    return delta.stat().st_size if delta.is_file() else manifest_bytes
+
+
 def plan(client, patch_folder, version, executor, gap=DEFAULT_GAP, installed=None):
     """The plan as a dictionary (the --json output)."""
     release, manifest_bytes = load_release(patch_folder, version)
-    local = local_chunks(client, release.sizes, executor)
-    present = {sha for shas in local.values() for sha in shas}
-    needed = {c for f in release.files for c in f.chunks if release.chunks[c].sha not in present}
-    unchanged = {i for i, f in enumerate(release.files) if local.get(f.path) == [release.chunks[c].sha for c in f.chunks]}
+    base_release = installed if installed is not None else installed_release(client)
+    old = _kept_release(client, patch_folder, base_release) if base_release else None
+    # The launcher reads only the files at paths of the new release and of the installed one.
+    wanted = {content_paths.fold(f.path) for f in release.files}
+    wanted |= {content_paths.fold(f.path) for f in old.files} if old else set()
+    local = {path: shas for path, shas in local_chunks(client, release.sizes, executor).items()
+             if content_paths.fold(path) in wanted}
+    by_fold = {content_paths.fold(path): shas for path, shas in local.items()}
+    unchanged = {i for i, f in enumerate(release.files)
+                 if by_fold.get(content_paths.fold(f.path)) == [release.chunks[c].sha for c in f.chunks]}
+    needed, saved = _fetched_chunks(release, _readable_until(release, local, old, unchanged), unchanged)
     # A local file is a delta's base when the folder's installed release is the delta's base
     # release and the file's whole SHA-256 is the delta's base SHA-256: the launcher takes a
     # delta only against the release its state names, so a folder without one gets chunks.
-    base_release = installed if installed is not None else installed_release(client)
     hashes = whole_hashes(client, {release.files[d[0]].path for d in release.deltas}) if base_release else {}
     bases = {i for i, d in enumerate(release.deltas)
              if d[1] == base_release and hashes.get(release.files[d[0]].path) == d[2]}
@@ -150,7 +244,7 @@ def plan(client, patch_folder, version, executor, gap=DEFAULT_GAP, installed=Non
                   if content_paths.fold(f.path) not in kept]
     files = []
     for index, f in enumerate(release.files):
-        entry = _file_entry(f, release, local, present)
+        entry = _file_entry(f, release, by_fold, needed)
         if index in unchanged:
             entry.update(road="whole", road_bytes=0)
         elif index in chosen:
@@ -163,6 +257,7 @@ def plan(client, patch_folder, version, executor, gap=DEFAULT_GAP, installed=Non
         "release": version, "installed": installed, "gap": gap,
         "chunk_sizes": list(release.sizes),
         "content_bytes": sum(f.size for f in release.files), "manifest_bytes": manifest_bytes,
+        "manifest_fetch_bytes": _manifest_fetch_bytes(client, patch_folder, version, base_release, manifest_bytes),
         "files": files,
         "chunks": len(release.chunks), "needed_chunks": len(fetched),
         "fetch_bytes": sum(last - first + 1 for _, first, last in request_list),
@@ -174,6 +269,7 @@ def plan(client, patch_folder, version, executor, gap=DEFAULT_GAP, installed=Non
         "delta_requests": [(content_release.pack_name(*release.packs[pack][:2]), offset,
                             offset + release.deltas[d][6] - 1) for pack, offset, d in delta_list],
         "delete": delete,
+        "saved_chunks": len(saved), "saved_bytes": sum(release.chunks[c].raw for c in saved),
     }
 
 
@@ -192,6 +288,9 @@ def describe(result):
                          f"{f['reused_chunks']} chunk(s) ({f['reused_bytes']} bytes), lacks {f['fetched_chunks']} "
                          f"({f['fetched_bytes']} bytes)")
     lines += [f"  delete {name}" for name in result["delete"]]
+    if result["saved_chunks"]:
+        lines.append(f"  {result['saved_chunks']} chunk(s) ({result['saved_bytes']} bytes) read into memory before "
+                     "any file is replaced: a file rebuilt earlier holds them")
     unchanged = sum(1 for f in result["files"] if f["status"] == "unchanged")
     ratio = result["fetch_bytes"] / result["ideal_bytes"] if result["ideal_bytes"] else 1.0
     lines.append(f"content-plan: {len(result['files'])} file(s), {unchanged} unchanged, "
@@ -199,5 +298,6 @@ def describe(result):
                  f"to fetch: {result['fetch_bytes']} bytes in {result['requests']} request(s) from "
                  f"{len(result['packs_touched'])} pack(s), ideal {result['ideal_bytes']} bytes ({ratio:.3f}x); "
                  f"{len(result['delta_requests'])} delta(s): {result['delta_bytes']} bytes (chunks alone "
-                 f"{result['fetch_bytes_without_deltas']} bytes); manifest {result['manifest_bytes']} bytes")
+                 f"{result['fetch_bytes_without_deltas']} bytes); manifest {result['manifest_bytes']} bytes, "
+                 f"{result['manifest_fetch_bytes']} fetched")
     return lines

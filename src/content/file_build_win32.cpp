@@ -1,9 +1,13 @@
-// The build step of a content run: each file that needs it made in a partial file beside it,
-// from its delta (delta_build_win32.cpp) or chunk by chunk from the chain of sources (local
-// files, each chunk hashed as it is read; the cache; the packs), then moved into place.
+// The build step of a content run: the saved chunks read into memory first, then each file that
+// needs it made in a partial file beside it, from its delta (delta_build_win32.cpp) or chunk by
+// chunk from the chain of sources (local files, each chunk hashed as it is read; the cache; the
+// packs), then moved into place.
 #include "content/file_build_win32.h"
 
 #include <windows.h>
+
+#include <memory>
+#include <new>
 
 #include "common/bounded_text.h"
 #include "common/failure_trace.h"
@@ -19,10 +23,12 @@
 
 namespace {
 
-// The two ends of the run's chain a chunk may enter at: the local files, or the cache.
+// The two ends of the run's chain a chunk may enter at: the local files, or the cache; and the
+// saved chunks (null: none, or they could not be kept, and the chain fetches them).
 struct ChunkChain {
     LocalChunks* Local;
     CachedChunks* Cached;
+    const uint8_t* Saved;
 };
 
 struct FileBuild {
@@ -57,6 +63,14 @@ int BuildChunk(void* context, uint32_t reference, uint64_t, const ContentChunkSo
     ContentRun& run = *b.Run;
     const uint32_t chunk = ReleaseReferenceAt(run.New.Manifest, reference);
     const uint32_t size = ReleaseChunkAt(run.New.Manifest, chunk).RawSize;
+    if (source.Kind == kSourceSaved && b.Chain.Saved) {
+        // Hashed when it was read into memory.
+        if (!b.Partial->Write(b.Chain.Saved + source.Offset, size)) return 0;
+        b.FileDone += size;
+        run.Tally.BytesDone += size;
+        ReportFile(run, b.File, b.FileDone, kShowAll);
+        return 1;
+    }
     uint8_t* raw = run.Buffers.Raw.get();
     // A chunk the cache holds is read from there even where a file built earlier in this run
     // holds it too: a fetched frame was checked as it arrived and needs no second hash.
@@ -115,6 +129,39 @@ int BuildFile(ContentRun& run, const ChunkChain& chain, uint32_t file) {
     return 1;
 }
 
+struct SaveRead {
+    LocalChunks* Local;
+    uint8_t* Saved;
+};
+
+int SaveChunk(void* context, uint32_t chunk, const ContentChunkSource& from, uint64_t at) {
+    const SaveRead& read = *static_cast<const SaveRead*>(context);
+    return read.Local->Take(chunk, from, read.Saved + at);
+}
+
+// Reads the saved chunks before any file is replaced: a later file needs them from a file
+// rebuilt before it (two files trading contents). Each is hashed as it is read, one a file no
+// longer holds fetched on its own. Null when there are none or they cannot all be kept: then
+// each is fetched on its own where it is needed.
+std::unique_ptr<uint8_t[]> SaveChunks(const ContentRun& run, LocalChunks& local) {
+    const uint64_t bytes = run.Plan.Totals.SavedBytes;
+    if (bytes == 0) return nullptr;
+    // At most kContentSaveBound: the plan saves no more.
+    std::unique_ptr<uint8_t[]> saved(new (std::nothrow) uint8_t[static_cast<std::size_t>(bytes)]);
+    if (!saved) {
+        TraceFailure("content build", "save", "memory", ERROR_NOT_ENOUGH_MEMORY);
+        return nullptr;
+    }
+    SaveRead into = {&local, saved.get()};
+    const int read = ForEachSavedChunk(run.Plan, SaveChunk, &into);
+    local.Close();
+    if (!read) {
+        TraceFailure("content build", "save", "chunk", 0);
+        return nullptr;
+    }
+    return saved;
+}
+
 }  // namespace
 
 int BuildFiles(ContentRun& run) {
@@ -123,7 +170,8 @@ int BuildFiles(ContentRun& run) {
     PackChunks pack(run.Link, run.New.Manifest, run.Index, run.Buffers, *run.Report);
     CachedChunks cached(run.New.Manifest, run.Plan, run.Index, run.Buffers, pack);
     LocalChunks local(run.New.Manifest, run.Survey, cached);
-    const ChunkChain chain = {&local, &cached};
+    const std::unique_ptr<uint8_t[]> saved = SaveChunks(run, local);
+    const ChunkChain chain = {&local, &cached, saved.get()};
     for (uint32_t file = 0; file < run.New.Manifest.FileCount; ++file) {
         if (ContentFileIsWhole(run.Plan, file)) {
             // The survey's stamp of it: a second look at every unchanged file would cost as

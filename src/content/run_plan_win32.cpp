@@ -73,6 +73,7 @@ int PlanRun(const NewRelease& release, const FolderSurvey& survey, CacheIndex* i
     input.CutFileCount = static_cast<uint32_t>(survey.CutFiles.size());
     input.Held = index->Held.data();
     input.DeltaBase = deltaBase.data();
+    input.SaveBound = kContentSaveBound;
     const int made = MakeContentPlan(input, plan);
     // The flags are read while the plan is made only; the plan keeps no pointer to them.
     plan->Input.DeltaBase = nullptr;

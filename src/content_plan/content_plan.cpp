@@ -16,6 +16,7 @@ constexpr uint32_t kRoleUnusable = 0xFFFFFFFEu;  // never read: unknown content,
 // Fetched: where the first use of a chunk no local file can give takes it from.
 constexpr uint8_t kFromPack = 1;
 constexpr uint8_t kFromHeld = 2;
+constexpr uint8_t kFromSaved = 3;
 
 template <typename T>
 bool Allocate(std::unique_ptr<T[]>* array, std::size_t count, T fill) {
@@ -62,7 +63,8 @@ bool AllocateAll(ContentPlan* p) {
     const std::size_t locals = std::size_t{OldCount(*p)} + p->Input.CutFileCount;
     return Allocate(&p->LocalFile, m.ChunkCount, kNone) && Allocate(&p->LocalOffset, m.ChunkCount, uint64_t{0}) &&
            Allocate(&p->FirstUse, m.ChunkCount, kNone) && Allocate(&p->FirstUseOffset, m.ChunkCount, uint64_t{0}) &&
-           Allocate(&p->Fetched, m.ChunkCount, uint8_t{0}) && Allocate(&p->Whole, m.FileCount, uint8_t{0}) &&
+           Allocate(&p->Fetched, m.ChunkCount, uint8_t{0}) && Allocate(&p->SavedAt, m.ChunkCount, uint64_t{0}) &&
+           Allocate(&p->Whole, m.FileCount, uint8_t{0}) &&
            Allocate(&p->LocalCopy, m.FileCount, kNone) && Allocate(&p->Role, locals, kRoleUnusable) &&
            Allocate(&p->OldKnown, OldCount(*p), uint8_t{0}) && Allocate(&p->DeletionFile, OldCount(*p), 0u) &&
            Allocate(&p->DeletionFirst, OldCount(*p), uint8_t{0}) && Allocate(&p->FileDelta, m.FileCount, kNone) &&
@@ -191,8 +193,33 @@ bool LocalReadable(const ContentPlan& p, uint32_t chunk, uint32_t newFile) {
     return local != kNone && p.Role[local] >= newFile;
 }
 
-// In build order: a chunk is fetched at its first use when no local copy is readable then;
-// every later use copies it from where that first use put it.
+// A chunk whose local copy is in a file rebuilt before its first use is read from there before
+// any file is replaced rather than fetched, while the bound allows: a 32-bit launcher's memory
+// is scarce.
+bool Save(ContentPlan* p, uint32_t c) {
+    const uint32_t raw = ReleaseChunkAt(NewOf(*p), c).RawSize;
+    if (p->LocalFile[c] == kNone || p->Input.SaveBound - p->Totals.SavedBytes < raw) return false;
+    p->Fetched[c] = kFromSaved;
+    p->SavedAt[c] = p->Totals.SavedBytes;
+    p->Totals.SavedBytes += raw;
+    ++p->Totals.ChunksSaved;
+    return true;
+}
+
+// Where the first use of chunk c, in new file n, takes it from when no local copy is readable.
+void MarkFirstUse(ContentPlan* p, uint32_t c, uint32_t n) {
+    if (LocalReadable(*p, c, n)) return;
+    if (p->Input.Held && p->Input.Held[c]) {
+        p->Fetched[c] = kFromHeld;
+        return;
+    }
+    if (Save(p, c)) return;
+    p->Fetched[c] = kFromPack;
+    p->ChunkBytes[n] += ReleaseChunkAt(NewOf(*p), c).StoredSize;
+}
+
+// In build order: a chunk is fetched at its first use when no local copy is readable then, held
+// or saved; every later use copies it from where that first use put it.
 void WalkBuilds(ContentPlan* p) {
     const ReleaseManifest& m = NewOf(*p);
     for (uint32_t n = 0; n < m.FileCount; ++n) {
@@ -209,11 +236,7 @@ void WalkBuilds(ContentPlan* p) {
             if (p->FirstUse[c] == kNone) {
                 p->FirstUse[c] = r;
                 p->FirstUseOffset[c] = offset;
-                const bool held = p->Input.Held && p->Input.Held[c];
-                if (!LocalReadable(*p, c, n)) {
-                    p->Fetched[c] = held ? kFromHeld : kFromPack;
-                    if (!held) p->ChunkBytes[n] += ReleaseChunkAt(m, c).StoredSize;
-                }
+                MarkFirstUse(p, c, n);
             }
             offset += ReleaseChunkAt(m, c).RawSize;
         }
@@ -246,14 +269,16 @@ uint64_t RequestBytes(const ContentPlan& p) {
 }
 
 // Sets or clears the pack fetches of the chunks a delta file would fetch first: the ones
-// WalkBuilds marked for it. Held chunks stay held: they cost nothing, and a delta that fails
-// still finds them in the cache.
+// WalkBuilds marked for it. Held and saved chunks stay so: they cost no request, and a delta
+// that fails still finds them.
 void MarkDeltaChunks(ContentPlan* p, uint32_t n, uint8_t fetched) {
     const ReleaseManifest& m = NewOf(*p);
     const ReleaseFile f = ReleaseFileAt(m, n);
     for (uint32_t r = f.FirstReference; r < f.FirstReference + f.ReferenceCount; ++r) {
         const uint32_t c = ReleaseReferenceAt(m, r);
-        if (p->FirstUse[c] != r || LocalReadable(*p, c, n) || p->Fetched[c] == kFromHeld) continue;
+        if (p->FirstUse[c] != r || LocalReadable(*p, c, n) || p->Fetched[c] == kFromHeld ||
+            p->Fetched[c] == kFromSaved)
+            continue;
         p->Fetched[c] = fetched ? kFromPack : 0;
     }
 }
@@ -317,7 +342,7 @@ void CountFetches(ContentPlan* p) {
     const ReleaseManifest& m = NewOf(*p);
     uint32_t lastPack = kNone;
     for (uint32_t c = 0; c < m.ChunkCount; ++c) {
-        if (!p->Fetched[c]) continue;
+        if (!p->Fetched[c] || p->Fetched[c] == kFromSaved) continue;
         const ReleaseChunk chunk = ReleaseChunkAt(m, c);
         if (p->Fetched[c] == kFromHeld) {
             ++p->Totals.ChunksHeld;
@@ -330,6 +355,13 @@ void CountFetches(ContentPlan* p) {
         lastPack = chunk.Pack;
     }
     ForEachContentRequest(*p, CountRequest, &p->Totals);
+}
+
+ContentChunkSource LocalSourceOf(const ContentPlan& p, uint32_t chunk) {
+    const uint32_t local = p.LocalFile[chunk];
+    const uint32_t olds = OldCount(p);
+    return local < olds ? ContentChunkSource{kSourceOldFile, local, p.LocalOffset[chunk]}
+                        : ContentChunkSource{kSourceCutFile, local - olds, p.LocalOffset[chunk]};
 }
 
 bool InputIsWhole(const ContentPlanInput& in) {
@@ -365,13 +397,9 @@ bool ContentFileIsWhole(const ContentPlan& plan, uint32_t newFile) { return plan
 ContentChunkSource ContentSourceOf(const ContentPlan& plan, uint32_t newFile, uint32_t reference) {
     const ReleaseManifest& m = NewOf(plan);
     const uint32_t c = ReleaseReferenceAt(m, reference);
-    if (LocalReadable(plan, c, newFile)) {
-        const uint32_t local = plan.LocalFile[c];
-        const uint32_t olds = OldCount(plan);
-        return local < olds ? ContentChunkSource{kSourceOldFile, local, plan.LocalOffset[c]}
-                            : ContentChunkSource{kSourceCutFile, local - olds, plan.LocalOffset[c]};
-    }
+    if (LocalReadable(plan, c, newFile)) return LocalSourceOf(plan, c);
     const uint32_t first = plan.FirstUse[c];
+    if (first == reference && plan.Fetched[c] == kFromSaved) return ContentChunkSource{kSourceSaved, 0, plan.SavedAt[c]};
     if (first == reference && plan.FileDelta[newFile] != kNone) return ContentChunkSource{kSourceDelta, newFile, plan.FirstUseOffset[c]};
     if (first == kNone || first >= reference) return ContentChunkSource{kSourceFetch, 0, 0};
     // The file holding reference first: the last one starting at or before it (empty files
@@ -433,6 +461,14 @@ ContentDeletion ContentDeletionAt(const ContentPlan& plan, uint32_t i) {
 bool ContentChunkFetched(const ContentPlan& plan, uint32_t chunk) { return plan.Fetched[chunk] == kFromPack; }
 
 bool ContentChunkHeld(const ContentPlan& plan, uint32_t chunk) { return plan.Fetched[chunk] == kFromHeld; }
+
+bool ContentChunkSaved(const ContentPlan& plan, uint32_t chunk) { return plan.Fetched[chunk] == kFromSaved; }
+
+int ForEachSavedChunk(const ContentPlan& plan, ContentSavedVisitor visit, void* context) {
+    for (uint32_t c = 0; c < NewOf(plan).ChunkCount; ++c)
+        if (plan.Fetched[c] == kFromSaved && !visit(context, c, LocalSourceOf(plan, c), plan.SavedAt[c])) return 0;
+    return 1;
+}
 
 ContentFileRoad ContentRoadOf(const ContentPlan& plan, uint32_t newFile) {
     if (plan.Whole[newFile]) return ContentFileRoad{kRoadWhole, 0, 0};

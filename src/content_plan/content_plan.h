@@ -4,7 +4,8 @@
 //
 // The worker carries it out in this order, and the sources are chosen so that every one is
 // still there when it is read:
-//   1. fetch the requests (ForEachContentRequest);
+//   1. fetch the requests (ForEachContentRequest), then read the saved chunks (ForEachSavedChunk)
+//      from their local files into memory, before any file is replaced;
 //   2. build the files that need it in ascending file order, each in a partial file beside it,
 //      moved into place as soon as it is whole; just before a file is built, the old files
 //      marked BeforeBuilding that stand in its way go (one standing where its path needs a
@@ -12,6 +13,9 @@
 //   3. delete the other old files the new release no longer lists.
 // So a local source is a file that needs no work, a file deleted only in step 3, a file nobody
 // lists, or a file rebuilt at this point or later in step 2 (its old content is still in place).
+// A chunk whose only local copy is in a file rebuilt earlier in step 2 (two files trading
+// contents) is saved in step 1 instead of fetched, first come first served in build order while
+// the saved bytes stay within Input.SaveBound; beyond it, it is fetched.
 // A fetched chunk is checked against its name as it arrives, a chunk read from a local file as
 // it is read; a local one that no longer matches is fetched on its own then (ReleaseChunkAt
 // gives its pack, offset and stored size).
@@ -25,6 +29,9 @@
 
 // A needed chunk joins the request before it when at most this many bytes lie between them.
 constexpr uint64_t kContentMergeGap = 65536;
+// The raw bytes a run saves in memory at most (Input.SaveBound of every launcher, both
+// architectures alike, so that the publisher's plan names what any player's launcher fetches).
+constexpr uint64_t kContentSaveBound = 64ull << 20;
 
 // A chunk found by cutting a local file with the new release's sizes.
 struct ContentCutChunk {
@@ -67,6 +74,9 @@ struct ContentPlanInput {
     // null: none. A held chunk is never requested: the build reads it from the cache (and
     // fetches it on its own when it no longer decodes to its name).
     const uint8_t* Held = nullptr;
+    // The raw bytes of chunks the worker may read into memory before any file is replaced, for
+    // files that need what an earlier rebuild overwrites; 0: none, such chunks are fetched.
+    uint64_t SaveBound = 0;
 };
 
 constexpr int kSourceFetch = 0;    // fetched from its pack (the chunk's first use in this run)
@@ -76,6 +86,9 @@ constexpr int kSourceBuilt = 3;    // File: a new release file built earlier in 
                                    // the file being built itself, at an offset it has written)
 constexpr int kSourceDelta = 4;    // comes out of File's delta (a kRoadDelta file); when that
                                    // delta fails, the chunk is fetched on its own
+constexpr int kSourceSaved = 5;    // read into memory before the build (ForEachSavedChunk); Offset:
+                                   // where among the saved bytes; one that did not match when read
+                                   // is fetched on its own
 
 // How a file of the new release is made.
 constexpr int kRoadWhole = 0;   // already in place: nothing fetched, nothing written
@@ -119,6 +132,8 @@ struct ContentPlanTotals {
     uint32_t ChunksFetched = 0;
     uint32_t ChunksHeld = 0;  // chunks the build takes from the cache an earlier run left
     uint64_t HeldBytes = 0;   // ... their stored sizes added up (in neither Bytes nor Ideal)
+    uint32_t ChunksSaved = 0;  // chunks read from local files into memory before the build
+    uint64_t SavedBytes = 0;   // ... their raw sizes added up: the memory they take
     uint32_t FilesWhole = 0;
     uint32_t FilesToBuild = 0;
     uint64_t BytesToBuild = 0;  // the sizes of the files to build added up
@@ -130,7 +145,7 @@ struct ContentPlanTotals {
     uint64_t BytesWithoutDeltas = 0;
 };
 
-// Everything the plan keeps, allocated once by MakeContentPlan: 25 bytes per chunk of the new
+// Everything the plan keeps, allocated once by MakeContentPlan: 33 bytes per chunk of the new
 // release, 21 per new file, 4 per local file (old files, then cut files), 6 per old file, and
 // while it runs 4 per cut file. The releases and cut files it was made from must outlive it.
 struct ContentPlan {
@@ -140,7 +155,8 @@ struct ContentPlan {
     std::unique_ptr<uint64_t[]> LocalOffset;      // ... at this offset
     std::unique_ptr<uint32_t[]> FirstUse;         // per new chunk: the first reference built, or none
     std::unique_ptr<uint64_t[]> FirstUseOffset;   // ... at this offset in its file
-    std::unique_ptr<uint8_t[]> Fetched;           // per new chunk: fetched, held, or neither
+    std::unique_ptr<uint8_t[]> Fetched;           // per new chunk: fetched, held, saved, or neither
+    std::unique_ptr<uint64_t[]> SavedAt;          // per new chunk: where among the saved bytes
     std::unique_ptr<uint8_t[]> Whole;             // per new file
     std::unique_ptr<uint32_t[]> LocalCopy;        // per new file: the local file at its path, or none
     std::unique_ptr<uint32_t[]> Role;             // per local file: what becomes of it
@@ -187,6 +203,15 @@ bool ContentChunkFetched(const ContentPlan& plan, uint32_t chunk);
 // True when chunk is read from the cache an earlier run left (Input.Held), not fetched: no
 // request covers its bytes.
 bool ContentChunkHeld(const ContentPlan& plan, uint32_t chunk);
+
+// True when chunk is saved: read from its local file into memory before any file is replaced.
+bool ContentChunkSaved(const ContentPlan& plan, uint32_t chunk);
+
+// Calls visit for every saved chunk in manifest order, with the local file to read it from now
+// (kSourceOldFile or kSourceCutFile) and where among the saved bytes (Totals.SavedBytes) it goes;
+// stops when visit returns 0. Returns 1 when every one was visited.
+typedef int (*ContentSavedVisitor)(void* context, uint32_t chunk, const ContentChunkSource& from, uint64_t at);
+int ForEachSavedChunk(const ContentPlan& plan, ContentSavedVisitor visit, void* context);
 
 // The road chosen for newFile.
 ContentFileRoad ContentRoadOf(const ContentPlan& plan, uint32_t newFile);

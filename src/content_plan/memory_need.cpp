@@ -5,7 +5,7 @@
 
 namespace {
 
-// The plan's 25 bytes per chunk, the cache index's 9 (where each frame is, whether an earlier run
+// The plan's 33 bytes per chunk, the cache index's 9 (where each frame is, whether an earlier run
 // holds it), a request piece's share and the lookups around them, rounded up.
 constexpr uint64_t kPerChunk = 64;
 // The plan's 21 bytes per file, 6 per old file, 4 per local file, the two stamps (survey and
@@ -21,7 +21,7 @@ uint64_t ContentMemoryNeed(const ReleaseManifest& release, uint64_t manifestSize
     // One raw chunk and one stored frame (zstd's bound is a little over the raw size) a thread.
     const uint64_t buffers = (uint64_t{threads} + 1) * (2 * chunk + (chunk >> 7) + 1024);
     return kPerChunk * release.ChunkCount + kPerFile * release.FileCount + kPerReference * release.ReferenceCount +
-           2 * manifestSize + buffers;
+           2 * manifestSize + buffers + kContentSaveBound;
 }
 
 bool ContentMemoryFits(const ReleaseManifest& release, uint64_t manifestSize, uint32_t threads) {

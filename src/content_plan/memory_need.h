@@ -15,8 +15,9 @@ constexpr uint64_t kContentMemoryBound = sizeof(void*) == 4 ? (768ull << 20) : (
 
 // The bytes a run sizes by release's counts (a manifest of manifestSize bytes): the plan and the
 // cache index per chunk, the stamps and the plan per file, what the survey keeps per reference
-// of a file it checks, the manifest itself and the decoding buffers of every thread. An
-// estimate from above; what the folder's own files add (their cut chunks) is not in it.
+// of a file it checks, the manifest itself, the decoding buffers of every thread and the most
+// the build saves in memory (kContentSaveBound). An estimate from above; what the folder's own
+// files add (their cut chunks) is not in it.
 uint64_t ContentMemoryNeed(const ReleaseManifest& release, uint64_t manifestSize, uint32_t threads);
 
 // True when a run for release fits kContentMemoryBound.

@@ -61,6 +61,7 @@ struct Scenario {
     std::string expected;
     uint64_t gap = kContentMergeGap;
     std::vector<uint32_t> held = {};  // labels of chunks an earlier run left in the cache
+    uint64_t saveBound = 0;
 };
 
 std::vector<uint8_t> Write(const ReleaseCase& release) {
@@ -148,6 +149,7 @@ std::string SourceText(const ContentChunkSource& s, const ReleaseManifest* old, 
             return "cut:" + std::string(folder.cut[s.File].Path, folder.cut[s.File].PathLength) + "@" + std::to_string(s.Offset);
         case kSourceBuilt: return "built:" + PathOf(next, s.File) + "@" + std::to_string(s.Offset);
         case kSourceDelta: return "delta:" + PathOf(next, s.File) + "@" + std::to_string(s.Offset);
+        case kSourceSaved: return "saved@" + std::to_string(s.Offset);
     }
     return "?";
 }
@@ -237,6 +239,7 @@ struct Planned {
         input.CutFiles = folder.cut.data();
         input.CutFileCount = static_cast<uint32_t>(folder.cut.size());
         input.MergeGap = s.gap;
+        input.SaveBound = s.saveBound;
         for (const DeltaCase& d : s.next.deltas) deltaBase.push_back(d.flagged ? 1 : 0);
         input.DeltaBase = deltaBase.empty() ? nullptr : deltaBase.data();
         if (!s.held.empty()) {
@@ -767,4 +770,65 @@ TEST(ContentPlan, CountsDeltasApartFromRequestsAndStopsVisitingWhenAsked) {
     std::vector<uint32_t> seen;
     EXPECT_EQ(0, ForEachContentDelta(planned.plan, Stop::First, &seen));
     EXPECT_EQ(std::vector<uint32_t>{1}, seen);
+}
+
+namespace {
+
+// a.bin and b.bin trade their contents.
+ReleaseCase Traded(bool after) {
+    ReleaseCase r;
+    r.release = after ? 2 : 1;
+    r.packs = {{1, 0}};
+    for (uint32_t label = 1; label <= 4; ++label) r.chunks.push_back({label, 20000, 1000, 0});
+    if (after)
+        r.files = {{"a.bin", {3, 4}}, {"b.bin", {1, 2}}};
+    else
+        r.files = {{"a.bin", {1, 2}}, {"b.bin", {3, 4}}};
+    return r;
+}
+
+int AddSaved(void* context, uint32_t chunk, const ContentChunkSource& from, uint64_t at) {
+    *static_cast<std::string*>(context) += " " + std::to_string(chunk) + "<" + std::to_string(from.Kind) + ":" +
+                                           std::to_string(from.File) + "@" + std::to_string(from.Offset) + ">" +
+                                           std::to_string(at);
+    return 1;
+}
+
+}  // namespace
+
+// What a file rebuilt earlier in the run overwrites is read into memory before any file is
+// replaced, as far as the bound goes (a chunk exactly at it included), in build order; the
+// cache an earlier run left comes first, and without a bound it is all fetched.
+TEST(ContentPlan, ChunksOfFilesRebuiltEarlierAreSavedWithinTheBound) {
+    const std::vector<LocalCase> both = {{"a.bin", true, {}}, {"b.bin", true, {}}};
+    const Scenario scenarios[] = {
+        {"one chunk trades places", Swapped(false), Swapped(true), both,
+         "whole:\nbuild a.bin: old:a.bin@0 old:b.bin@0\nbuild b.bin: saved@0 old:b.bin@20000\n"
+         "requests:\nbytes 0 ideal 0 requests 0 packs 0\ndelete:\n",
+         kContentMergeGap, {}, kContentSaveBound},
+        {"a bound a byte short", Swapped(false), Swapped(true), both,
+         "whole:\nbuild a.bin: old:a.bin@0 old:b.bin@0\nbuild b.bin: fetch old:b.bin@20000\n"
+         "requests: 0:1000+1000\nbytes 1000 ideal 1000 requests 1 packs 1\ndelete:\n",
+         kContentMergeGap, {}, 19999},
+        {"two files trade, the bound holds one chunk", Traded(false), Traded(true), both,
+         "whole:\nbuild a.bin: old:b.bin@0 old:b.bin@20000\nbuild b.bin: saved@0 fetch\n"
+         "requests: 0:1000+1000\nbytes 1000 ideal 1000 requests 1 packs 1\ndelete:\n",
+         kContentMergeGap, {}, 39999},
+        {"two files trade, a held chunk leaves room for the other", Traded(false), Traded(true), both,
+         "whole:\nbuild a.bin: old:b.bin@0 old:b.bin@20000\nbuild b.bin: held saved@0\n"
+         "requests:\nbytes 0 ideal 0 requests 0 packs 0\ndelete:\n",
+         kContentMergeGap, {1}, 20000},
+    };
+    for (const Scenario& s : scenarios) EXPECT_EQ(s.expected, Planned(s).text) << s.name;
+
+    const Planned whole({"two files trade", Traded(false), Traded(true), both, "", kContentMergeGap, {}, 40000});
+    EXPECT_EQ(2u, whole.plan.Totals.ChunksSaved);
+    EXPECT_EQ(40000u, whole.plan.Totals.SavedBytes);
+    EXPECT_EQ(0u, whole.plan.Totals.ChunksFetched);
+    EXPECT_TRUE(ContentChunkSaved(whole.plan, 0));
+    EXPECT_FALSE(ContentChunkSaved(whole.plan, 2));
+    // Read from old a.bin (old file 0), where its chunks lie, in manifest order.
+    std::string saved;
+    EXPECT_EQ(1, ForEachSavedChunk(whole.plan, AddSaved, &saved));
+    EXPECT_EQ(" 0<1:0@0>0 1<1:0@20000>20000", saved);
 }
