@@ -14,7 +14,7 @@ import zstandard
 
 import content_release
 import content_remote
-from content_publish import PACKS, RELEASES, RELEASE_NAME, ContentError, compress_bound
+from content_publish import PACKS, RELEASES, ContentError, compress_bound
 
 ZSTD = "/usr/bin/zstd"
 FAST_LEVEL = 1  # the pass that finds out a delta not worth its slow level
@@ -70,16 +70,9 @@ def window_log(base_size, size):
 
 def earlier_releases(out, version, count):
     """[(version, Release)] of the last count releases before version, newest first."""
-    found = []
-    for path in (Path(out) / RELEASES).glob("*.release"):
-        match = RELEASE_NAME.fullmatch(path.name)
-        if match and int(match.group(1)) < version:
-            found.append(int(match.group(1)))
-    out_list = []
-    for older in sorted(found, reverse=True)[:count]:
-        data = (Path(out) / RELEASES / f"{older}.release").read_bytes()
-        out_list.append((older, content_release.parse(data, older)))
-    return out_list
+    import content_release_delta
+    return [(older, content_release.parse((Path(out) / RELEASES / f"{older}.release").read_bytes(), older))
+            for older in content_release_delta.earlier_versions(out, version, count)]
 
 
 def candidates(prepared, out, releases, bound):
