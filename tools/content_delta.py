@@ -217,6 +217,20 @@ def _patch_from(candidate, base_path, delta_path, level, log):
     return delta_path.read_bytes()
 
 
+def _base_helps(candidate, base_path, folder, log, worth):
+    """Whether a delta at FAST_LEVEL is below 9/10 of the file compressed alone at that level
+    and below twice the bytes of the chunks it would replace (worth)."""
+    delta = len(_patch_from(candidate, base_path, folder / "fast", FAST_LEVEL, log))
+    if delta >= 2 * worth:
+        return False
+    alone = folder / "alone"
+    result = subprocess.run([ZSTD, "-q", "-f", f"-{FAST_LEVEL}", "--no-check", f"--long={log}", str(candidate.path),
+                             "-o", str(alone)], stdin=subprocess.DEVNULL, capture_output=True, text=True)
+    if result.returncode != 0:
+        raise ContentError(f"zstd failed on {candidate.path}: {result.stderr.strip()}")
+    return delta * 10 < alone.stat().st_size * 9
+
+
 def make(candidate, out, level, work, served=None, have=None, worth=None):
     """The delta of one candidate (a Delta), None when it cannot be smaller than worth bytes,
     or ContentError when zstd fails; served and have as _write_base."""
@@ -225,10 +239,10 @@ def make(candidate, out, level, work, served=None, have=None, worth=None):
         base_path, delta_path = folder / "base", folder / "delta"
         base_sha = _write_base(candidate, out, base_path, served, have)
         log = window_log(candidate.base_file.size, candidate.size)
-        # A slow level costs seconds a MiB: a file rewritten rather than edited is found out
-        # by a fast pass first, since the slow one never halves what the fast one makes.
-        if worth is not None and level > FAST_LEVEL and \
-                len(_patch_from(candidate, base_path, delta_path, FAST_LEVEL, log)) >= 2 * worth:
+        # A slow level costs seconds a MiB. A file rewritten rather than edited is found out by
+        # a fast pass first: when the base does not make the fast delta clearly smaller than
+        # the file compressed alone at the same level, the slow pass gains nothing over chunks.
+        if worth is not None and level > FAST_LEVEL and not _base_helps(candidate, base_path, folder, log, worth):
             return None
         data = _patch_from(candidate, base_path, delta_path, level, log)
         new_sha = hashlib.sha256(candidate.path.read_bytes()).digest()

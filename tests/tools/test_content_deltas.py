@@ -199,3 +199,16 @@ def test_verify_checks_every_delta(series, tmp_path):
     pack.write_bytes(bytes(data))
     result = run("verify", out)
     assert result.returncode == 1 and "4.release: delta" in result.stdout + result.stderr, result.stdout
+
+
+def test_a_rewritten_file_takes_no_delta_and_an_edited_one_does(tmp_path):
+    # The fast pass finds that the base does not help the rewritten file: no slow pass, no delta.
+    exe, noise = program(8), random.Random(8).randbytes(120000)
+    out = tmp_path / "out"
+    for version, files in ((1, {"game.exe": exe, "noise.bin": noise}),
+                           (2, {"game.exe": rebuilt(exe, 2500, 2), "noise.bin": random.Random(9).randbytes(120000)})):
+        result = run("content", "--new", write(tmp_path / f"v{version}", files), "--version", version, "--out", out,
+                     *FAST)
+        assert result.returncode == 0, result.stderr
+    assert sorted(deltas_of(out, 2)) == [("game.exe", 1)]
+    assert "deltas 1 kept of 2" in result.stdout, result.stdout
