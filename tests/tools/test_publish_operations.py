@@ -179,7 +179,8 @@ def test_the_stamp_cache_spares_unchanged_files_and_rereads_a_changed_time(tmp_p
 def test_prune_keeps_every_channels_newest_and_a_rollouts_held_release_and_rollback_ends_it(folder):
     out, key, root = folder["out"], folder["key"], folder["root"]
     v1, v2, _ = clients(root / "beta-clients")
-    for version, client, extra in ((10004, v1, []), (10005, v2, ["--rollout", "50"])):
+    # 10005 also gets its manifest as deltas from the three releases before it.
+    for version, client, extra in ((10004, v1, []), (10005, v2, ["--rollout", "50", "--delta-releases", "3"])):
         result = run("content", "--new", client, "--version", version, "--channel", "beta", "--out", out,
                      "--sign-key", key, *FAST, *extra)
         assert result.returncode == 0, result.stderr
@@ -188,6 +189,10 @@ def test_prune_keeps_every_channels_newest_and_a_rollouts_held_release_and_rollb
     summary = json.loads(result.stdout)
     # live's newest, beta's newest and the release beta's rollout holds installs on.
     assert summary["kept"] == [10003, 10004, 10005] and summary["pruned"] == [10001, 10002]
+    # The manifest delta from a removed release goes with it; those from kept ones stay.
+    assert "Content/release-deltas/10005-10002.delta" in summary["removed_files"]
+    assert sorted(p.name for p in (out / "Content/release-deltas").iterdir()) == ["10005-10003.delta",
+                                                                                 "10005-10004.delta"]
     result = run("rollback", "--channel", "beta", "--to", 10004, "--version", 10006, "--out", out,
                  "--sign-key", key)
     assert result.returncode == 0, result.stderr
