@@ -77,15 +77,20 @@ def delta_ranges(fetched, delta):
     return [r for r in fetched if r[0] == pack.name and r[1] <= offset and r[2] >= offset + size - 1]
 
 
-@pytest.fixture(scope="module")
-def published():
+def fresh_base(name):
+    """An empty folder of the run for a module's publication; skips without the test server."""
     if not (harness.STATE / "ready.json").exists():
         pytest.skip("the test patch server is not running")
-    base = harness.RUNS / "content-deltas"
+    base = harness.RUNS / name
     if base.exists():
         shutil.rmtree(base)
     base.mkdir(parents=True)
-    p = Published(base)
+    return base
+
+
+def install_then_publish(p, base):
+    """p.v1 published as OLD and installed by the content launcher into p.snapshot, then p.v2
+    published as NEW: the player every case copies."""
     harness.set_installed_installer(None)
     harness.move_pointer(0, 0)  # the pointer over a button would show a hover
     p.server.reset()
@@ -97,6 +102,13 @@ def published():
     finally:
         run.stop()
     publish(p.server, base, [(NEW, p.v2)])
+
+
+@pytest.fixture(scope="module")
+def published():
+    base = fresh_base("content-deltas")
+    p = Published(base)
+    install_then_publish(p, base)
     assert p.release().deltas, "the publisher wrote no delta for the rebuilt program"
     yield p
     p.server.set_faults([])

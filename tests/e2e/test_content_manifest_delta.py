@@ -8,7 +8,8 @@ import shutil
 import pytest
 
 import harness
-from test_content_patching import CONTENT, KEY, client_files, publish
+from test_content_deltas import fresh_base, install_then_publish
+from test_content_patching import CONTENT, KEY, client_files
 from test_fault_matrix import READY, shows
 
 import patch_signing  # noqa: E402  (tools/, put on the path by test_content_patching)
@@ -34,25 +35,10 @@ class Published:
 
 @pytest.fixture(scope="module")
 def published():
-    if not (harness.STATE / "ready.json").exists():
-        pytest.skip("the test patch server is not running")
-    base = harness.RUNS / "content-manifest-delta"
-    if base.exists():
-        shutil.rmtree(base)
-    base.mkdir(parents=True)
+    base = fresh_base("content-manifest-delta")
     p = Published(base)
-    harness.set_installed_installer(None)
-    harness.move_pointer(0, 0)
-    p.server.reset()
-    publish(p.server, base, [(OLD, p.v1)])
-    run = harness.Launcher(p.snapshot, CONTENT)
-    try:
-        run.start()
-        assert shows(run.origin(), READY.format(OLD), timeout=90)
-    finally:
-        run.stop()
+    install_then_publish(p, base)
     assert (p.snapshot / f"content.{OLD}.release").is_file()
-    publish(p.server, base, [(NEW, p.v2)])
     assert p.delta.stat().st_size < (p.server.root / WHOLE).stat().st_size // 10
     yield p
     p.server.set_faults([])

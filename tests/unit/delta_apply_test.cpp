@@ -2,6 +2,7 @@
 // out piece by piece, exactly; a wrong base, a damaged or cut delta, a wrong size or a memory
 // bound below its need is refused, and nothing is taken past the point of refusal.
 #include "content_format/delta_apply.h"
+#include "support/delta_files.h"
 
 #include <gtest/gtest.h>
 
@@ -14,15 +15,6 @@
 namespace {
 
 using Bytes = std::vector<uint8_t>;
-
-Bytes ReadDeltaFile(const char* name) {
-    std::ifstream in(std::string(TEST_DELTAS_DIR) + "/" + name, std::ios::binary | std::ios::ate);
-    EXPECT_TRUE(in.good()) << name << " not found in " << TEST_DELTAS_DIR;
-    Bytes out(in.good() ? static_cast<std::size_t>(in.tellg()) : 0);
-    in.seekg(0);
-    in.read(reinterpret_cast<char*>(out.data()), static_cast<std::streamsize>(out.size()));
-    return out;
-}
 
 struct Reader {
     const Bytes* Delta;

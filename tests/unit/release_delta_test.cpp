@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "content_format/delta_apply.h"
+#include "support/delta_files.h"
 
 namespace {
 
@@ -49,15 +50,6 @@ TEST(ReleaseDeltaPath, RefusesEveryOtherName) {
         EXPECT_EQ(ReleaseDeltaBase(path, 10006, &base), 0) << path;
         EXPECT_EQ(base, 7u) << path;
     }
-}
-
-Bytes ReadDeltaFile(const char* name) {
-    std::ifstream in(std::string(TEST_DELTAS_DIR) + "/" + name, std::ios::binary | std::ios::ate);
-    EXPECT_TRUE(in.good()) << name << " not found in " << TEST_DELTAS_DIR;
-    Bytes out(in.good() ? static_cast<std::size_t>(in.tellg()) : 0);
-    in.seekg(0);
-    in.read(reinterpret_cast<char*>(out.data()), static_cast<std::streamsize>(out.size()));
-    return out;
 }
 
 TEST(ReleaseDeltaApply, MakesExactlyTheSignedSizeOrRefuses) {
