@@ -23,8 +23,19 @@ start)
     "$HERE/server_fixture.sh" stop "$state" || true
     /usr/bin/python3 "$HERE/patch_server.py" make-certs "$state/certs" >/dev/null
     # Output to a file: a wineserver started here must not hold the caller's pipes open.
-    "$ROOT/scripts/wine-run.sh" "${TEST_BUILD_DIR:-$state/..}/import_root_ca.exe" "Z:${state//\//\\}\\certs\\ca.der" \
-        </dev/null >"$state/import.log" 2>&1
+    # A Wine start on a busy machine now and then fails outright; one more try is cheap, and the
+    # log says why when both fail.
+    importer="${TEST_BUILD_DIR:-$state/..}/import_root_ca.exe"
+    imported=0
+    for try in 1 2; do
+        status=0
+        WINE_RUN_TIMEOUT=45 "$ROOT/scripts/wine-run.sh" "$importer" "Z:${state//\//\\}\\certs\\ca.der" \
+            </dev/null >"$state/import.log" 2>&1 || status=$?
+        if [ "$status" = 0 ]; then imported=1; break; fi
+        echo "importing the test CA failed (try $try, exit $status):" >&2
+        tail -n 20 "$state/import.log" >&2 || true
+    done
+    [ "$imported" = 1 ] || exit 1
     mkdir -p "$state/root/Player"
     rm -f "$state/ready.json" "$state/requests.log"
     setsid /usr/bin/python3 "$HERE/patch_server.py" --root "$state/root" --port "$port" \
