@@ -27,7 +27,6 @@ Prints figures only. Every file it makes is under build/bench/content-worker and
 import argparse
 import ctypes
 import ctypes.util
-import json
 import os
 import random
 import re

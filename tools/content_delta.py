@@ -7,19 +7,22 @@ import os
 import shutil
 import subprocess
 import tempfile
+from concurrent.futures import ThreadPoolExecutor
 from dataclasses import dataclass
 from pathlib import Path
 
 import zstandard
 
+import content_delta_base
 import content_release
-import content_remote
-from content_publish import PACKS, RELEASES, ContentError, compress_bound
+from content_publish import RELEASES, ContentError, compress_bound
 
 ZSTD = "/usr/bin/zstd"
 FAST_LEVEL = 1  # the pass that finds out a delta not worth its slow level
 DEFAULT_RELEASES = 3
 DEFAULT_BOUND = 256 << 20
+# What the deltas made at once may hold in memory (each its base and its new file).
+DELTA_MEMORY = 1 << 30
 # The launcher raises its window limit to what a delta asks for; zstd itself stops at 2^31.
 LARGEST_WINDOW_LOG = 31
 
@@ -34,6 +37,7 @@ class Candidate:
     base: content_release.Release
     base_file: content_release.File
     lacking: list        # the new file's chunks the base release does not list
+    reuse: tuple = None  # the last release's delta of the same file from the same base, as listed
 
 
 @dataclass
@@ -43,6 +47,7 @@ class Delta:
     base_sha: bytes
     base_size: int
     data: bytes
+    at: tuple = None     # (pack key, offset, stored, SHA-256) of a frame already in the store
 
 
 def check_options(releases, bound, base_url=None, ca_file=None):
@@ -57,6 +62,7 @@ def check_options(releases, bound, base_url=None, ca_file=None):
     if ca_file and not base_url:
         raise ContentError("--ca-file checks the server of --base-url: give both")
     if base_url:
+        import content_remote
         content_remote.check_url(base_url)
         if base_url.startswith("https:"):
             content_remote.tls_context(ca_file)
@@ -71,15 +77,41 @@ def window_log(base_size, size):
 def earlier_releases(out, version, count):
     """[(version, Release)] of the last count releases before version, newest first."""
     import content_release_delta
-    return [(older, content_release.parse((Path(out) / RELEASES / f"{older}.release").read_bytes(), older))
+    from content_publish import read_release
+    return [(older, read_release(Path(out) / RELEASES / f"{older}.release", older)[1])
             for older in content_release_delta.earlier_versions(out, version, count)]
+
+
+def eligible(out, version, releases, bound):
+    """Whether a file (name, size) of the new client may take a delta: the prepare step keeps
+    such a file's bytes from its cut, so that the delta needs no second reading of it."""
+    names = {f.path for _, base in earlier_releases(out, version, releases) for f in base.files
+             if 0 < f.size <= bound}
+    return lambda name, size: 0 < size <= bound and name in names
+
+
+def _last_deltas(releases):
+    """{(path, its chunks, base release): the delta row} of the newest earlier release."""
+    if not releases:
+        return {}
+    _, last = releases[0]
+    found = {}
+    for row in last.deltas:
+        f = last.files[row[0]]
+        key, offset = last.packs[row[4]][:2], row[5]
+        found[(f.path, tuple(last.chunks[c].sha for c in f.chunks), row[1])] = (row[2], row[3], key, offset,
+                                                                               row[6], row[7])
+    return found
 
 
 def candidates(prepared, out, releases, bound):
     """Every (file, earlier release) pair that could take a delta: the file is in both, not
-    empty in either, changed, and both sizes within bound."""
+    empty in either, changed, and both sizes within bound. A file the last release had as it
+    is now, with a delta from the same base, takes that delta's frame again (reuse)."""
     found = []
-    for older, base in earlier_releases(out, prepared.version, releases):
+    earlier = earlier_releases(out, prepared.version, releases)
+    last = _last_deltas(earlier)
+    for older, base in earlier:
         by_path = {f.path: f for f in base.files}
         listed = {c.sha for c in base.chunks}
         for index, (name, path, size, shas) in enumerate(prepared.files):
@@ -89,114 +121,20 @@ def candidates(prepared, out, releases, bound):
             if [base.chunks[c].sha for c in old.chunks] == shas:
                 continue
             lacking = list(dict.fromkeys(sha for sha in shas if sha not in listed))
-            found.append(Candidate(index, path, size, shas, older, base, old, lacking))
+            found.append(Candidate(index, path, size, shas, older, base, old, lacking,
+                                   last.get((name, tuple(shas), older))))
     return found
 
 
 def delta_bytes_at_most(prepared, found):
-    """A bound on the bytes of the deltas kept (each is below its lacking chunks' frames)."""
+    """A bound on the bytes of the deltas written (each is below its lacking chunks' frames)."""
     raw = {sha: raw for sha, _, _, raw in prepared.new}
-    return sum(compress_bound(raw.get(sha, 0)) for c in found for sha in c.lacking) if found else 0
-
-
-def _base_places(candidate):
-    """{chunk index: [offsets in the old file]} and the old file's size."""
-    places, position = {}, 0
-    for index in candidate.base_file.chunks:
-        places.setdefault(index, []).append(position)
-        position += candidate.base.chunks[index].raw
-    return places, position
-
-
-def client_chunks(prepared):
-    """{sha: (file, offset, raw)} of the new client's chunks. Most of an earlier file's chunks
-    are still in the client it was rebuilt into: read from there they cost no pack read, no
-    decompression and, for packs that are only served, no request."""
-    found = {}
-    for _, path, _, shas in prepared.files:
-        offset = 0
-        for sha in shas:
-            raw = prepared.locations[sha][2]
-            found.setdefault(sha, (path, offset, raw))
-            offset += raw
-    return found
-
-
-def _copy_from_client(stream, place, chunk, positions):
-    """Writes chunk at positions from the client file place; False when it is no longer there
-    (the file changed: the pack still holds it)."""
-    path, offset, raw = place
-    with open(path, "rb") as source:
-        source.seek(offset)
-        data = source.read(raw)
-    if len(data) != chunk.raw or hashlib.sha256(data).digest() != chunk.sha:
-        return False
-    for position in positions:
-        stream.seek(position)
-        stream.write(data)
-    return True
-
-
-def _local_frames(path, chunks):
-    """Yields (offset, frame bytes, where) of chunks [(offset, stored)] of a pack on disk."""
-    with open(path, "rb") as source:
-        for offset, stored in sorted(set(chunks)):
-            source.seek(offset)
-            yield offset, source.read(stored), str(path)
-
-
-def _pack_frames(release, pack, chunks, out, served):
-    """(frames, what to do about a damaged one) of one pack: from the patch folder when it
-    holds the pack, else served."""
-    pack_release, index, size = release.packs[pack]
-    name = content_release.pack_name(pack_release, index)
-    path = Path(out) / PACKS / name
-    if path.is_file() and path.stat().st_size == size:
-        return _local_frames(path, chunks), "run verify"
-    if served is None:
-        raise ContentError(f"{path} is missing or not {size} bytes long, as release {release.version} lists it: "
-                           "run verify, or give --base-url to fetch earlier releases' packs")
-    return served.frames(name, size, chunks), "the served pack is damaged or not this store's"
-
-
-def _write_base(candidate, out, target, served=None, have=None):
-    """Writes the earlier release's file from the new client's chunks it still holds (have, as
-    client_chunks) and its packs (each chunk checked against the release, wherever it came
-    from); returns its SHA-256."""
-    release, (places, size) = candidate.base, _base_places(candidate)
-    by_pack, have = {}, have or {}
-    decompressor = zstandard.ZstdDecompressor()
-    with open(target, "wb") as stream:
-        stream.truncate(size)
-        for index, positions in places.items():
-            c = release.chunks[index]
-            if c.sha not in have or not _copy_from_client(stream, have[c.sha], c, positions):
-                by_pack.setdefault(c.pack, {})[c.offset] = index
-        for pack, at in sorted(by_pack.items()):
-            wanted = [(offset, release.chunks[i].stored) for offset, i in at.items()]
-            frames, fix = _pack_frames(release, pack, wanted, out, served)
-            for offset, frame, where in frames:
-                c = release.chunks[at[offset]]
-                try:
-                    data = decompressor.decompress(frame, max_output_size=c.raw)
-                except zstandard.ZstdError:
-                    data = b""
-                if len(data) != c.raw or hashlib.sha256(data).digest() != c.sha:
-                    raise ContentError(f"{where}: the chunk at {offset} is not what release "
-                                       f"{candidate.base_release} lists: {fix}")
-                for position in places[at[offset]]:
-                    stream.seek(position)
-                    stream.write(data)
-    digest = hashlib.sha256()
-    with open(target, "rb") as stream:
-        for block in iter(lambda: stream.read(1 << 20), b""):
-            digest.update(block)
-    return digest.digest()
+    return sum(compress_bound(raw.get(sha, 0)) for c in found if not c.reuse for sha in c.lacking)
 
 
 def applies(delta, base, expected_sha, size, log):
     """True when the frame, with base as its prefix, gives exactly the new file."""
-    prefix = zstandard.ZstdCompressionDict(base, dict_type=zstandard.DICT_TYPE_RAWCONTENT)
+    prefix = zstandard.ZstdCompressionDict(bytes(base), dict_type=zstandard.DICT_TYPE_RAWCONTENT)
     try:
         if zstandard.get_frame_parameters(delta).content_size != size:
             return False
@@ -206,90 +144,138 @@ def applies(delta, base, expected_sha, size, log):
     return len(data) == size and hashlib.sha256(data).digest() == expected_sha
 
 
-def _patch_from(candidate, base_path, delta_path, level, log):
+def _patch_from(base_path, new_path, delta_path, level, log):
     command = [ZSTD, "-q", "-f", f"-{level}", "--no-check", f"--long={log}", f"--patch-from={base_path}",
-               str(candidate.path), "-o", str(delta_path)]
+               str(new_path), "-o", str(delta_path)]
     if level > 19:
         command.insert(1, "--ultra")
     result = subprocess.run(command, stdin=subprocess.DEVNULL, capture_output=True, text=True)
     if result.returncode != 0:
-        raise ContentError(f"zstd --patch-from failed on {candidate.path}: {result.stderr.strip()}")
+        raise ContentError(f"zstd --patch-from failed on {new_path}: {result.stderr.strip()}")
     return delta_path.read_bytes()
 
 
-def _base_helps(candidate, base_path, folder, log, worth):
+def _fast_size(base, new, log):
+    """The size of the delta at FAST_LEVEL, made in memory: its match table sized to the base
+    (zstd's own for a small input would find nothing past its first megabytes). An entry for
+    one position in 64 of the base is plenty: a match found anywhere in a region that stayed
+    runs on to the region's end, and the pass only tells an edit from a rewrite."""
+    hash_log = max(16, min(20, len(base).bit_length() - 6))
+    parameters = zstandard.ZstdCompressionParameters.from_level(FAST_LEVEL, window_log=log, hash_log=hash_log)
+    prefix = zstandard.ZstdCompressionDict(bytes(base), dict_type=zstandard.DICT_TYPE_RAWCONTENT)
+    prefix.precompute_compress(compression_params=parameters)
+    return len(zstandard.ZstdCompressor(dict_data=prefix, compression_params=parameters).compress(new))
+
+
+def _base_helps(base, new, log, worth):
     """Whether a delta at FAST_LEVEL is below 9/10 of the file compressed alone at that level
-    and below twice the bytes of the chunks it would replace (worth)."""
-    delta = len(_patch_from(candidate, base_path, folder / "fast", FAST_LEVEL, log))
+    and below twice the bytes the chunks it would replace take at most (worth)."""
+    delta = _fast_size(base, new, log)
     if delta >= 2 * worth:
         return False
-    alone = folder / "alone"
-    result = subprocess.run([ZSTD, "-q", "-f", f"-{FAST_LEVEL}", "--no-check", f"--long={log}", str(candidate.path),
-                             "-o", str(alone)], stdin=subprocess.DEVNULL, capture_output=True, text=True)
-    if result.returncode != 0:
-        raise ContentError(f"zstd failed on {candidate.path}: {result.stderr.strip()}")
-    return delta * 10 < alone.stat().st_size * 9
+    return delta * 10 < len(zstandard.ZstdCompressor(level=FAST_LEVEL).compress(new)) * 9
 
 
-def make(candidate, out, level, work, served=None, have=None, worth=None):
+def _new_bytes(candidate, kept, raw_sizes):
+    """The new file's bytes: those its cut kept, else read again and checked chunk by chunk
+    against that cut (the delta must make the file the release lists)."""
+    if kept is not None:
+        return kept
+    data, offset = candidate.path.read_bytes(), 0
+    for sha in candidate.shas:
+        raw = raw_sizes[sha]
+        if hashlib.sha256(memoryview(data)[offset:offset + raw]).digest() != sha:
+            raise ContentError(f"{candidate.path} changed while it was published")
+        offset += raw
+    if offset != len(data):
+        raise ContentError(f"{candidate.path} changed while it was published")
+    return data
+
+
+def make(candidate, out, level, work, new, served=None, have=None, worth=None, raw_sizes=None):
     """The delta of one candidate (a Delta), None when it cannot be smaller than worth bytes,
-    or ContentError when zstd fails; served and have as _write_base."""
+    or ContentError when zstd fails; new: the new file's bytes, or None to read them again
+    (checked against raw_sizes {sha: raw}); served and have as content_delta_base.build."""
+    new = _new_bytes(candidate, new, raw_sizes)
+    own = content_delta_base.own_chunks(candidate, raw_sizes)
+    base, base_sha = content_delta_base.build(candidate, out, new, own, served, have)
+    log = window_log(len(base), candidate.size)
+    # A slow level costs seconds a MiB. A file rewritten rather than edited is found out by a
+    # fast pass in memory first: when the base does not make the fast delta clearly smaller
+    # than the file compressed alone at the same level, the slow pass gains nothing over chunks.
+    if worth is not None and level > FAST_LEVEL and not _base_helps(base, new, log, worth):
+        return None
     folder = Path(tempfile.mkdtemp(dir=work))
     try:
-        base_path, delta_path = folder / "base", folder / "delta"
-        base_sha = _write_base(candidate, out, base_path, served, have)
-        log = window_log(candidate.base_file.size, candidate.size)
-        # A slow level costs seconds a MiB. A file rewritten rather than edited is found out by
-        # a fast pass first: when the base does not make the fast delta clearly smaller than
-        # the file compressed alone at the same level, the slow pass gains nothing over chunks.
-        if worth is not None and level > FAST_LEVEL and not _base_helps(candidate, base_path, folder, log, worth):
-            return None
-        data = _patch_from(candidate, base_path, delta_path, level, log)
-        new_sha = hashlib.sha256(candidate.path.read_bytes()).digest()
-        if not applies(data, base_path.read_bytes(), new_sha, candidate.size, log):
-            raise ContentError(f"the delta of {candidate.path} from release {candidate.base_release} does not "
-                               "give the file back (did it change while it was published?)")
-        return Delta(candidate.file, candidate.base_release, base_sha, candidate.base_file.size, data)
+        base_path, new_path = folder / "base", folder / "new"
+        base_path.write_bytes(base)
+        new_path.write_bytes(new)
+        data = _patch_from(base_path, new_path, folder / "delta", level, log)
     finally:
         shutil.rmtree(folder, ignore_errors=True)
+    if not applies(data, base, hashlib.sha256(new).digest(), candidate.size, log):
+        raise ContentError(f"the delta of {candidate.path} from release {candidate.base_release} does not "
+                           "give the file back")
+    return Delta(candidate.file, candidate.base_release, base_sha, len(base), data)
 
 
-def write_deltas(prepared, out, found, level, pack_limit, executor, base_url=None, ca_file=None,
-                 gap=content_remote.DEFAULT_GAP):
-    """Makes every candidate's delta on the executor's threads (each runs one zstd process)
-    and returns the ones worth keeping, in (file, base release) order. A file that was the
-    same in several earlier releases gets one frame, listed once per release (a player of any
-    of them takes it). A delta must fit a pack like any frame: above the pack limit the
-    file's chunks serve. An earlier release's pack that out does not hold comes from base_url
-    (content_remote.Served: ca_file, gap)."""
-    served = content_remote.Served(base_url, ca_file, gap) if base_url else None
-    have = client_chunks(prepared)
-    stored = {sha: location[3] for sha, location in prepared.locations.items()}
-    work = tempfile.mkdtemp(prefix="content-deltas-")
-    worth = {}
-    for c in found:
-        key = (c.file, tuple(c.base.chunks[i].sha for i in c.base_file.chunks))
-        worth[key] = max(worth.get(key, 0), sum(stored[sha] for sha in c.lacking))
-    jobs = {}
-    for c in found:
-        key = (c.file, tuple(c.base.chunks[i].sha for i in c.base_file.chunks))
-        if key not in jobs:
-            jobs[key] = executor.submit(make, c, out, level, work, served, have, worth[key])
-    kept = []
-    try:
-        for c in found:
-            delta = jobs[(c.file, tuple(c.base.chunks[i].sha for i in c.base_file.chunks))].result()
-            if delta is None:
-                continue
-            if len(delta.data) < sum(stored[sha] for sha in c.lacking) and len(delta.data) <= pack_limit:
-                kept.append(Delta(c.file, c.base_release, delta.base_sha, delta.base_size, delta.data))
-    finally:
-        for job in jobs.values():
+def _key(c):
+    return (c.file, tuple(c.base.chunks[i].sha for i in c.base_file.chunks))
+
+
+class Pending:
+    """The deltas of a publication under way on threads of their own, beside the chunks'
+    compression: at most as many at once as DELTA_MEMORY holds."""
+
+    def __init__(self, prepared, out, found, level, threads, base_url=None, ca_file=None, gap=None):
+        self.found, self.jobs, self.served = found, {}, None
+        if base_url:
+            # Only a build machine without the store needs the network (and http's import time).
+            import content_remote
+            self.served = content_remote.Served(base_url, ca_file, gap or content_remote.DEFAULT_GAP)
+        self.work = tempfile.mkdtemp(prefix="content-deltas-")
+        making = [c for c in found if not c.reuse]
+        largest = max((c.size + c.base_file.size for c in making), default=1)
+        self.executor = ThreadPoolExecutor(max(1, min(threads, DELTA_MEMORY // largest)))
+        raw_sizes = {sha: location[2] for sha, location in prepared.locations.items()}
+        raw_sizes.update((sha, raw) for sha, _, _, raw in prepared.new)
+        have = content_delta_base.client_chunks(prepared, raw_sizes) if making else {}
+        worth = {}
+        for c in making:
+            bound = sum(compress_bound(raw_sizes[sha]) for sha in c.lacking)
+            worth[_key(c)] = max(worth.get(_key(c), 0), bound)
+        for c in making:
+            if _key(c) not in self.jobs:
+                self.jobs[_key(c)] = self.executor.submit(make, c, out, level, self.work, prepared.whole.get(c.path),
+                                                          self.served, have, worth[_key(c)], raw_sizes)
+
+    def finish(self, prepared, pack_limit):
+        """The deltas worth keeping, in (file, base release) order, once every chunk's stored
+        size is known: a delta must be smaller than the chunks the base release lacks, and fit
+        a pack like any frame (above the pack limit the file's chunks serve). A file that was
+        the same in several earlier releases gets one frame, listed once per release (a player
+        of any of them takes it)."""
+        stored = {sha: location[3] for sha, location in prepared.locations.items()}
+        kept = []
+        try:
+            for c in self.found:
+                if c.reuse:
+                    base_sha, base_size, key, offset, size, sha = c.reuse
+                    kept.append(Delta(c.file, c.base_release, base_sha, base_size, b"", (key, offset, size, sha)))
+                    continue
+                delta = self.jobs[_key(c)].result()
+                if delta and len(delta.data) < sum(stored[sha] for sha in c.lacking) and \
+                        len(delta.data) <= pack_limit:
+                    kept.append(Delta(c.file, c.base_release, delta.base_sha, delta.base_size, delta.data))
+        finally:
+            self.close()
+        return sorted(kept, key=lambda d: (d.file, d.base_release))
+
+    def close(self):
+        for job in self.jobs.values():
             job.cancel()
-        for job in jobs.values():
-            if not job.cancelled():
-                job.exception()
-        shutil.rmtree(work, ignore_errors=True)
-        if served:
-            served.close()
-    return sorted(kept, key=lambda d: (d.file, d.base_release))
+        self.executor.shutdown(wait=True)
+        shutil.rmtree(self.work, ignore_errors=True)
+        if self.served:
+            self.served.close()
+            self.served = None

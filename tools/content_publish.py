@@ -23,6 +23,10 @@ DEFAULT_PACK_LIMIT = 64 << 20
 RELEASE_NAME = re.compile(r"([1-9][0-9]{0,9})\.release")
 PACK_NAME = re.compile(r"([1-9][0-9]{0,9})-(0|[1-9][0-9]{0,4})\.pack")
 SHOWN_PROBLEMS = 20
+# What a run keeps of the bytes it cut (new chunks on their way to compression, and whole files a
+# delta will be made of), so that a pipeline's small release reads each changed byte once. Past
+# this a first publication's chunks are read again when their turn to be written comes.
+KEEP_BYTES = 1 << 30
 
 
 class ContentError(Exception):
@@ -85,6 +89,33 @@ def scan_client(folder, programs=()):
     return found
 
 
+_releases_read, _releases_parsed = {}, {}
+
+
+def _release_key(path):
+    info = os.stat(path)
+    return os.path.abspath(path), info.st_size, info.st_mtime_ns
+
+
+def release_bytes(path):
+    """A release manifest's bytes, read once a run while it stays as it was: a publication
+    looks at the last releases several times, and a large game's manifests run to megabytes."""
+    key = _release_key(path)
+    if key not in _releases_read:
+        _releases_read[key] = Path(path).read_bytes()
+    return _releases_read[key]
+
+
+def read_release(path, version):
+    """(bytes, content_release.Release) of a release manifest, read and parsed once a run (as
+    release_bytes); ReleaseError when it is not a release."""
+    data = release_bytes(path)
+    key = (_release_key(path), version)
+    if key not in _releases_parsed:
+        _releases_parsed[key] = content_release.parse(data, version)
+    return data, _releases_parsed[key]
+
+
 def published(out, version, packs_served=False):
     """({sha: ((release, index), offset, raw, stored)}, {(release, index): size}) of every
     chunk of the releases in out; ContentError if one is broken, a pack it names is
@@ -103,7 +134,7 @@ def published(out, version, packs_served=False):
         try:
             if not match:
                 raise content_release.ReleaseError("the name is not <version>.release")
-            release = content_release.parse(path.read_bytes(), int(match.group(1)))
+            release = read_release(path, int(match.group(1)))[1]
         except content_release.ReleaseError as error:
             raise ContentError(f"{path}: {error}") from None
         for pack_release, index, size in release.packs:
@@ -136,47 +167,95 @@ class Prepared:
     written: list = field(default_factory=list)
     deltas: list = field(default_factory=list)   # (content_delta.Delta, pack key, offset)
     manifest_deltas: list = field(default_factory=list)   # (base release, size) of the manifest's deltas
+    frames: dict = field(default_factory=dict)   # {sha: future of its frame}, started while cutting
+    whole: dict = field(default_factory=dict)    # {path: bytes} of files kept whole from their cut
+    kept_bytes: int = 0
+
+    def cancel(self):
+        for job in self.frames.values():
+            job.cancel()
+        self.frames.clear()
+        self.whole.clear()
 
 
-def cut_file(path, sizes, executor):
-    """[(sha, offset, length)] of a file's chunks."""
+def cut_file(path, sizes, executor, take=None):
+    """[(sha, offset, length)] of a file's chunks; take(sha, data) sees each chunk's bytes."""
     out, offset = [], 0
     with open(path, "rb") as stream:
         for data in content_chunker.iter_chunks(stream, *sizes, executor=executor):
-            out.append((hashlib.sha256(data).digest(), offset, len(data)))
+            sha = hashlib.sha256(data).digest()
+            out.append((sha, offset, len(data)))
             offset += len(data)
+            if take:
+                take(sha, data)
     return out
 
 
-def _cut_stamped(path, size, sizes, executor, stamps):
+def _cut_stamped(path, size, sizes, executor, stamps, take=None):
     """The file's chunks: from its stamp when its size and last-write time still match it."""
     if stamps is None:
-        return cut_file(path, sizes, executor)
+        return cut_file(path, sizes, executor, take)
     info = os.stat(path)
     chunks = stamps.chunks(path, info, sizes) if info.st_size == size else None
     if chunks is None:
         stamps.cuts += 1
         started = time.time_ns()
-        chunks = cut_file(path, sizes, executor)
+        chunks = cut_file(path, sizes, executor, take)
         after = os.stat(path)
         if (after.st_size, after.st_mtime_ns) == (info.st_size, info.st_mtime_ns):
             stamps.record(path, info, sizes, chunks, started)
     return chunks
 
 
+def _keeper(prepared, name, path, size, level, executor, whole):
+    """What a file's cut keeps (take for cut_file) and the function that ends it: each new
+    chunk's compression starts at once, and a file whole(name, size) names is kept whole."""
+    parts = [] if whole and whole(name, size) and prepared.kept_bytes + size <= KEEP_BYTES else None
+    if parts is not None:
+        prepared.kept_bytes += size
+
+    def take(sha, data):
+        if parts is not None:
+            parts.append(data)
+        if level and sha not in prepared.locations and sha not in prepared.frames and \
+                prepared.kept_bytes + len(data) <= KEEP_BYTES:
+            prepared.kept_bytes += len(data)
+            prepared.frames[sha] = executor.submit(compress, data, level)
+
+    def end(cut):
+        if parts is not None and cut:
+            prepared.whole[path] = b"".join(parts)
+        elif parts is not None:
+            prepared.kept_bytes -= size
+    return take, end
+
+
 def prepare(new, version, out, sizes, pack_limit, executor, programs=(), stamps=None, progress=None,
-            packs_served=False):
+            packs_served=False, level=None, whole=None):
     """Cuts every file of the client folder new and checks what the release would hold,
     before anything is written; programs as scan_client. stamps (content_stamps.Stamps)
     spares the files cut before; progress (content_stamps.Progress class) reports long work;
-    packs_served as published."""
+    packs_served as published. With level, the new chunks' compression starts while the cut
+    goes on; whole(name, size) names the files whose bytes the deltas will want (both within
+    KEEP_BYTES)."""
     files = scan_client(new, programs)
     locations, pack_sizes = published(out, version, packs_served)
     prepared = Prepared(version, tuple(sizes), [], [], locations, pack_sizes)
-    seen = set()
+    try:
+        return _prepare(prepared, new, files, sizes, pack_limit, executor, stamps, progress, level, whole)
+    except BaseException:
+        prepared.cancel()
+        raise
+
+
+def _prepare(prepared, new, files, sizes, pack_limit, executor, stamps, progress, level, whole):
+    locations, seen = prepared.locations, set()
     shown = progress(len(files)) if progress else None
     for name, path, size in files:
-        chunks = _cut_stamped(path, size, sizes, executor, stamps)
+        take, end = _keeper(prepared, name, path, size, level, executor, whole)
+        cuts = stamps.cuts if stamps else 0
+        chunks = _cut_stamped(path, size, sizes, executor, stamps, take)
+        end(stamps is None or stamps.cuts != cuts)
         if sum(length for _, _, length in chunks) != size:
             raise ContentError(f"{path} changed while it was read")
         before = len(prepared.new)
@@ -231,10 +310,14 @@ def compress(data, level):
 
 
 def _sources(prepared):
-    """The bytes of each new chunk, read again and checked against the first reading."""
+    """The bytes of each new chunk whose compression the cut did not start, read again and
+    checked against the first reading; (sha, raw, None) for those it did."""
     current, stream = None, None
     try:
         for sha, path, offset, raw in prepared.new:
+            if sha in prepared.frames:
+                yield sha, raw, None
+                continue
             if path != current:
                 if stream:
                     stream.close()
@@ -243,7 +326,7 @@ def _sources(prepared):
             data = stream.read(raw)
             if hashlib.sha256(data).digest() != sha:
                 raise ContentError(f"{path} changed while it was published")
-            yield sha, data
+            yield sha, raw, data
     finally:
         if stream:
             stream.close()
@@ -295,8 +378,9 @@ def write_packs(prepared, out, level, pack_limit, executor, threads, deltas=None
     folder.mkdir(parents=True, exist_ok=True)
     writer, jobs = _PackWriter(prepared, folder, pack_limit), collections.deque()
     try:
-        for sha, data in _sources(prepared):
-            jobs.append((sha, len(data), executor.submit(compress, data, level)))
+        for sha, raw, data in _sources(prepared):
+            started = prepared.frames.pop(sha, None)
+            jobs.append((sha, raw, started or executor.submit(compress, data, level)))
             # Enough frames in flight to keep every thread busy, few enough to bound memory.
             while len(jobs) > 2 * threads + 2:
                 done, raw, job = jobs.popleft()
@@ -306,6 +390,10 @@ def write_packs(prepared, out, level, pack_limit, executor, threads, deltas=None
             writer.add(done, raw, job.result())
         placed = {}
         for delta in deltas(prepared) if deltas else ():
+            if delta.at:
+                # The last release's frame, for a file as it was then: nothing to write.
+                prepared.deltas.append((delta, *delta.at[:2]))
+                continue
             # One frame serves every release whose file it was made from.
             if id(delta.data) not in placed:
                 placed[id(delta.data)] = writer.place(delta.data)
@@ -316,6 +404,7 @@ def write_packs(prepared, out, level, pack_limit, executor, threads, deltas=None
             writer.stream.close()
         for _, _, job in jobs:
             job.cancel()
+        prepared.cancel()
     return writer.index
 
 
@@ -324,8 +413,9 @@ def write_release(prepared, out, delta_releases=3, level=DEFAULT_LEVEL):
     manifests before it (content_release_delta; prepared.manifest_deltas); returns the release
     and its size."""
     import content_release_delta
-    deltas = [(d.file, d.base_release, d.base_sha, d.base_size, key, offset, len(d.data),
-               hashlib.sha256(d.data).digest()) for d, key, offset in prepared.deltas]
+    deltas = [(d.file, d.base_release, d.base_sha, d.base_size, key, offset,
+               *(d.at[2:] if d.at else (len(d.data), hashlib.sha256(d.data).digest())))
+              for d, key, offset in prepared.deltas]
     release = content_release.build(prepared.version, prepared.sizes,
                                     [(name, size, shas) for name, _, size, shas in prepared.files],
                                     prepared.locations, prepared.pack_sizes, deltas)

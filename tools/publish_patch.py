@@ -319,20 +319,30 @@ def publish_content(new, version, out, old=None, level=19, pack_limit=64 << 20, 
     line = player_line(version, archives)
     threads = threads or os.cpu_count() or 1
     with ThreadPoolExecutor(threads) as executor:
+        # The new chunks' compression starts while the cut goes on, and the deltas are made
+        # beside it: a pipeline's small release costs little more than compressing what changed.
         prepared = content_publish.prepare(new, version, out, sizes, pack_limit, executor, programs, stamps,
-                                           progress, **({"packs_served": True} if base_url else {}))
-        found = content_delta.candidates(prepared, out, delta_releases, delta_bound)
-        room = max(1, pack_limit - content_publish.compress_bound(sizes[2]))
-        delta_packs = content_delta.delta_bytes_at_most(prepared, found) // room + 1 if found else 0
-        if signed:
-            check_signable(out, prepared.new_packs_at_most + delta_packs + 1 + delta_releases + len(archives) +
-                           (text is None), channel)
+                                           progress, packs_served=bool(base_url), level=level,
+                                           whole=content_delta.eligible(out, version, delta_releases, delta_bound))
+        pending = None
+        try:
+            found = content_delta.candidates(prepared, out, delta_releases, delta_bound)
+            room = max(1, pack_limit - content_publish.compress_bound(sizes[2]))
+            delta_packs = content_delta.delta_bytes_at_most(prepared, found) // room + 1 if found else 0
+            if signed:
+                check_signable(out, prepared.new_packs_at_most + delta_packs + 1 + delta_releases + len(archives) +
+                               (text is None), channel)
+            started = time.monotonic()
+            pending = content_delta.Pending(prepared, out, found, level, threads, base_url, ca_file, base_gap)
+        except BaseException:
+            prepared.cancel()
+            if pending:
+                pending.close()
+            raise
         timing = {}
 
         def deltas(ready):
-            started = time.monotonic()
-            kept = content_delta.write_deltas(ready, out, found, level, pack_limit, executor, base_url, ca_file,
-                                              base_gap)
+            kept = pending.finish(ready, pack_limit)
             timing["seconds"] = time.monotonic() - started
             return kept
         try:
@@ -344,6 +354,7 @@ def publish_content(new, version, out, old=None, level=19, pack_limit=64 << 20, 
                 prepared.written.append(out / "Player" / archive)
                 write_archive(out / "Player" / archive, entries, files)
         except BaseException:
+            pending.close()
             content_publish.remove_written(prepared)
             raise
     info_path.parent.mkdir(parents=True, exist_ok=True)

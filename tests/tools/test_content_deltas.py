@@ -3,6 +3,7 @@ says of each, that each gives its file back from its base, and the player's plan
 between a delta and the chunks."""
 import hashlib
 import json
+import os
 import random
 import shutil
 import sys
@@ -119,8 +120,14 @@ def test_a_delta_names_its_base_and_gives_the_new_file_back(series):
             frame = frame_of(out, r, row)
             assert row[2] == hashlib.sha256(base).digest() and row[3] == len(base)
             assert row[7] == hashlib.sha256(frame).digest() and row[8] == 0
-            # In this release's own packs, after its chunks.
-            assert r.packs[row[4]][0] == version and row[5] >= chunk_ends.get(row[4], 0)
+            if path == "data/rare.bin" and version == 3:
+                # The same file as in 2: release 2's frame, not written again.
+                before = release(out, 2)
+                again = deltas_of(out, 2)[(path, base_version)]
+                assert before.packs[again[4]][:2] == r.packs[row[4]][:2] and again[5:8] == row[5:8]
+            else:
+                # In this release's own packs, after its chunks.
+                assert r.packs[row[4]][0] == version and row[5] >= chunk_ends.get(row[4], 0)
             parameters = zstandard.get_frame_parameters(frame)
             assert parameters.content_size == len(new) and not parameters.has_checksum and parameters.dict_id == 0
             prefix = zstandard.ZstdCompressionDict(base, dict_type=zstandard.DICT_TYPE_RAWCONTENT)
@@ -212,3 +219,30 @@ def test_a_rewritten_file_takes_no_delta_and_an_edited_one_does(tmp_path):
         assert result.returncode == 0, result.stderr
     assert sorted(deltas_of(out, 2)) == [("game.exe", 1)]
     assert "deltas 1 kept of 2" in result.stdout, result.stdout
+
+
+_opened = []
+sys.addaudithook(lambda event, args: _opened.append(str(args[0])) if event == "open" and
+                 isinstance(args[0], (str, Path)) else None)
+
+
+def test_a_pipeline_release_opens_each_changed_file_once_and_no_other(tmp_path):
+    # The cut's bytes serve the compression and the deltas: the rebuilt program and the
+    # rewritten data are read once, and the file the stamp cache vouches for never.
+    import content_stamps
+    import publish_patch
+    exe, noise, same = program(8), random.Random(8).randbytes(120000), program(9)
+    client, out = tmp_path / "client", tmp_path / "out"
+    write(client, {"game.exe": exe, "noise.bin": noise, "same.dat": same})
+    old = 1_700_000_000
+    for name in ("game.exe", "noise.bin", "same.dat"):
+        os.utime(client / name, (old, old))
+    stamps = content_stamps.Stamps(tmp_path / "stamps.json")
+    publish_patch.publish_content(client, 1, out, level=3, sizes=(4096, 16384, 65536), stamps=stamps)
+    write(client, {"game.exe": rebuilt(exe, 2500, 2), "noise.bin": random.Random(9).randbytes(120000)})
+    _opened.clear()
+    summary = publish_patch.publish_content(client, 2, out, level=3, sizes=(4096, 16384, 65536), stamps=stamps)
+    seen = [Path(p).name for p in _opened if Path(p).parent == client]
+    assert sorted(seen) == ["game.exe", "noise.bin"], seen
+    assert summary["deltas"] == 1 and summary["files_from_stamps"] == 1
+    assert sorted(deltas_of(out, 2)) == [("game.exe", 1)]

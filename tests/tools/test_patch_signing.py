@@ -1,6 +1,5 @@
 """Signing patch folders: key pairs, the manifest a launcher reads, its signature checked by
 OpenSSL, sequences that only grow, expiry, and refusals before anything is written."""
-import os
 import re
 import stat
 import subprocess

@@ -2,7 +2,6 @@
 header; any other key, or a private key, stops the configuration with the file's name."""
 import re
 import subprocess
-import sys
 from pathlib import Path
 
 import pytest
