@@ -1,17 +1,19 @@
 #!/usr/bin/python3
 """The release manifest's share of an update's bytes, fetched whole and as its delta from the
 installed release's manifest: on a generated client (many files, a few changed a release) and,
-given two folders (--old/--new, say two unpacked versions of a Debian package), on real data.
-Prints figures only."""
+given two folders (--old/--new) or a Debian package whose last two versions the machine's apt
+lists offer (--package, by default freecad-common: 1,909 files, 131 MB), on real data. Prints
+figures only."""
 import argparse
 import random
 import sys
 import tempfile
+from concurrent.futures import ThreadPoolExecutor
 from pathlib import Path
 
 ROOT = Path(__file__).resolve().parents[1]
 sys.path.insert(0, str(ROOT / "tools"))
-import content_operations  # noqa: E402
+sys.path.insert(0, str(ROOT / "bench"))
 import content_plan  # noqa: E402
 import content_release_delta  # noqa: E402
 import publish_patch  # noqa: E402
@@ -39,18 +41,38 @@ def generated(root, files, changed, seed=2026):
 
 
 def figures(name, old, new, out):
-    publish_patch.publish_content(old, 1, out, level=3)
-    publish_patch.publish_content(new, 2, out, level=3)
-    installed, _ = content_plan.load_release(out, 1)
-    target, _ = content_plan.load_release(out, 2)
-    chunks = content_operations.fetch_between(installed, target, GAP)["fetch_bytes"]
-    whole = (out / "Content/releases/2.release").stat().st_size
+    """Both folders published at the publisher's defaults (deltas included); the update is what
+    content-plan says a player on the first fetches: chunks and file deltas, then the manifest."""
+    publish_patch.publish_content(old, 1, out)
+    publish_patch.publish_content(new, 2, out)
+    target, whole = content_plan.load_release(out, 2)
+    with ThreadPoolExecutor() as executor:
+        plan = content_plan.plan(old, out, 2, executor, gap=GAP, installed=1)
+    update = plan["fetch_bytes"] + plan["delta_bytes"]
     delta_file = content_release_delta.delta_path(out, 2, 1)
     delta = delta_file.stat().st_size if delta_file.exists() else whole
-    print(f"{name}: {len(target.files)} files; chunks fetched {chunks} bytes; manifest {whole} bytes, "
-          f"its delta {delta} bytes")
-    print(f"{name}: manifest share of the update {whole / (whole + chunks):.1%} whole, "
-          f"{delta / (delta + chunks):.1%} as a delta; update {whole + chunks} -> {delta + chunks} bytes")
+    print(f"{name}: {len(target.files)} files; content fetched {update} bytes ({plan['delta_bytes']} of them file "
+          f"deltas, {plan['requests'] + len(plan['delta_requests'])} request(s)); manifest {whole} bytes, its delta "
+          f"{delta} bytes")
+    print(f"{name}: manifest share of the update {whole / (whole + update):.1%} whole, "
+          f"{delta / (delta + update):.1%} as a delta; update {whole + update} -> {delta + update} bytes")
+
+
+def debian_pair(package):
+    """The client folders of the last two versions of package, fetched and unpacked once into
+    build/bench-data (bench/real_data.py)."""
+    import real_data
+    data = ROOT / "build" / "bench-data"
+    offered = real_data.versions(package)[-2:]
+    if len(offered) < 2:
+        raise SystemExit(f"the apt lists offer {len(offered)} version(s) of {package}, not two")
+    folders = []
+    for number, (version, deb) in enumerate(zip(offered, real_data.download(data / "debs", [(package, v) for v in offered]))):
+        unpacked = real_data.unpack(deb, data / "unpacked" / deb.stem)
+        files, size, _ = real_data.client_tree([unpacked], data / package / str(number))
+        print(f"{package} {version}: {files} files, {size / 1e6:.1f} MB", flush=True)
+        folders.append(data / package / str(number))
+    return folders
 
 
 def main(argv):
@@ -59,7 +81,11 @@ def main(argv):
     parser.add_argument("--changed", type=int, default=3, help="files the generated update changes")
     parser.add_argument("--old", type=Path, help="a real client folder, the installed version")
     parser.add_argument("--new", type=Path, help="the same client's next version")
+    parser.add_argument("--package", default="freecad-common", help="the Debian package of the real pair without "
+                        "--old/--new; 'none' for the generated client only")
     args = parser.parse_args(argv)
+    if not (args.old and args.new) and args.package != "none":
+        args.old, args.new = debian_pair(args.package)
     with tempfile.TemporaryDirectory(prefix="manifest-delta-bench-") as work:
         work = Path(work)
         old, new = generated(work / "client", args.files, args.changed)

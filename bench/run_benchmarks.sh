@@ -61,6 +61,8 @@ if [ "$SKIP_REAL_DATA" = 1 ]; then
 else
     echo "== content on real data (the Python publisher and planner, native; Debian packages in $BUILD/bench-data)"
     /usr/bin/python3 "$ROOT/bench/content_real_bench.py"
+    echo "== the release manifest's share of an update (generated, and a Debian package pair in $BUILD/bench-data)"
+    /usr/bin/python3 "$ROOT/bench/manifest_delta_bench.py"
 fi
 echo "== content worker ($ARCH; launcher_content.exe, nginx on 127.0.0.1:$TEST_PATCH_PORT; up to 21 GB of disk for the 4 GiB file)"
 TEST_BUILD_DIR="$WIN_BUILD" /usr/bin/python3 "$ROOT/bench/content_worker_bench.py" --watch "$NATIVE_BUILD/startup_watch"

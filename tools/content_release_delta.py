@@ -20,9 +20,6 @@ ZSTD = "/usr/bin/zstd"
 # the whole base.
 LARGEST_WINDOW_LOG = 31
 ZSTD_SECONDS = 600
-# A manifest is mostly SHA-256 digests, which no level compresses: level 19 makes its delta a
-# few hundredths smaller than this one, in four times the time, at the end of every publication.
-MANIFEST_LEVEL = 9
 
 
 def delta_path(out, version, base):
@@ -93,8 +90,8 @@ def write_deltas(out, version, data, count, level, written):
     work = tempfile.mkdtemp(prefix="release-deltas-")
     try:
         for base in bases:
-            delta = make(release_bytes(Path(out) / RELEASES / f"{base}.release"), data, min(level, MANIFEST_LEVEL),
-                         work)
+            # Every player fetches it at every update: worth the publisher's own (slow) level.
+            delta = make(release_bytes(Path(out) / RELEASES / f"{base}.release"), data, level, work)
             if len(delta) >= len(data):
                 continue
             target = delta_path(out, version, base)
