@@ -370,24 +370,29 @@ class _PackWriter:
             self.index += 1
 
 
-def write_packs(prepared, out, level, pack_limit, executor, threads, deltas=None):
+def write_packs(prepared, out, level, pack_limit, executor, threads, deltas=None, shown=None):
     """Compresses the new chunks on the executor's threads (zstd lets go of the interpreter
     lock) and appends them in their order, then the frames deltas(prepared) returns (once
-    every chunk's stored size is known) after them; returns the number of packs written."""
+    every chunk's stored size is known) after them; returns the number of packs written.
+    shown(count, bytes) makes what is told of each chunk stored (content_stamps.Storing)."""
     folder = Path(out) / PACKS
     folder.mkdir(parents=True, exist_ok=True)
     writer, jobs = _PackWriter(prepared, folder, pack_limit), collections.deque()
+    told = shown(len(prepared.new), sum(raw for _, _, _, raw in prepared.new)) if shown else None
+
+    def store(done, raw, job):
+        writer.add(done, raw, job.result())
+        if told:
+            told.add(raw)
     try:
         for sha, raw, data in _sources(prepared):
             started = prepared.frames.pop(sha, None)
             jobs.append((sha, raw, started or executor.submit(compress, data, level)))
             # Enough frames in flight to keep every thread busy, few enough to bound memory.
             while len(jobs) > 2 * threads + 2:
-                done, raw, job = jobs.popleft()
-                writer.add(done, raw, job.result())
+                store(*jobs.popleft())
         while jobs:
-            done, raw, job = jobs.popleft()
-            writer.add(done, raw, job.result())
+            store(*jobs.popleft())
         placed = {}
         for delta in deltas(prepared) if deltas else ():
             if delta.at:

@@ -1,5 +1,5 @@
 """The publisher's stamp cache (a file whose size and last-write time match its last cut is not
-read again) and the progress line of a long cut."""
+read again) and the progress lines of a long cut and of the compression after it."""
 import json
 import os
 import sys
@@ -95,3 +95,23 @@ class Progress:
         rate = self.bytes / max(now - self.started, 1e-9) / (1 << 20)
         print(f"publish_patch: cut {self.files} of {self.total} file(s), {self.bytes} bytes, "
               f"{self.new} new chunk(s), {rate:.1f} MiB/s", file=self.stream, flush=True)
+
+
+class Storing:
+    """One line on stderr every PROGRESS_SECONDS while new chunks are compressed and stored: a
+    large game's first publication at a slow level spends most of its hours here."""
+
+    def __init__(self, total_chunks, total_bytes, stream=None):
+        self.total, self.total_bytes, self.stream = total_chunks, total_bytes, stream or sys.stderr
+        self.chunks = self.bytes = 0
+        self.started = self.shown = time.monotonic()
+
+    def add(self, raw):
+        self.chunks += 1
+        self.bytes += raw
+        now = time.monotonic()
+        if now - self.shown >= PROGRESS_SECONDS:
+            self.shown = now
+            rate = self.bytes / max(now - self.started, 1e-9) / (1 << 20)
+            print(f"publish_patch: stored {self.chunks} of {self.total} new chunk(s), {self.bytes} of "
+                  f"{self.total_bytes} bytes, {rate:.1f} MiB/s", file=self.stream, flush=True)

@@ -346,7 +346,9 @@ def publish_content(new, version, out, old=None, level=19, pack_limit=64 << 20, 
             timing["seconds"] = time.monotonic() - started
             return kept
         try:
-            packs = content_publish.write_packs(prepared, out, level, pack_limit, executor, threads, deltas)
+            import content_stamps
+            packs = content_publish.write_packs(prepared, out, level, pack_limit, executor, threads, deltas,
+                                                content_stamps.Storing if progress else None)
             release, manifest_bytes = content_publish.write_release(prepared, out, delta_releases, level)
             if archives:
                 (out / "Player").mkdir(parents=True, exist_ok=True)

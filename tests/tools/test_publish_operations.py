@@ -200,3 +200,17 @@ def test_prune_keeps_every_channels_newest_and_a_rollouts_held_release_and_rollb
     assert not beta.startswith("[ROLLOUT]") and beta.split()[-1] == "10006"
     assert (out / "LauncherPatchInfo.txt").read_text().split()[-1] == "10003"
     assert run("verify", out, "--public-key", folder["public"]).returncode == 0
+
+
+def test_a_long_publication_tells_its_cut_and_its_compression(tmp_path, monkeypatch, capsys):
+    import content_stamps
+    import publish_patch
+    monkeypatch.setattr(content_stamps, "PROGRESS_SECONDS", 0.0)
+    client = tree(tmp_path / "client", {"a.pak": random.Random(1).randbytes(50000), "b.txt": b"b" * 30000})
+    publish_patch.publish_content(client, 10001, tmp_path / "out", level=3, sizes=(1024, 4096, 16384),
+                                  delta_releases=0, progress=content_stamps.Progress)
+    lines = capsys.readouterr().err.splitlines()
+    assert any(line.startswith("publish_patch: cut 2 of 2 file(s), 80000 bytes") for line in lines), lines
+    stored = [line.split() for line in lines if line.startswith("publish_patch: stored ")]
+    # The last line tells every new chunk stored, however many of them the cut had compressed.
+    assert stored and stored[-1][2] == stored[-1][4], lines
