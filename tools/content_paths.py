@@ -2,11 +2,11 @@
 
 Names are compared as NTFS compares them (and as the launcher's src/paths/name_fold.h does):
 UTF-16 code units upper-cased one to one by the table of make_upcase_table.py."""
+import functools
 import re
 
 from make_upcase_table import fold_translation
 
-RESERVED_CHARACTERS = frozenset(b'<>"|?*:')
 DEVICES = (b"con", b"prn", b"aux", b"nul", b"conin$", b"conout$")
 # The launcher's and the Updater's own files in its folder, which is the client folder, compared
 # folded; the Updater takes any "<name>.updating" or "<name>.replaced" there for its own.
@@ -21,6 +21,8 @@ _FOLD = fold_translation()
 # The 8.3 alias shape (src/paths/short_name_alias.h): a stem of 1 to 8 characters without ".",
 # ending in "~" and ASCII digits, then nothing or "." and 1 to 3 characters without ".".
 _ALIAS = re.compile(r"(?P<stem>[^.]*~[0-9]+)(\.[^.]{1,3})?", re.DOTALL)
+# Control characters, DEL and the characters Windows reserves, in one scan of a component.
+_UNSAFE_BYTE = re.compile(rb'[\x00-\x1f\x7f<>"|?*:]')
 
 
 def lower_ascii(name):
@@ -37,20 +39,30 @@ def fold(name):
 def is_short_alias_shape(component):
     """True when a component (bytes or str) looks like an 8.3 alias ("DATAFI~1", "CONTEN~1.STA"),
     which may open another file than the one it spells."""
+    if (b"~" if isinstance(component, bytes) else "~") not in component:
+        return False
     text = component.decode("utf-8", "surrogateescape") if isinstance(component, bytes) else component
     match = _ALIAS.fullmatch(text)
     return bool(match) and len(match.group("stem")) <= 8
 
 
+@functools.lru_cache(maxsize=16)
+def _reserved(programs):
+    """The folded program names, reserved names, prefixes and suffixes: folded once, not for
+    each of a large release's hundred thousand paths."""
+    return (frozenset(fold(n) for n in (*PROGRAM_NAMES, *programs)), frozenset(fold(n) for n in RESERVED_TOP),
+            tuple(fold(p) for p in RESERVED_TOP_PREFIXES), tuple(fold(s) for s in RESERVED_TOP_SUFFIXES))
+
+
 def reserved_top_problem(name, programs=()):
     """Why the top-level component of name is the launcher's, or None. programs: more program
     names (an operator's branded ones) beside launcher.exe and Updater.exe."""
-    top = fold(name).split("/", 1)[0]
-    if top in {fold(n) for n in (*PROGRAM_NAMES, *programs)}:
+    top = fold(name.split(b"/" if isinstance(name, bytes) else "/", 1)[0]).split("/", 1)[0]
+    own, reserved, prefixes, suffixes = _reserved(tuple(programs))
+    if top in own:
         return ("names one of the launcher's own programs in the folder's top level "
                 "(every player's launcher would refuse the release)")
-    if top in {fold(n) for n in RESERVED_TOP} or top.startswith(tuple(fold(p) for p in RESERVED_TOP_PREFIXES)) or \
-            top.endswith(tuple(fold(s) for s in RESERVED_TOP_SUFFIXES)):
+    if top in reserved or top.startswith(prefixes) or top.endswith(suffixes):
         return "names one of the launcher's own files in the folder's top level"
     return None
 
@@ -75,7 +87,7 @@ def _is_utf8_superscript_port(component):
 def _is_safe_component(component):
     if not component or component[-1:] in (b".", b" "):
         return False
-    if any(b < 0x20 or b == 0x7F or b in RESERVED_CHARACTERS for b in component):
+    if _UNSAFE_BYTE.search(component):
         return False
     return not _is_device(component)
 

@@ -1,6 +1,10 @@
 """The release manifest Content/releases/<V>.release: written canonically, read strictly."""
+import itertools
 import struct
 from dataclasses import dataclass
+from typing import NamedTuple
+
+import numpy as np
 
 import content_paths
 from content_chunker import check_sizes
@@ -12,6 +16,8 @@ CHUNK = struct.Struct("<32sIIII")
 FILE = struct.Struct("<QIIIHH")
 REF = struct.Struct("<I")
 DELTA = struct.Struct("<II32sQIII32sI")
+# The chunk records as numpy reads them, for checks a column at a time.
+CHUNK_COLUMNS = np.dtype([("sha", "V32"), ("raw", "<u4"), ("stored", "<u4"), ("pack", "<u4"), ("offset", "<u4")])
 MAX_VERSION = 2 ** 31 - 1
 MAX_PACKS = 65536
 MAX_CHUNKS = 1 << 24
@@ -27,8 +33,9 @@ class ReleaseError(Exception):
     pass
 
 
-@dataclass(frozen=True)
-class Chunk:
+# Tuples rather than dataclasses: a 50 GB game's release holds some 800,000 chunks, and each
+# record is made at every parse.
+class Chunk(NamedTuple):
     sha: bytes
     raw: int
     stored: int
@@ -36,8 +43,7 @@ class Chunk:
     offset: int
 
 
-@dataclass(frozen=True)
-class File:
+class File(NamedTuple):
     path: bytes
     size: int
     chunks: tuple  # indices into Release.chunks, in file order
@@ -87,16 +93,22 @@ def build(version, sizes, files, locations, pack_sizes, deltas=()):
     SHA-256, base size, pack key, offset, stored size, SHA-256 of the stored frame)], listed
     in (file, base release) order."""
     files = sorted(files)
-    used = {sha for _, _, shas in files for sha in shas}
-    pack_keys = sorted({locations[sha][0] for sha in used} | {d[4] for d in deltas})
+    used = list(set(itertools.chain.from_iterable(shas for _, _, shas in files)))
+    located = list(map(locations.__getitem__, used))
+    pack_keys = sorted({where[0] for where in located} | {d[4] for d in deltas})
     pack_index = {key: i for i, key in enumerate(pack_keys)}
-    placed = sorted((pack_index[locations[sha][0]], locations[sha][1], sha) for sha in used)
-    chunk_index = {sha: i for i, (_, _, sha) in enumerate(placed)}
-    chunks = tuple(Chunk(sha, locations[sha][2], locations[sha][3], pack, offset) for pack, offset, sha in placed)
+    packs = [pack_index[where[0]] for where in located]
+    # Offsets in a pack are below 2^32: one integer orders (pack, offset).
+    keys = [pack << 32 | where[1] for pack, where in zip(packs, located)]
+    order = sorted(range(len(used)), key=keys.__getitem__)
+    chunks = tuple(itertools.starmap(Chunk, ((used[i], located[i][2], located[i][3], packs[i], located[i][1])
+                                             for i in order)))
+    chunk_index = {c.sha: i for i, c in enumerate(chunks)}
     rows = tuple((file, base, base_sha, base_size, pack_index[key], offset, stored, sha, 0)
                  for file, base, base_sha, base_size, key, offset, stored, sha in sorted(deltas, key=lambda d: d[:2]))
     return Release(version, tuple(sizes), tuple((*key, pack_sizes[key]) for key in pack_keys), chunks,
-                   tuple(File(path, size, tuple(chunk_index[s] for s in shas)) for path, size, shas in files), rows)
+                   tuple(File(path, size, tuple(map(chunk_index.__getitem__, shas))) for path, size, shas in files),
+                   rows)
 
 
 def encode(release):
@@ -105,13 +117,13 @@ def encode(release):
     out = [HEADER.pack(MAGIC, release.version, *release.sizes, len(release.packs), len(release.chunks),
                        len(release.files), refs, len(release.deltas), path_bytes)]
     out += [PACK.pack(*p) for p in release.packs]
-    out += [CHUNK.pack(c.sha, c.raw, c.stored, c.pack, c.offset) for c in release.chunks]
+    out += [CHUNK.pack(*c) for c in release.chunks]
     first, offset = 0, 0
     for f in release.files:
         out.append(FILE.pack(f.size, first, len(f.chunks), offset, len(f.path), 0))
         first += len(f.chunks)
         offset += len(f.path)
-    out += [REF.pack(c) for f in release.files for c in f.chunks]
+    out.append(struct.pack(f"<{refs}I", *itertools.chain.from_iterable(f.chunks for f in release.files)))
     out += [DELTA.pack(*d) for d in release.deltas]
     out += [f.path for f in release.files]
     return b"".join(out)
@@ -136,10 +148,13 @@ def _sections(data):
         raise ReleaseError(f"{len(data)} bytes; its counts make {encoded_size(p, c, f, r, d, t)}")
     at, views = HEADER.size, []
     for record, count in ((PACK, p), (CHUNK, c), (FILE, f), (REF, r), (DELTA, d)):
-        views.append(list(record.iter_unpack(data[at:at + record.size * count])))
+        section = data[at:at + record.size * count]
+        # The references, one number each, as one flat tuple.
+        views.append(struct.unpack(f"<{count}I", section) if record is REF else list(record.iter_unpack(section)))
         at += record.size * count
     views.append(bytes(data[at:]))
-    return version, (low, average, high), views
+    chunk_bytes = data[HEADER.size + PACK.size * p:HEADER.size + PACK.size * p + CHUNK.size * c]
+    return version, (low, average, high), views, chunk_bytes
 
 
 def _check_packs(packs, version):
@@ -152,7 +167,28 @@ def _check_packs(packs, version):
             raise ReleaseError(f"pack {i} is not after pack {i - 1} in (release, index)")
 
 
-def _check_chunks(rows, packs, high):
+def _chunks_hold(chunk_bytes, rows, packs, high):
+    """Whether every chunk record keeps the rules, checked a column at a time."""
+    if not rows:
+        return True
+    table = np.frombuffer(chunk_bytes, dtype=CHUNK_COLUMNS)
+    raw, stored, pack = table["raw"], table["stored"], table["pack"]
+    if raw.min() < 1 or raw.max() > high or stored.min() < 1 or pack.max() >= len(packs):
+        return False
+    sizes = np.array([p[2] for p in packs], dtype=np.uint64)
+    offset = table["offset"].astype(np.uint64)
+    if np.any(offset + stored > sizes[pack]):
+        return False
+    keys = pack.astype(np.uint64) << np.uint64(32) | offset
+    if np.any(keys[1:] <= keys[:-1]):
+        return False
+    return len({row[0] for row in rows}) == len(rows)
+
+
+def _check_chunks(chunk_bytes, rows, packs, high):
+    if _chunks_hold(chunk_bytes, rows, packs, high):
+        return list(itertools.starmap(Chunk, rows))
+    # Row by row, for the first rule broken and its message.
     chunks, names = [], set()
     for i, (sha, raw, stored, pack, offset) in enumerate(rows):
         if not 1 <= raw <= high or stored < 1 or pack >= len(packs) or offset + stored > packs[pack][2]:
@@ -163,19 +199,20 @@ def _check_chunks(rows, packs, high):
             raise ReleaseError(f"chunk {i} is not after chunk {i - 1} in (pack, offset)")
         names.add(sha)
         chunks.append(Chunk(sha, raw, stored, pack, offset))
-    return chunks
+    raise AssertionError("a chunk row broke a rule the row-by-row check did not find")
 
 
 def _check_files(rows, refs, paths, chunks):
     files, next_ref, next_path = [], 0, 0
+    raw_of = [c.raw for c in chunks]
     for i, (size, first, count, offset, length, flags) in enumerate(rows):
         if first != next_ref or offset != next_path or flags != 0:
             raise ReleaseError(f"file {i}: its references or path do not follow the previous file's, or flags are set")
         path = paths[offset:offset + length]
-        ids = tuple(ref for (ref,) in refs[first:first + count])
-        if len(ids) != count or any(ref >= len(chunks) for ref in ids):
+        ids = refs[first:first + count]
+        if len(ids) != count or (ids and max(ids) >= len(chunks)):
             raise ReleaseError(f"file {i}: a reference past the chunks or the references")
-        if sum(chunks[ref].raw for ref in ids) != size:
+        if sum(map(raw_of.__getitem__, ids)) != size:
             raise ReleaseError(f"file {i}: its chunks do not add up to its size {size}")
         problem = content_paths.path_problem(path) if len(path) == length else "runs past the paths"
         if problem:
@@ -203,11 +240,11 @@ def _check_deltas(rows, version, file_count, packs):
 def parse(data, version=None):
     """The Release in data, or ReleaseError naming the first broken rule. With version, the
     manifest must be that release's."""
-    found, sizes, (packs, chunk_rows, file_rows, refs, deltas, paths) = _sections(memoryview(data))
+    found, sizes, (packs, chunk_rows, file_rows, refs, deltas, paths), chunk_bytes = _sections(memoryview(data))
     if version is not None and found != version:
         raise ReleaseError(f"holds release {found}, not {version}")
     _check_packs(packs, found)
-    chunks = _check_chunks(chunk_rows, packs, sizes[2])
+    chunks = _check_chunks(chunk_bytes, chunk_rows, packs, sizes[2])
     files = _check_files(file_rows, refs, paths, chunks)
     _check_deltas(deltas, found, len(files), packs)
     return Release(found, sizes, tuple(packs), tuple(chunks), tuple(files), tuple(deltas))

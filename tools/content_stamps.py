@@ -2,11 +2,16 @@
 read again) and the progress lines of a long cut and of the compression after it."""
 import json
 import os
+import struct
 import sys
 import time
 from pathlib import Path
 
-FORMAT = 1
+# 2: a file's chunks as one hex string of (SHA-256, little-endian 32-bit size) records, which a
+# large game's cache of 800,000 chunks reads and writes in a fraction of a second. A cache of
+# another format is set aside like a damaged one, costing one full cut.
+FORMAT = 2
+_RECORD = struct.Struct("<32sI")
 # A file written within this long of its cut may change again within the same time stamp
 # (coarse file system clocks): its stamp would vouch for bytes it never saw, so none is kept.
 RACY_NS = 2_000_000_000
@@ -45,10 +50,10 @@ class Stamps:
             return None
         out, offset = [], 0
         try:
-            for sha, raw in entry["chunks"]:
-                out.append((bytes.fromhex(sha), offset, raw))
+            for sha, raw in _RECORD.iter_unpack(bytes.fromhex(entry["chunks"])):
+                out.append((sha, offset, raw))
                 offset += raw
-        except (KeyError, TypeError, ValueError):
+        except (KeyError, TypeError, ValueError, struct.error):
             return None
         if offset != info.st_size:
             return None
@@ -61,7 +66,7 @@ class Stamps:
             self.entries.pop(key, None)
             return
         self.entries[key] = {"size": info.st_size, "mtime_ns": info.st_mtime_ns, "sizes": list(sizes),
-                             "chunks": [[sha.hex(), length] for sha, _, length in chunks]}
+                             "chunks": b"".join(_RECORD.pack(sha, length) for sha, _, length in chunks).hex()}
 
     def save(self):
         """Written whole and renamed; a cache that cannot be written is only a warning."""

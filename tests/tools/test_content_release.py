@@ -49,13 +49,13 @@ def replace(release, **changes):
 
 def with_chunk(release, i, **changes):
     chunks = list(release.chunks)
-    chunks[i] = dataclasses.replace(chunks[i], **changes)
+    chunks[i] = chunks[i]._replace(**changes)
     return replace(release, chunks=tuple(chunks))
 
 
 def with_file(release, i, **changes):
     files = list(release.files)
-    files[i] = dataclasses.replace(files[i], **changes)
+    files[i] = files[i]._replace(**changes)
     return replace(release, files=tuple(files))
 
 
