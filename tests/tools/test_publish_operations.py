@@ -170,10 +170,18 @@ def test_the_stamp_cache_spares_unchanged_files_and_rereads_a_changed_time(tmp_p
     third = stamped_publish(client, out, 10003)
     assert third["files_cut"] == 2 and third["files_from_stamps"] == 1 and third["new_chunks"] > 0
     assert set(c.sha for c in release(out, 10003).chunks) != set(c.sha for c in release(out, 10002).chunks)
-    # A damaged cache only costs a full cut.
+    # Its chunks are kept as one string of records a file, read back as they were cut.
+    kept = json.loads(stamps.read_text())
+    assert kept["format"] == 2 and all(isinstance(e["chunks"], str) for e in kept["files"].values())
+    # A damaged cache, or one of the list-per-chunk format before, only costs a full cut.
     stamps.write_text("{not json")
     fourth = stamped_publish(client, out, 10004)
     assert fourth["files_cut"] == 3 and fourth["files_from_stamps"] == 0
+    kept["format"] = 1
+    stamps.write_text(json.dumps(kept))
+    fifth = stamped_publish(client, out, 10005)
+    assert fifth["files_cut"] == 3 and fifth["files_from_stamps"] == 0
+    assert release(out, 10005).chunks == release(out, 10004).chunks
 
 
 def test_prune_keeps_every_channels_newest_and_a_rollouts_held_release_and_rollback_ends_it(folder):
