@@ -235,3 +235,26 @@ def replace_delta(published, pack, offset, substitute):
                                       tuple(deltas))
     release_path = published.server.root / "Content" / "releases" / f"{NEW}.release"
     release_path.write_bytes(content_release.encode(changed))
+
+
+def test_a_delta_the_next_release_lists_again_from_the_earlier_pack_is_applied(published, monkeypatch):
+    # Last in the module: it publishes past NEW. The program is as NEW has it, so the release
+    # after lists NEW's frame of its delta from OLD again, in NEW's pack, and writes none.
+    later = NEW + 1
+    v3 = dict(published.v2, **{"data/ui/new.dat": random.Random(191).randbytes(30_000)})
+    publish(published.server, published.base, [(later, v3)])
+    data = (published.server.root / "Content" / "releases" / f"{later}.release").read_bytes()
+    release = content_release.parse(data, later)
+    index = next(i for i, f in enumerate(release.files) if f.path == PROGRAM.encode())
+    row = next(r for r in release.deltas if r[0] == index and r[1] == OLD)
+    pack, offset, size = published.program_delta()
+    assert content_release.pack_name(*release.packs[row[4]][:2]) == pack.name and row[5:7] == (offset, size)
+    run = player(published, "listed-again", monkeypatch)
+    mark = published.server.log_mark()
+    try:
+        run.start()
+        assert shows(run.origin(), READY.format(later), timeout=90)
+    finally:
+        run.stop()
+    assert client_files(run.folder) == v3
+    assert len(delta_ranges(ranges(published.server, mark), (pack, offset, size))) == 1
