@@ -237,9 +237,11 @@ class Pending:
         making = [c for c in found if not c.reuse]
         largest = max((c.size + c.base_file.size for c in making), default=1)
         self.executor = ThreadPoolExecutor(max(1, min(threads, DELTA_MEMORY // largest)))
+        if not making:
+            return
         raw_sizes = {sha: location[2] for sha, location in prepared.locations.items()}
         raw_sizes.update((sha, raw) for sha, _, _, raw in prepared.new)
-        have = content_delta_base.client_chunks(prepared, raw_sizes) if making else {}
+        have = content_delta_base.client_chunks(prepared, raw_sizes)
         worth = {}
         for c in making:
             bound = sum(compress_bound(raw_sizes[sha]) for sha in c.lacking)
