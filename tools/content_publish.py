@@ -116,6 +116,17 @@ def read_release(path, version):
     return data, _releases_parsed[key]
 
 
+def chunk_table(path, version):
+    """(packs, chunk rows) of a release manifest: the release this run parsed already, else only
+    its header, packs and chunks, checked as a parse checks them. The chunks are all a
+    publication needs of the releases before the last few, and a large game's file table is
+    most of a parse's time. ReleaseError when they are broken."""
+    key = (_release_key(path), version)
+    if key in _releases_parsed:
+        return _releases_parsed[key].packs, _releases_parsed[key].chunks
+    return content_release.chunk_table(release_bytes(path), version)
+
+
 def published(out, version, packs_served=False):
     """({sha: ((release, index), offset, raw, stored)}, {(release, index): size}) of every
     chunk of the releases in out; ContentError if one is broken, a pack it names is
@@ -134,15 +145,15 @@ def published(out, version, packs_served=False):
         try:
             if not match:
                 raise content_release.ReleaseError("the name is not <version>.release")
-            release = read_release(path, int(match.group(1)))[1]
+            packs, chunks = chunk_table(path, int(match.group(1)))
         except content_release.ReleaseError as error:
             raise ContentError(f"{path}: {error}") from None
-        for pack_release, index, size in release.packs:
+        for pack_release, index, size in packs:
             if pack_sizes.setdefault((pack_release, index), size) != size:
                 raise ContentError(f"{path}: pack {pack_release}-{index} has another size in an earlier release")
-        for chunk in release.chunks:
-            pack = release.packs[chunk.pack][:2]
-            locations.setdefault(chunk.sha, (pack, chunk.offset, chunk.raw, chunk.stored))
+        keys = [p[:2] for p in packs]
+        for sha, raw, stored, pack, offset in chunks:
+            locations.setdefault(sha, (keys[pack], offset, raw, stored))
     for (pack_release, index), size in pack_sizes.items():
         path = out / PACKS / content_release.pack_name(pack_release, index)
         if packs_served and not path.exists():

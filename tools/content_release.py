@@ -237,6 +237,18 @@ def _check_deltas(rows, version, file_count, packs):
             raise ReleaseError(f"delta {i} is out of bounds")
 
 
+def chunk_table(data, version=None):
+    """(packs, chunk rows (sha, raw, stored, pack, offset)) of the release in data, its header,
+    packs and chunks checked as parse checks them, its files not read; ReleaseError."""
+    found, sizes, (packs, chunk_rows, *_), chunk_bytes = _sections(memoryview(data))
+    if version is not None and found != version:
+        raise ReleaseError(f"holds release {found}, not {version}")
+    _check_packs(packs, found)
+    if not _chunks_hold(chunk_bytes, chunk_rows, packs, sizes[2]):
+        _check_chunks(chunk_bytes, chunk_rows, packs, sizes[2])
+    return tuple(packs), chunk_rows
+
+
 def parse(data, version=None):
     """The Release in data, or ReleaseError naming the first broken rule. With version, the
     manifest must be that release's."""

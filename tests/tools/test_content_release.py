@@ -105,6 +105,24 @@ def test_a_manifest_breaking_a_rule_is_refused_whole(case):
         content_release.parse(data)
 
 
+# What only the files, references and deltas break: the chunk table alone passes.
+FILE_RULES = ("add up", "reference", "ascending", "safe relative path", "launcher's own files", "letter case",
+              "folder of", "delta 0")
+
+
+@pytest.mark.parametrize("case", BROKEN)
+def test_the_chunk_table_alone_is_checked_as_a_parse_checks_it(case):
+    make, message = BROKEN[case]
+    made = make(sample())
+    data = made if isinstance(made, bytes) else content_release.encode(made)
+    if message in FILE_RULES:
+        packs, chunks = content_release.chunk_table(data)
+        assert [tuple(c) for c in chunks] == [tuple(c) for c in sample().chunks] and packs == sample().packs
+    else:
+        with pytest.raises(ReleaseError, match=message):
+            content_release.chunk_table(data)
+
+
 def test_flags_and_a_release_of_another_version_are_refused():
     data = bytearray(content_release.encode(sample()))
     files_at = 48 + 16 * 2 + 48 * 4
