@@ -12,7 +12,7 @@ from pathlib import Path
 import pytest
 import zstandard
 
-from tool_support import run
+from tool_support import run, tree
 
 ROOT = Path(__file__).resolve().parents[2]
 sys.path.insert(0, str(ROOT / "tools"))
@@ -37,11 +37,6 @@ def rebuilt(data, step, seed):
     return bytes(out[:len(out) // 3]) + random.Random(seed).randbytes(700) + bytes(out[len(out) // 3:])
 
 
-def write(root, files):
-    for name, data in files.items():
-        (root / name).parent.mkdir(parents=True, exist_ok=True)
-        (root / name).write_bytes(data)
-    return root
 
 
 @pytest.fixture(scope="module")
@@ -60,7 +55,7 @@ def series(tmp_path_factory):
         # The same in 2 and 3: one frame serves both.
         files["data/rare.bin"] = rare[:100 * version] + rare[100 * version + 1:] if version != 3 else files_2_rare
         files_2_rare = files["data/rare.bin"]
-        versions[version] = write(root / f"v{version}", files)
+        versions[version] = tree(root / f"v{version}", files)
         exe, big = rebuilt(exe, 2000 + version, version), rebuilt(big, 3000, version)
         added = added[:4000] + bytes([version]) + added[4001:]
     out = root / "out"
@@ -160,7 +155,7 @@ def test_the_plan_takes_the_delta_of_the_installed_file_and_chunks_otherwise(ser
         run("content-plan", "--from", versions[3], "--to", 4, "--installed", 3, out).stdout
 
     # A program edited by the player is no delta's base: the chunks, as many as without deltas.
-    edited = write(tmp_path / "edited", {p.relative_to(versions[3]).as_posix(): p.read_bytes()
+    edited = tree(tmp_path / "edited", {p.relative_to(versions[3]).as_posix(): p.read_bytes()
                                          for p in versions[3].rglob("*") if p.is_file()})
     (edited / "game.exe").write_bytes((edited / "game.exe").read_bytes() + b"patched by hand")
     lost = {f["path"]: f for f in plan(out, edited, 4, 3)["files"]}
@@ -180,7 +175,7 @@ def test_the_plan_takes_the_delta_of_the_installed_file_and_chunks_otherwise(ser
     (["--delta-releases", "-1"], "--delta-releases -1"),
 ])
 def test_delta_options_out_of_range_are_refused(tmp_path, options, message):
-    client = write(tmp_path / "c", {"a.bin": b"a" * 100})
+    client = tree(tmp_path / "c", {"a.bin": b"a" * 100})
     result = run("content", "--new", client, "--version", 1, "--out", tmp_path / "out", *options, *FAST)
     assert result.returncode == 1 and message in result.stderr
     assert not (tmp_path / "out" / "Content").exists()
@@ -214,7 +209,7 @@ def test_a_rewritten_file_takes_no_delta_and_an_edited_one_does(tmp_path):
     out = tmp_path / "out"
     for version, files in ((1, {"game.exe": exe, "noise.bin": noise}),
                            (2, {"game.exe": rebuilt(exe, 2500, 2), "noise.bin": random.Random(9).randbytes(120000)})):
-        result = run("content", "--new", write(tmp_path / f"v{version}", files), "--version", version, "--out", out,
+        result = run("content", "--new", tree(tmp_path / f"v{version}", files), "--version", version, "--out", out,
                      *FAST)
         assert result.returncode == 0, result.stderr
     assert sorted(deltas_of(out, 2)) == [("game.exe", 1)]
@@ -233,13 +228,13 @@ def test_a_pipeline_release_opens_each_changed_file_once_and_no_other(tmp_path):
     import publish_patch
     exe, noise, same = program(8), random.Random(8).randbytes(120000), program(9)
     client, out = tmp_path / "client", tmp_path / "out"
-    write(client, {"game.exe": exe, "noise.bin": noise, "same.dat": same})
+    tree(client, {"game.exe": exe, "noise.bin": noise, "same.dat": same})
     old = 1_700_000_000
     for name in ("game.exe", "noise.bin", "same.dat"):
         os.utime(client / name, (old, old))
     stamps = content_stamps.Stamps(tmp_path / "stamps.json")
     publish_patch.publish_content(client, 1, out, level=3, sizes=(4096, 16384, 65536), stamps=stamps)
-    write(client, {"game.exe": rebuilt(exe, 2500, 2), "noise.bin": random.Random(9).randbytes(120000)})
+    tree(client, {"game.exe": rebuilt(exe, 2500, 2), "noise.bin": random.Random(9).randbytes(120000)})
     _opened.clear()
     summary = publish_patch.publish_content(client, 2, out, level=3, sizes=(4096, 16384, 65536), stamps=stamps)
     seen = [Path(p).name for p in _opened if Path(p).parent == client]

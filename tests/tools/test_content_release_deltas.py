@@ -7,7 +7,7 @@ from pathlib import Path
 
 import pytest
 
-from tool_support import run
+from tool_support import run, tree
 
 ROOT = Path(__file__).resolve().parents[2]
 sys.path.insert(0, str(ROOT / "tools"))
@@ -25,10 +25,7 @@ def client(root, version):
         files[f"data/{v:03}.bin"] = random.Random(v).randbytes(6000)
         files[f"data/{v + 50:03}.bin"] = random.Random(-v).randbytes(5000)
         files[f"new/{v}.dat"] = random.Random(v * 1000).randbytes(3000)
-    for name, data in files.items():
-        (root / name).parent.mkdir(parents=True, exist_ok=True)
-        (root / name).write_bytes(data)
-    return root
+    return tree(root, files)
 
 
 @pytest.fixture(scope="module")
