@@ -223,18 +223,32 @@ def _key(c):
     return (c.file, tuple(c.base.chunks[i].sha for i in c.base_file.chunks))
 
 
+def refusal_key(c, level):
+    """What names a delta's trial between runs: the file's path and chunks, the base release and
+    its file's chunks, and the level; the same trial gives the same answer."""
+    digest = hashlib.sha256()
+    for part in (c.base_file.path, b"".join(c.shas), str(c.base_release).encode(),
+                 b"".join(c.base.chunks[i].sha for i in c.base_file.chunks), str(level).encode()):
+        digest.update(len(part).to_bytes(8, "little") + part)
+    return digest.hexdigest()
+
+
 class Pending:
     """The deltas of a publication under way on threads of their own, beside the chunks'
-    compression: at most as many at once as DELTA_MEMORY holds."""
+    compression: at most as many at once as DELTA_MEMORY holds. stamps (content_stamps.Stamps)
+    remembers the deltas found not worth keeping: a file rewritten in one build stays a
+    candidate for the next releases, and is not read again to be turned down again."""
 
-    def __init__(self, prepared, out, found, level, threads, base_url=None, ca_file=None, gap=None):
-        self.found, self.jobs, self.served = found, {}, None
+    def __init__(self, prepared, out, found, level, threads, base_url=None, ca_file=None, gap=None, stamps=None):
+        self.found, self.jobs, self.served, self.stamps = found, {}, None, stamps
+        self.refusals = {id(c): refusal_key(c, level) for c in found if not c.reuse} if stamps else {}
+        self.skipped = {i for i, key in self.refusals.items() if stamps.refused_before(key)}
         if base_url:
             # Only a build machine without the store needs the network (and http's import time).
             import content_remote
             self.served = content_remote.Served(base_url, ca_file, gap or content_remote.DEFAULT_GAP)
         self.work = tempfile.mkdtemp(prefix="content-deltas-")
-        making = [c for c in found if not c.reuse]
+        making = [c for c in found if not c.reuse and id(c) not in self.skipped]
         largest = max((c.size + c.base_file.size for c in making), default=1)
         self.executor = ThreadPoolExecutor(max(1, min(threads, DELTA_MEMORY // largest)))
         if not making:
@@ -265,10 +279,14 @@ class Pending:
                     base_sha, base_size, key, offset, size, sha = c.reuse
                     kept.append(Delta(c.file, c.base_release, base_sha, base_size, b"", (key, offset, size, sha)))
                     continue
+                if id(c) in self.skipped:
+                    continue
                 delta = self.jobs[_key(c)].result()
                 if delta and len(delta.data) < sum(stored[sha] for sha in c.lacking) and \
                         len(delta.data) <= pack_limit:
                     kept.append(Delta(c.file, c.base_release, delta.base_sha, delta.base_size, delta.data))
+                elif self.stamps:
+                    self.stamps.refuse(self.refusals[id(c)])
         finally:
             self.close()
         return sorted(kept, key=lambda d: (d.file, d.base_release))

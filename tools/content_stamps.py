@@ -25,18 +25,33 @@ def default_path(out):
 
 
 class Stamps:
-    """{absolute path: size, last-write ns, chunk sizes, [(sha, raw)]} kept between runs."""
+    """{absolute path: size, last-write ns, chunk sizes, [(sha, raw)]} kept between runs, and
+    the deltas found not worth keeping (refused)."""
 
     def __init__(self, path):
         self.path = Path(path)
         self.entries, self.hits, self.cuts = {}, 0, 0
+        self.refused, self.refusals = set(), set()
         try:
             data = json.loads(self.path.read_text(encoding="utf-8"))
             if data.get("format") == FORMAT and isinstance(data.get("files"), dict):
                 self.entries = data["files"]
-        except (OSError, ValueError, AttributeError):
+                self.refused = {key for key in data.get("refused", ()) if isinstance(key, str)}
+        except (OSError, ValueError, AttributeError, TypeError):
             # A lost or damaged cache only costs a full cut.
-            self.entries = {}
+            self.entries, self.refused = {}, set()
+
+    def refused_before(self, key):
+        """Whether a delta (key: content_delta.refusal_key) was found not worth keeping by an
+        earlier run; kept for the next run either way, so that refusals last while they count."""
+        if key in self.refused:
+            self.refusals.add(key)
+            return True
+        return False
+
+    def refuse(self, key):
+        self.refused.add(key)
+        self.refusals.add(key)
 
     @staticmethod
     def _key(path):
@@ -72,7 +87,8 @@ class Stamps:
         """Written whole and renamed; a cache that cannot be written is only a warning."""
         part = self.path.with_name(self.path.name + ".part")
         try:
-            part.write_text(json.dumps({"format": FORMAT, "files": self.entries}, separators=(",", ":")),
+            part.write_text(json.dumps({"format": FORMAT, "files": self.entries, "refused": sorted(self.refusals)},
+                                       separators=(",", ":")),
                             encoding="utf-8")
             os.replace(part, self.path)
         except OSError as error:

@@ -334,7 +334,7 @@ def publish_content(new, version, out, old=None, level=19, pack_limit=64 << 20, 
                 check_signable(out, prepared.new_packs_at_most + delta_packs + 1 + delta_releases + len(archives) +
                                (text is None), channel)
             started = time.monotonic()
-            pending = content_delta.Pending(prepared, out, found, level, threads, base_url, ca_file, base_gap)
+            pending = content_delta.Pending(prepared, out, found, level, threads, base_url, ca_file, base_gap, stamps)
         except BaseException:
             prepared.cancel()
             if pending:
@@ -369,6 +369,7 @@ def publish_content(new, version, out, old=None, level=19, pack_limit=64 << 20, 
             "manifest_bytes": manifest_bytes, "removed": removed,
             "manifest_deltas": [{"from": base, "bytes": size} for base, size in prepared.manifest_deltas],
             "delta_candidates": len(found), "deltas": len(prepared.deltas),
+            "delta_refused_before": len(pending.skipped),
             "delta_bytes": sum(len(d.data) for d in {id(d.data): d for d, _, _ in prepared.deltas}.values()),
             "delta_changed_bytes": sum(c.size for c in found),
             "delta_seconds": timing.get("seconds", 0.0),

@@ -235,9 +235,22 @@ def test_a_pipeline_release_opens_each_changed_file_once_and_no_other(tmp_path):
     stamps = content_stamps.Stamps(tmp_path / "stamps.json")
     publish_patch.publish_content(client, 1, out, level=3, sizes=(4096, 16384, 65536), stamps=stamps)
     tree(client, {"game.exe": rebuilt(exe, 2500, 2), "noise.bin": random.Random(9).randbytes(120000)})
+    for name in ("game.exe", "noise.bin"):
+        os.utime(client / name, (old + 1, old + 1))  # stamped: not written within the cut's time stamp
     _opened.clear()
     summary = publish_patch.publish_content(client, 2, out, level=3, sizes=(4096, 16384, 65536), stamps=stamps)
     seen = [Path(p).name for p in _opened if Path(p).parent == client]
     assert sorted(seen) == ["game.exe", "noise.bin"], seen
     assert summary["deltas"] == 1 and summary["files_from_stamps"] == 1
     assert sorted(deltas_of(out, 2)) == [("game.exe", 1)]
+    # The next build changes only same.dat. The program's delta from 1 is listed again, and the
+    # data's, turned down before, is not tried again: neither file is read.
+    tree(client, {"same.dat": program(10)})
+    _opened.clear()
+    summary = publish_patch.publish_content(client, 3, out, level=3, sizes=(4096, 16384, 65536), stamps=stamps)
+    seen = [Path(p).name for p in _opened if Path(p).parent == client]
+    assert seen == ["same.dat"], seen
+    assert summary["delta_refused_before"] == 1 and ("game.exe", 1) in deltas_of(out, 3)
+    # The refusal goes on to the next run while it still counts.
+    stamps.save()
+    assert content_stamps.Stamps(tmp_path / "stamps.json").refused == stamps.refusals != set()
