@@ -147,6 +147,14 @@ def pipeline_figures(work, gb, runs):
           f"(goal <= 1.2); read / changed bytes {spread([r / changed for r in read], 3)} (goal <= 1 + 1% of the "
           f"folder: {1 + 0.01 * count * FILE / changed:.2f})")
     print(f"  new content at level 19: {spread([changed / MIB / s for s in stamped])} MiB/s", flush=True)
+    # The next build, on the last run's folder and cache: the files 10002 rewrote stay delta
+    # candidates against 10001, turned down before, and are not read again.
+    names, changed = change_in_place(client, count, seed=3)
+    time.sleep(2.5)
+    seconds, read, summary = publish(client, 10003, work / "out-stamps", work / "stamps.publish-stamps.json")
+    print(f"  the next build (10003, {len(names)} other files, {changed / MIB:.0f} MiB): {seconds:.1f} s, read "
+          f"{(read - modules) / changed:.3f} x the changed bytes past the modules; {summary['delta_refused_before']} "
+          f"delta(s) turned down before not tried again", flush=True)
     return work / "out-stamps"
 
 
@@ -178,14 +186,14 @@ def chunk_count_figures(work, runs):
 
 
 def rollback_figure(out):
-    result = subprocess.run([sys.executable, str(TOOL), "rollback", "--to", "10001", "--version", "10003", "--out",
+    result = subprocess.run([sys.executable, str(TOOL), "rollback", "--to", "10001", "--version", "10004", "--out",
                              str(out), "--launcher-version", "1.1.1.24", "--json"],
                             capture_output=True, text=True, timeout=3600)
     if result.returncode != 0:
         raise RuntimeError(f"rollback: {result.stderr[-2000:]}")
     summary = json.loads(result.stdout)
     newest = sum(p.stat().st_size for p in (out / "Content" / "packs").glob("*.pack"))
-    print(f"rollback to 10001 as 10003: a player on 10002 fetches {summary['fetch_bytes']} bytes in "
+    print(f"rollback to 10001 as 10004: a player on {summary['newest']} fetches {summary['fetch_bytes']} bytes in "
           f"{summary['requests']} request(s), {100 * summary['fetch_bytes'] / newest:.2f}% of the store's "
           f"{newest / 1e9:.2f} GB; manifest {summary['manifest_bytes']} bytes, no pack written")
 
