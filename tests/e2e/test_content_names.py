@@ -53,7 +53,7 @@ def test_a_release_naming_a_short_alias_is_refused_and_nothing_changes(launcher,
     # Written past the publisher, which refuses the name: the alias NTFS gives "Data Files".
     path = server.root / "Content" / "releases" / "10002.release"
     release = content_release.parse(path.read_bytes(), 10002)
-    files = sorted((dataclasses.replace(f, path=b"DATAFI~1/x") if f.path == b"Data Files/x" else f
+    files = sorted((f._replace(path=b"DATAFI~1/x") if f.path == b"Data Files/x" else f
                     for f in release.files), key=lambda f: f.path)
     path.write_bytes(content_release.encode(dataclasses.replace(release, files=tuple(files))))
     patch_signing.sign_folder(server.root, KEY)
