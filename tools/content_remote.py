@@ -2,12 +2,12 @@
 machine that keeps only Content/releases/ needs of the pack store to make its deltas."""
 import http.client
 import ssl
-import sys
 import threading
 import time
 import urllib.parse
 
 from content_publish import PACKS, ContentError
+from content_stamps import ProgressLine
 
 DEFAULT_GAP = 65536
 # A range's answer is held in memory until its frames are checked: neighbours merge only up to this.
@@ -17,7 +17,6 @@ BACKOFF_SECONDS = 0.25
 TIMEOUT_SECONDS = 30
 # Answers a CDN gives while an edge or the origin is busy; anything else would be the same again.
 RETRIED_STATUS = {408, 425, 429, 500, 502, 503, 504}
-PROGRESS_SECONDS = 2.0
 
 
 def check_url(url):
@@ -73,7 +72,7 @@ def _read_exactly(response, count):
     return b"".join(parts)
 
 
-class Served:
+class Served(ProgressLine):
     """The packs below a base URL, fetched on one kept-alive connection per thread (the
     publisher makes several deltas at once); counts what it fetched for the progress line."""
 
@@ -81,10 +80,9 @@ class Served:
         self.scheme, self.host, self.port, self.path = check_url(url)
         self.url, self.gap = url.rstrip("/"), gap
         self.context = tls_context(ca_file) if self.scheme == "https" else None
-        self.stream = stream or sys.stderr
+        super().__init__(stream)
         self.local, self.lock, self.connections = threading.local(), threading.Lock(), set()
-        self.ranges = self.bytes = self.retries = 0
-        self.started = self.shown = time.monotonic()
+        self.ranges = self.retries = 0
 
     def where(self, name, first, end):
         return f"{self.url}/{PACKS.as_posix()}/{name} bytes {first}-{end - 1}"
@@ -173,23 +171,19 @@ class Served:
         with self.lock:
             self.ranges += 1
             self.bytes += size
-            now = time.monotonic()
-            if now - self.shown >= PROGRESS_SECONDS:
-                self.shown = now
-                self._show(now)
+            self.tick()
 
-    def _show(self, now):
-        rate = self.bytes / max(now - self.started, 1e-9) / (1 << 20)
-        print(f"publish_patch: fetched {self.ranges} range(s), {self.bytes} bytes of earlier releases' packs "
-              f"from {self.url}, {rate:.1f} MiB/s", file=self.stream, flush=True)
+    def show(self, now):
+        self.say(f"fetched {self.ranges} range(s), {self.bytes} bytes of earlier releases' packs from {self.url}, "
+                 f"{self.rate(now):.1f} MiB/s")
 
     def close(self):
         """Ends every connection and, when anything was fetched, says how much."""
         with self.lock:
             connections, self.connections = self.connections, set()
             if self.ranges:
-                self._show(time.monotonic())
+                self.show(time.monotonic())
                 if self.retries:
-                    print(f"publish_patch: {self.retries} range request(s) retried", file=self.stream, flush=True)
+                    self.say(f"{self.retries} range request(s) retried")
         for connection in connections:
             connection.close()

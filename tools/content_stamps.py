@@ -95,44 +95,60 @@ class Stamps:
             print(f"publish_patch: warning: the stamp cache {self.path} was not written: {error}", file=sys.stderr)
 
 
-class Progress:
-    """One line on stderr every PROGRESS_SECONDS of a cut: files, bytes, new chunks, rate."""
+class ProgressLine:
+    """What the publisher's progress lines share: one line on stderr at most every
+    PROGRESS_SECONDS, with the rate of the bytes counted so far. show(now) writes the line."""
 
-    def __init__(self, total_files, stream=None):
-        self.total, self.stream = total_files, stream or sys.stderr
-        self.files = self.bytes = self.new = 0
+    def __init__(self, stream=None):
+        self.stream = stream or sys.stderr
+        self.bytes = 0
         self.started = self.shown = time.monotonic()
 
-    def add(self, size, new_chunks):
-        self.files += 1
-        self.bytes += size
-        self.new += new_chunks
+    def tick(self):
         now = time.monotonic()
         if now - self.shown >= PROGRESS_SECONDS:
             self.shown = now
             self.show(now)
 
+    def rate(self, now):
+        """MiB/s since the start."""
+        return self.bytes / max(now - self.started, 1e-9) / (1 << 20)
+
+    def say(self, text):
+        print(f"publish_patch: {text}", file=self.stream, flush=True)
+
+
+class Progress(ProgressLine):
+    """The line of a long cut: files, bytes, new chunks, rate."""
+
+    def __init__(self, total_files, stream=None):
+        super().__init__(stream)
+        self.total, self.files, self.new = total_files, 0, 0
+
+    def add(self, size, new_chunks):
+        self.files += 1
+        self.bytes += size
+        self.new += new_chunks
+        self.tick()
+
     def show(self, now):
-        rate = self.bytes / max(now - self.started, 1e-9) / (1 << 20)
-        print(f"publish_patch: cut {self.files} of {self.total} file(s), {self.bytes} bytes, "
-              f"{self.new} new chunk(s), {rate:.1f} MiB/s", file=self.stream, flush=True)
+        self.say(f"cut {self.files} of {self.total} file(s), {self.bytes} bytes, {self.new} new chunk(s), "
+                 f"{self.rate(now):.1f} MiB/s")
 
 
-class Storing:
-    """One line on stderr every PROGRESS_SECONDS while new chunks are compressed and stored: a
-    large game's first publication at a slow level spends most of its hours here."""
+class Storing(ProgressLine):
+    """The line while new chunks are compressed and stored: a large game's first publication at
+    a slow level spends most of its hours here."""
 
     def __init__(self, total_chunks, total_bytes, stream=None):
-        self.total, self.total_bytes, self.stream = total_chunks, total_bytes, stream or sys.stderr
-        self.chunks = self.bytes = 0
-        self.started = self.shown = time.monotonic()
+        super().__init__(stream)
+        self.total, self.total_bytes, self.chunks = total_chunks, total_bytes, 0
 
     def add(self, raw):
         self.chunks += 1
         self.bytes += raw
-        now = time.monotonic()
-        if now - self.shown >= PROGRESS_SECONDS:
-            self.shown = now
-            rate = self.bytes / max(now - self.started, 1e-9) / (1 << 20)
-            print(f"publish_patch: stored {self.chunks} of {self.total} new chunk(s), {self.bytes} of "
-                  f"{self.total_bytes} bytes, {rate:.1f} MiB/s", file=self.stream, flush=True)
+        self.tick()
+
+    def show(self, now):
+        self.say(f"stored {self.chunks} of {self.total} new chunk(s), {self.bytes} of {self.total_bytes} bytes, "
+                 f"{self.rate(now):.1f} MiB/s")
