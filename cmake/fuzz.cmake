@@ -32,7 +32,9 @@ set(FUZZ_LIBRARY_SOURCES
   src/settings/config_cipher.cpp
   src/settings/launcher_settings.cpp
   src/settings/version_record.cpp
+  src/update/line_fields.cpp
   src/update/manifest.cpp
+  src/update/root_document.cpp
   src/update/patch_info.cpp
   src/update/url_split.cpp
   src/update/url_split_posix.cpp

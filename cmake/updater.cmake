@@ -59,3 +59,9 @@ set_target_properties(render_frame_next PROPERTIES RUNTIME_OUTPUT_DIRECTORY "${C
 add_updater(updater_keyed $<TARGET_OBJECTS:test_signing_key>)
 set_target_properties(updater_keyed PROPERTIES RUNTIME_OUTPUT_DIRECTORY "${CMAKE_BINARY_DIR}/keyed")
 add_launcher_of_version(launcher_next_keyed "${LAUNCHER_NEXT_VERSION}" keyed/next $<TARGET_OBJECTS:test_signing_key>)
+
+# The same road with the build tree's test root keys (cmake/signing.cmake): rooted/Updater.exe
+# and rooted/next/launcher.exe trust the online keys of the newest root document.
+add_updater(updater_rooted $<TARGET_OBJECTS:test_root_keys>)
+set_target_properties(updater_rooted PROPERTIES RUNTIME_OUTPUT_DIRECTORY "${CMAKE_BINARY_DIR}/rooted")
+add_launcher_of_version(launcher_next_rooted "${LAUNCHER_NEXT_VERSION}" rooted/next $<TARGET_OBJECTS:test_root_keys>)

@@ -39,6 +39,7 @@ add_dependencies(launcher skin)
 target_link_libraries(launcher PRIVATE launcher_core launcher_message_box)
 set_target_properties(launcher PROPERTIES OUTPUT_NAME launcher)
 launcher_add_keyed_test_launcher()
+launcher_add_rooted_test_launcher()
 launcher_add_content_test_launcher()
 include(cmake/updater.cmake)
 

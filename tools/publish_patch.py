@@ -26,8 +26,10 @@ order, so a version that is not above the last published one, or that belongs to
 series than it, is refused. Files removed from the client cannot be expressed in a patch;
 they are listed as a warning and stay on players' machines.
 
-With --sign-key the folder's signed manifest is rewritten after the patch is added (see
-patch_signing.py; the subcommands keygen, sign and verify are run through this tool too).
+With --sign-key (or --sign-command) the folder's signed manifest is rewritten after the patch
+is added (see patch_signing.py; the subcommands keygen, sign and verify are run through this
+tool too, and root_signing.py's root-keys, root and root-sign for launchers built with root
+keys).
 
 Content releases (docs/content-format.md) for launchers built with content patching:
 
@@ -69,6 +71,7 @@ import zipfile
 from pathlib import Path
 
 import patch_signing
+import root_signing
 
 # What the launcher's parser keeps whole (src/update/patch_limits.h): a longer line, name or
 # version would be cut there and its step refused.
@@ -596,10 +599,10 @@ def chunk_sizes(text):
     return tuple(sizes)
 
 
-def sign_after(out, key, expires, quiet=False):
+def sign_after(out, signer, expires, quiet=False):
     """quiet: the line goes to stderr, standard output carrying JSON."""
     try:
-        sequence, count = patch_signing.sign_folder(out, key, expires)
+        sequence, count = patch_signing.sign_folder(out, signer, expires)
     except patch_signing.SigningError as error:
         print(f"publish_patch: published, but not signed: {error}", file=sys.stderr)
         return 1
@@ -627,8 +630,7 @@ def content_main(argv):
     parser.add_argument("--launcher-version", default=default_launcher_version(),
                         help="[LAUNCHER] version of a new file (default: the build's LAUNCHER_FILE_VERSION)")
     parser.add_argument("--prefix", default="patch_", help="zip archive name prefix (default patch_)")
-    parser.add_argument("--sign-key", help="PEM private key: rewrite and sign the folder's manifest afterwards")
-    parser.add_argument("--expires", help="with --sign-key: launchers refuse the manifest after this")
+    patch_signing.add_signing_arguments(parser)
     parser.add_argument("--program-name", action="append", default=[], metavar="NAME",
                         help="a branded name of the launcher's programs in the client folder, refused as a "
                              "release path like launcher.exe and Updater.exe (repeatable)")
@@ -658,11 +660,12 @@ def content_main(argv):
     stamps = None if args.no_stamps else content_stamps.Stamps(args.stamps or content_stamps.default_path(args.out))
     try:
         patch_signing.check_channel(args.channel)
-        if args.sign_key:
-            patch_signing.check_options(args.sign_key, args.expires)
+        args.signer = patch_signing.signer_of(args)
+        if args.signer:
+            patch_signing.check_options(args.signer, args.expires, folder=args.out)
         result = publish_content(args.new, args.version, args.out, args.old, args.level, args.pack_limit,
                                  args.chunk_sizes, args.installer_version, args.launcher_version, args.prefix,
-                                 signed=bool(args.sign_key), delta_releases=args.delta_releases,
+                                 signed=bool(args.signer), delta_releases=args.delta_releases,
                                  delta_bound=args.delta_bound, programs=tuple(args.program_name), stamps=stamps,
                                  progress=content_stamps.Progress, channel=args.channel, rollout=args.rollout,
                                  base_url=args.base_url, ca_file=args.ca_file, base_gap=args.base_gap)
@@ -689,7 +692,7 @@ def content_main(argv):
     for name in result["removed"]:
         print(f"publish_patch: warning: {name} was removed from the client; content launchers delete it, "
               "zip patches cannot", file=sys.stderr)
-    return sign_after(args.out, args.sign_key, args.expires, args.json) if args.sign_key else 0
+    return sign_after(args.out, args.signer, args.expires, args.json) if args.signer else 0
 
 
 def content_plan_main(argv):
@@ -718,13 +721,17 @@ def verify_main(argv):
     parser = argparse.ArgumentParser(prog="publish_patch.py verify",
                                      description="check a patch folder as a launcher would")
     parser.add_argument("folder")
-    parser.add_argument("--public-key", help="check the signed manifest with this key (without it, only the "
-                                             "content releases and packs are checked)")
+    trust = parser.add_mutually_exclusive_group()
+    trust.add_argument("--public-key", help="check the signed manifest with this key (without it, only the "
+                                            "content releases and packs are checked)")
+    trust.add_argument("--root-keys", help="walk the root documents from this root keys file, as launchers built "
+                                           "with it do, and check the manifests against the newest root")
     args = parser.parse_args(argv)
     problems = []
-    if args.public_key:
+    if args.public_key or args.root_keys:
         try:
-            problems += [f"patch_signing: {p}" for p in patch_signing.verify_folder(args.folder, args.public_key)]
+            problems += [f"patch_signing: {p}" for p in
+                         patch_signing.verify_folder(args.folder, args.public_key, args.root_keys)]
         except patch_signing.SigningError as error:
             problems.append(f"patch_signing: {error}")
     if (Path(args.folder) / "Content").exists():
@@ -746,8 +753,7 @@ def verify_main(argv):
 def operation_parser(name, description):
     parser = argparse.ArgumentParser(prog=f"publish_patch.py {name}", description=description)
     parser.add_argument("--out", required=True, help="patch folder")
-    parser.add_argument("--sign-key", help="PEM private key: rewrite and sign the folder's manifest afterwards")
-    parser.add_argument("--expires", help="with --sign-key: launchers refuse the manifest after this")
+    patch_signing.add_signing_arguments(parser)
     parser.add_argument("--json", action="store_true", help="print the summary as JSON on standard output")
     return parser
 
@@ -755,7 +761,7 @@ def operation_parser(name, description):
 def finish_operation(args, result, lines):
     import json
     print(json.dumps(result, indent=1) if args.json else "\n".join(lines))
-    return sign_after(args.out, args.sign_key, args.expires, args.json) if args.sign_key else 0
+    return sign_after(args.out, args.signer, args.expires, args.json) if args.signer else 0
 
 
 def rollback_main(argv):
@@ -771,8 +777,9 @@ def rollback_main(argv):
     args = parser.parse_args(argv)
     import content_publish
     try:
-        if args.sign_key:
-            patch_signing.check_options(args.sign_key, args.expires)
+        args.signer = patch_signing.signer_of(args)
+        if args.signer:
+            patch_signing.check_options(args.signer, args.expires, folder=args.out)
         patch_signing.check_channel(args.channel)
         result = rollback_content(args.out, args.to, args.version, args.installer_version, args.launcher_version,
                                   args.gap, args.channel)
@@ -798,8 +805,9 @@ def prune_main(argv):
     import content_operations
     import content_publish
     try:
-        if args.sign_key:
-            patch_signing.check_options(args.sign_key, args.expires)
+        args.signer = patch_signing.signer_of(args)
+        if args.signer:
+            patch_signing.check_options(args.signer, args.expires, folder=args.out)
         result = content_operations.prune(args.out, args.keep, args.grace, channel_lines(args.out))
     except (PublishError, patch_signing.SigningError, content_publish.ContentError, OSError) as error:
         print(f"publish_patch: {error}", file=sys.stderr)
@@ -816,7 +824,7 @@ def prune_main(argv):
     lines.append(f"publish_patch: {result['dead_bytes_in_kept_packs']} bytes of kept packs hold chunks no kept "
                  "release uses")
     if not result["removed"]:
-        args.sign_key = None  # the folder did not change
+        args.signer = None  # the folder did not change
     return finish_operation(args, result, lines)
 
 
@@ -859,8 +867,9 @@ def rollout_main(argv):
         patch_signing.check_channel(args.channel)
         if not 0 <= args.to <= 100:
             raise PublishError(f"--to is 0 to 100 percent, not {args.to}")
-        if args.sign_key:
-            patch_signing.check_options(args.sign_key, args.expires)
+        args.signer = patch_signing.signer_of(args)
+        if args.signer:
+            patch_signing.check_options(args.signer, args.expires, folder=args.out)
         info_path = patch_signing.channel_folder(args.out, args.channel) / "LauncherPatchInfo.txt"
         text = read_patch_info(info_path)
         under_way = content_rollout.read(text) if text else None
@@ -887,6 +896,8 @@ def main(argv=None):
         return SUBCOMMANDS[argv[0]](argv[1:])
     if argv and argv[0] in patch_signing.COMMANDS:
         return patch_signing.main(argv)
+    if argv and argv[0] in root_signing.COMMANDS:
+        return root_signing.root_main(argv)
     parser = argparse.ArgumentParser(description=__doc__.split("\n\n")[0])
     parser.add_argument("--old", help="folder of the previous client (omit for the first patch of a series)")
     parser.add_argument("--new", help="folder of the new client")
@@ -900,9 +911,7 @@ def main(argv=None):
     parser.add_argument("--launcher-version", default=default_launcher_version(),
                         help="[LAUNCHER] version of a new file (default: the build's LAUNCHER_FILE_VERSION)")
     parser.add_argument("--prefix", default="patch_", help="archive name prefix (default patch_)")
-    parser.add_argument("--sign-key", help="PEM private key: rewrite and sign the folder's manifest afterwards")
-    parser.add_argument("--expires", help="with --sign-key: launchers refuse the manifest after this (30d, 12h, "
-                                          "2027-01-31T12:00:00Z)")
+    patch_signing.add_signing_arguments(parser)
     args = parser.parse_args(argv)
     if (args.new is None) != (args.version is None):
         parser.error("--new and --version go together")
@@ -913,13 +922,14 @@ def main(argv=None):
     installer_default = args.installer_version if args.installer_version and not args.installer else "1.0.0.0"
     try:
         # A key that cannot sign is found before anything is published.
-        if args.sign_key:
-            patch_signing.check_options(args.sign_key, args.expires)
+        args.signer = patch_signing.signer_of(args)
+        if args.signer:
+            patch_signing.check_options(args.signer, args.expires, folder=args.out)
         publish_requested(args, installer_default)
     except (PublishError, patch_signing.SigningError) as error:
         print(f"publish_patch: {error}", file=sys.stderr)
         return 1
-    return sign_after(args.out, args.sign_key, args.expires) if args.sign_key else 0
+    return sign_after(args.out, args.signer, args.expires) if args.signer else 0
 
 
 if __name__ == "__main__":

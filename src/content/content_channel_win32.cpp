@@ -83,7 +83,7 @@ int FetchChannel() {
     CopyText(RefusedChannel, PatchChannel);
     CopyText(PatchChannel, KeptChannel);
     PatchChannelSwitch = 0;
-    if (SigningKeyPresent) LoadKeptManifest(SigningPublicKey);
+    if (SigningKeyPresent) LoadKeptManifest(TrustedSigners);
     ParsePatchInfo();
     return 0;
 }

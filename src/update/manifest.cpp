@@ -4,64 +4,9 @@
 #include <cstring>
 
 #include "common/bounded_text.h"
+#include "update/line_fields.h"
 
 namespace {
-
-// One line of the text without its "\n"; the parser only ever moves forward over it.
-struct Field {
-    const char* at;
-    std::size_t length;
-};
-
-bool TakeWord(Field* line, const char* word) {
-    const std::size_t n = std::strlen(word);
-    if (line->length < n || std::memcmp(line->at, word, n) != 0) return false;
-    line->at += n;
-    line->length -= n;
-    return true;
-}
-
-// The text up to the next blank (or the whole rest), and the blank itself when there is one.
-Field TakeUntilBlank(Field* line, bool* blankFollows) {
-    const void* blank = std::memchr(line->at, ' ', line->length);
-    const std::size_t n = blank ? static_cast<std::size_t>(static_cast<const char*>(blank) - line->at) : line->length;
-    Field part = {line->at, n};
-    *blankFollows = blank != nullptr;
-    const std::size_t skip = blank ? n + 1 : n;
-    line->at += skip;
-    line->length -= skip;
-    return part;
-}
-
-bool ReadNumber(Field field, uint64_t* value) {
-    if (field.length == 0 || field.length > kManifestNumberDigits) return false;
-    if (field.at[0] == '0' && field.length > 1) return false;
-    uint64_t result = 0;
-    for (std::size_t i = 0; i < field.length; ++i) {
-        const char c = field.at[i];
-        if (c < '0' || c > '9') return false;
-        result = result * 10 + static_cast<uint64_t>(c - '0');
-    }
-    *value = result;
-    return true;
-}
-
-int HexDigit(char c) {
-    if (c >= '0' && c <= '9') return c - '0';
-    if (c >= 'a' && c <= 'f') return c - 'a' + 10;
-    return -1;
-}
-
-bool ReadHash(Field field, uint8_t out[kSha256Size]) {
-    if (field.length != 2 * kSha256Size) return false;
-    for (std::size_t i = 0; i < kSha256Size; ++i) {
-        const int high = HexDigit(field.at[2 * i]);
-        const int low = HexDigit(field.at[2 * i + 1]);
-        if (high < 0 || low < 0) return false;
-        out[i] = static_cast<uint8_t>(high * 16 + low);
-    }
-    return true;
-}
 
 bool IsPathByte(unsigned char c) { return c > 0x20 && c != 0x7F; }
 
@@ -80,34 +25,8 @@ bool ReadFileLine(Field line, ManifestEntry* entry) {
     if (!TakeWord(&line, "file ")) return false;
     if (!ReadPath(TakeUntilBlank(&line, &blank), entry->Path) || !blank) return false;
     if (!ReadNumber(TakeUntilBlank(&line, &blank), &entry->Size) || !blank) return false;
-    return ReadHash(line, entry->Sha256);
+    return ReadHexBytes(line, entry->Sha256, kSha256Size);
 }
-
-// A line "<word> <number>" and nothing else.
-bool ReadNumberLine(Field line, const char* word, uint64_t* value) {
-    return TakeWord(&line, word) && TakeWord(&line, " ") && ReadNumber(line, value);
-}
-
-// The lines of a text whose every line ends in "\n".
-class Lines {
-public:
-    Lines(const char* text, std::size_t length) : text_(text), length_(length) {}
-    bool Next(Field* line) {
-        if (position_ >= length_) return false;
-        const char* start = text_ + position_;
-        const char* newline = static_cast<const char*>(std::memchr(start, '\n', length_ - position_));
-        // The caller made sure the text ends in "\n", so there always is one here.
-        line->at = start;
-        line->length = static_cast<std::size_t>(newline - start);
-        position_ += line->length + 1;
-        return true;
-    }
-
-private:
-    const char* text_;
-    std::size_t length_;
-    std::size_t position_ = 0;
-};
 
 bool ParseInto(const char* text, std::size_t length, Manifest* out) {
     if (length == 0 || length > kManifestMaxBytes || text[length - 1] != '\n') return false;
@@ -167,8 +86,9 @@ const ManifestEntry* FindManifestEntry(const Manifest& manifest, const char* pat
     return nullptr;
 }
 
-int CheckManifestFreshness(const Manifest& manifest, uint64_t keptSequence, int64_t now) {
+int CheckManifestFreshness(const Manifest& manifest, uint64_t keptSequence, int64_t now, int expiryRequired) {
     if (manifest.Sequence < keptSequence) return kManifestRolledBack;
+    if (expiryRequired && !manifest.HasExpiry) return kManifestExpired;
     // A clock before 1970 cannot be trusted to be before any expiry either.
     if (manifest.HasExpiry && (now < 0 || static_cast<uint64_t>(now) >= manifest.Expires)) return kManifestExpired;
     return kManifestFresh;

@@ -59,8 +59,9 @@ constexpr int kManifestExpired = 2;     // its expiry time has come
 
 // keptSequence is the sequence of the manifest kept from an earlier fetch (0 without one);
 // now is the current time in seconds since 1970 UTC. The same manifest fetched again (an
-// equal sequence) is fresh.
-int CheckManifestFreshness(const Manifest& manifest, uint64_t keptSequence, int64_t now);
+// equal sequence) is fresh. With expiryRequired a manifest without an expiry counts as
+// expired: replayed, it would never stop being taken.
+int CheckManifestFreshness(const Manifest& manifest, uint64_t keptSequence, int64_t now, int expiryRequired = 0);
 
 // How a downloaded file compares with the manifest.
 constexpr int kFileVerified = 0;

@@ -4,13 +4,17 @@
 
 #include "settings/launcher_settings.h"
 #include "update/http_transfer.h"
+#include "update/manifest_trust.h"
 #include "update/patch_info.h"
 #include "update/remote_patch_info.h"
 #include "update/signed_patch_info.h"
 #include "update/signing_key.h"
 
 int FetchPatchInfo() {
-    if (SigningKeyPresent) return FetchSignedPatchInfo(SigningPublicKey);
+    if (SigningKeyPresent) {
+        EstablishManifestTrust(FetchRootBesidePatchInfo);
+        return FetchSignedPatchInfo(TrustedSigners);
+    }
     const DWORD tick = timeGetTime();
     char request[kPatchInfoRequestSize];
     static_assert(kPatchInfoRequestSize >= sizeof LauncherSettings.PatchInfoUrl + sizeof "?tick=4294967295",

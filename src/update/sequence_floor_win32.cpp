@@ -4,19 +4,23 @@
 
 #include <windows.h>
 
+#include "common/bounded_text.h"
 #include "common/failure_trace.h"
 #include "common/win32_handle.h"
 #include "update/patch_channel.h"
 #include "update/versions_win32.h"
+
+char SequenceFloorTag[17] = "";
 
 namespace {
 
 // The value of PatchChannel's floor; every channel's manifests are signed on their own
 // sequence, so one channel's number floors no other's.
 struct FloorValueName {
-    char Text[sizeof kSequenceFloorValueName + kChannelNameSize + 1];
+    char Text[sizeof kSequenceFloorValueName + kChannelNameSize + 1 + sizeof SequenceFloorTag];
     FloorValueName() {
-        if (!ChannelFloorValueName(PatchChannel, Text, sizeof Text)) {
+        if (!ChannelFloorValueName(PatchChannel, Text, sizeof Text) ||
+            (SequenceFloorTag[0] && (!AppendText(Text, "@") || !AppendText(Text, SequenceFloorTag)))) {
             TraceFailure("sequence floor value", PatchChannel, ERROR_INVALID_NAME);
             Text[0] = '\0';
         }

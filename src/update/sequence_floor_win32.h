@@ -8,6 +8,12 @@
 // another channel's is this name, ".", the channel (ChannelFloorValueName, patch_channel.h).
 constexpr char kSequenceFloorValueName[] = "ManifestSequence";
 
+// The online keys' tag in a launcher with root keys (manifest_trust.h): every floor value's
+// name then ends in "@" and the tag, so that a change of online keys starts the floors over
+// (a sequence fast-forwarded by a leaked or mistaken key is recovered by rotating it). Empty
+// with a built-in key. Set once at start-up, before any floor is read.
+extern char SequenceFloorTag[17];
+
 // Both act on PatchChannel's value.
 // The highest sequence verified and committed so far; 0 when the key or the value is missing
 // (a fresh installation) or holds anything but a REG_QWORD. Failures other than a missing

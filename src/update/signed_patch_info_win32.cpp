@@ -70,12 +70,29 @@ int ReadSignatureFile(const char* path, uint8_t signature[kSignatureSize]) {
 
 }  // namespace
 
+int FetchRootBesidePatchInfo(uint64_t version, char* text, std::size_t capacity, std::size_t* length) {
+    constexpr const char* kFetchedRoot = "update.root.part";
+    char info[kPatchInfoRequestSize];
+    char name[64];
+    char url[kPatchInfoRequestSize];
+    const int fetched = ChannelPatchInfoUrl(kLiveChannel, info, sizeof info) &&
+                        RootServedName(version, name, sizeof name) &&
+                        BuildSideFileRequestUrl(info, name, timeGetTime(), url, sizeof url) &&
+                        FetchCapped(url, kFetchedRoot, static_cast<int64_t>(capacity)) &&
+                        ReadSmallFile(kFetchedRoot, text, capacity, length);
+    DeleteFileA(kFetchedRoot);
+    return fetched;
+}
+
 uint64_t RollbackFloor() {
     const uint64_t machine = ReadSequenceFloor();
     return VerifiedManifest.Sequence > machine ? VerifiedManifest.Sequence : machine;
 }
 
-int FetchVerifiedManifest(const uint8_t publicKey[kPublicKeySize], uint32_t tick, Manifest* out) {
+int FetchVerifiedManifest(const ManifestTrust& trust, uint32_t tick, Manifest* out) {
+    // Past an expired root nothing new is taken: the kept files stand, as when the server
+    // cannot be reached.
+    if (trust.Frozen) return 0;
     char info[kPatchInfoRequestSize];
     char url[kPatchInfoRequestSize];
     if (!ChannelPatchInfoUrl(PatchChannel, info, sizeof info) ||
@@ -89,9 +106,12 @@ int FetchVerifiedManifest(const uint8_t publicKey[kPublicKeySize], uint32_t tick
     uint8_t signature[kSignatureSize];
     if (!ReadSignatureFile(kFetchedSignature, signature)) return 0;
     if (!ReadSmallFile(kFetchedManifest, ManifestText, sizeof ManifestText, &length)) return 0;
-    if (!VerifySignedText(publicKey, ManifestText, length, signature)) return 0;
+    if (!VerifyManifestSignature(trust, ManifestText, length, signature)) return 0;
     if (!ParseManifest(ManifestText, length, out)) return 0;
-    return CheckManifestFreshness(*out, RollbackFloor(), SecondsSince1970()) == kManifestFresh ? 1 : 0;
+    return CheckManifestFreshness(*out, RollbackFloor(), SecondsSince1970(), trust.ExpiryRequired) ==
+                   kManifestFresh
+               ? 1
+               : 0;
 }
 
 namespace {
@@ -102,9 +122,9 @@ namespace {
 // passes; one between the signature and the manifest leaves a pair that no longer verifies,
 // which counts as no kept manifest while the machine's floor, raised only after the manifest,
 // still holds the older sequence.
-int FetchAndCommit(const uint8_t* publicKey) {
+int FetchAndCommit(const ManifestTrust& trust) {
     const uint32_t tick = timeGetTime();
-    if (!FetchVerifiedManifest(publicKey, tick, &FetchedManifest)) return 0;
+    if (!FetchVerifiedManifest(trust, tick, &FetchedManifest)) return 0;
     const ManifestEntry* listed = FindManifestEntry(FetchedManifest, kPatchInfoManifestPath);
     if (!listed) return 0;
     char info[kPatchInfoRequestSize];
@@ -125,7 +145,7 @@ int FetchAndCommit(const uint8_t* publicKey) {
 
 }  // namespace
 
-int LoadKeptManifest(const uint8_t publicKey[kPublicKeySize]) {
+int LoadKeptManifest(const ManifestTrust& trust) {
     // Anyone who may write the game folder may write these two files: only the signature
     // makes them the publisher's, and only the machine's floor tells an older signed pair
     // put back from the one last committed.
@@ -133,21 +153,21 @@ int LoadKeptManifest(const uint8_t publicKey[kPublicKeySize]) {
     uint8_t signature[kSignatureSize];
     if (ReadSignatureFile(kKeptSignatureFileName, signature) &&
         ReadSmallFile(kKeptManifestFileName, ManifestText, sizeof ManifestText, &length) &&
-        VerifySignedText(publicKey, ManifestText, length, signature) &&
+        VerifyManifestSignature(trust, ManifestText, length, signature) &&
         ParseManifest(ManifestText, length, &VerifiedManifest) && VerifiedManifest.Sequence >= ReadSequenceFloor())
         return 1;
     ParseManifest("", 0, &VerifiedManifest);
     return 0;
 }
 
-int FetchSignedPatchInfo(const uint8_t publicKey[kPublicKeySize]) {
+int FetchSignedPatchInfo(const ManifestTrust& trust) {
     // The kept pair is another channel's while switching: its sequence would floor this one's
     // manifests, signed on their own numbers. The new channel's floor still holds.
     if (PatchChannelSwitch)
         ParseManifest("", 0, &VerifiedManifest);
     else
-        LoadKeptManifest(publicKey);
-    const int fetched = FetchAndCommit(publicKey);
+        LoadKeptManifest(trust);
+    const int fetched = FetchAndCommit(trust);
     for (const char* leftover : {kFetchedManifest, kFetchedSignature, kFetchedPatchInfo}) DeleteFileA(leftover);
     // After a refusal the kept copy is parsed again, as after any failed fetch: the start-up
     // parse ran before the installed version was known.

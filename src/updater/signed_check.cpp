@@ -2,6 +2,7 @@
 #include "updater/signed_check.h"
 
 #include "common/bounded_text.h"
+#include "update/manifest_trust.h"
 #include "update/signed_patch_info.h"
 
 bool BuildSignedFileRequestUrl(char* out, std::size_t size, const char* base, const char* name, uint32_t tick) {
@@ -9,10 +10,11 @@ bool BuildSignedFileRequestUrl(char* out, std::size_t size, const char* base, co
 }
 
 SignedCheck CheckFetchedManifest(const char* text, std::size_t length, bool signatureGood, uint64_t keptSequence,
-                                 int64_t now, Manifest* out) {
+                                 int64_t now, int expiryRequired, Manifest* out) {
     // Nothing of an unsigned text is read, not even its format.
     if (!signatureGood) return SignedCheck::BadSignature;
     if (!ParseManifest(text, length, out)) return SignedCheck::Malformed;
+    if (expiryRequired && !out->HasExpiry) return SignedCheck::NoExpiry;
     switch (CheckManifestFreshness(*out, keptSequence, now)) {
     case kManifestFresh: return SignedCheck::Passed;
     case kManifestRolledBack: return SignedCheck::RolledBack;
@@ -58,6 +60,11 @@ bool DescribeSignedCheck(SignedCheck check, const char* listedPath, const char* 
                           listedPath);
     case SignedCheck::Unreadable:
         return CopyText(out, size, "it could not be read back to be checked");
+    case SignedCheck::NoExpiry:
+        return FormatText(out, size, "%s carries no expiry time, which this Updater requires", m);
+    case SignedCheck::NoCurrentRoot:
+        return FormatText(out, size, "no current root document (%sN) vouches for the key that signs %s: the "
+                          "publisher must sign a new root", kRootServedPrefix, m);
     }
     return CopyText(out, size, "it could not be checked");
 }

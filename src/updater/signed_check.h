@@ -21,6 +21,8 @@ enum class SignedCheck {
     SizeDiffers,          // the file's size is not the listed one
     HashDiffers,          // the file's SHA-256 is not the listed one
     Unreadable,           // the downloaded file could not be read back
+    NoExpiry,             // it carries no expiry, which root keys require of every manifest
+    NoCurrentRoot,        // no unexpired root document vouches for any signer (root keys)
 };
 
 // base + "/" + name + "?tick=" + tick: the same query as the launcher's fetches, so that no
@@ -29,9 +31,10 @@ bool BuildSignedFileRequestUrl(char* out, std::size_t size, const char* base, co
 
 // The checks that follow the signature's (signatureGood): the text parsed into *out, its
 // sequence against keptSequence (that of the manifest the launcher kept, 0 without one) and
-// its expiry against now (seconds since 1970 UTC). *out is meaningful only after Passed.
+// its expiry against now (seconds since 1970 UTC), which it must carry when expiryRequired.
+// *out is meaningful only after Passed.
 SignedCheck CheckFetchedManifest(const char* text, std::size_t length, bool signatureGood, uint64_t keptSequence,
-                                 int64_t now, Manifest* out);
+                                 int64_t now, int expiryRequired, Manifest* out);
 
 // A kFile* result of CheckFileAgainstManifest or VerifyFileAgainstManifest.
 SignedCheck FileCheckResult(int fileCheck);

@@ -5,6 +5,7 @@
 
 #include "common/bounded_text.h"
 #include "common/win32_handle.h"
+#include "update/manifest_trust.h"
 #include "update/sequence_floor_win32.h"
 #include "update/signature_win32.h"
 #include "update/signed_patch_info.h"
@@ -54,7 +55,7 @@ uint64_t KeptSequence() {
     if (!ReadFolderFile(kKeptSignatureFileName, signature, sizeof signature, &signatureLength) ||
         signatureLength != kSignatureSize ||
         !ReadFolderFile(kKeptManifestFileName, ManifestText, sizeof ManifestText, &length) ||
-        !VerifySignedText(SigningPublicKey, ManifestText, length, signature) ||
+        !VerifyManifestSignature(TrustedSigners, ManifestText, length, signature) ||
         !ParseManifest(ManifestText, length, &FetchedManifest))
         return floor;
     return FetchedManifest.Sequence > floor ? FetchedManifest.Sequence : floor;
@@ -74,12 +75,31 @@ bool FetchSideFile(const char* base, const char* name, uint32_t tick, void* buff
     return false;
 }
 
+// The base the root documents are fetched from: the one FetchSignedManifest was given.
+const char* RootBase = "";
+
+int FetchRootBesideManifest(uint64_t version, char* text, std::size_t capacity, std::size_t* length) {
+    char name[64];
+    char detail[256];
+    uint32_t got = 0;
+    if (!RootServedName(version, name, sizeof name) ||
+        !FetchSideFile(RootBase, name, GetTickCount(), text, static_cast<uint32_t>(capacity), &got, detail,
+                       sizeof detail))
+        return 0;
+    *length = got;
+    return 1;
+}
+
 }  // namespace
 
 bool UpdaterHasSigningKey() { return SigningKeyPresent != 0; }
 
 SignedCheck FetchSignedManifest(const char* base, char* detail, std::size_t detailSize) {
     ManifestPassed = false;
+    RootBase = base;
+    EstablishManifestTrust(FetchRootBesideManifest);
+    // Past an expired root, or before any root, no manifest can be vouched for.
+    if (TrustedSigners.Frozen || TrustedSigners.KeyCount == 0) return SignedCheck::NoCurrentRoot;
     const uint64_t kept = KeptSequence();
     // One tick for both, so that a cache answers both or neither with an older copy.
     const uint32_t tick = GetTickCount();
@@ -92,9 +112,10 @@ SignedCheck FetchSignedManifest(const char* base, char* detail, std::size_t deta
     if (!FetchSideFile(base, kSignatureServedName, tick, signature, sizeof signature, &signatureLength, detail,
                        detailSize))
         return SignedCheck::SignatureNotFetched;
-    const bool good =
-        signatureLength == kSignatureSize && VerifySignedText(SigningPublicKey, ManifestText, length, signature);
-    const SignedCheck check = CheckFetchedManifest(ManifestText, length, good, kept, SecondsSince1970(), &FetchedManifest);
+    const bool good = signatureLength == kSignatureSize &&
+                      VerifyManifestSignature(TrustedSigners, ManifestText, length, signature);
+    const SignedCheck check = CheckFetchedManifest(ManifestText, length, good, kept, SecondsSince1970(),
+                                                   TrustedSigners.ExpiryRequired, &FetchedManifest);
     ManifestPassed = check == SignedCheck::Passed;
     return check;
 }

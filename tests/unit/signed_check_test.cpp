@@ -19,7 +19,7 @@ std::string Text(uint64_t sequence, const std::string& expires = "") {
 }
 
 SignedCheck Check(const std::string& text, bool signatureGood, uint64_t kept, Manifest* out) {
-    return CheckFetchedManifest(text.data(), text.size(), signatureGood, kept, kNow, out);
+    return CheckFetchedManifest(text.data(), text.size(), signatureGood, kept, kNow, 0, out);
 }
 
 }  // namespace

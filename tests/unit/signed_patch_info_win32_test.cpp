@@ -65,7 +65,7 @@ protected:
     void FetchTheFirstCopy() {
         keptManifest = ManifestFor(kInfo, 10);
         Serve(kInfo, keptManifest, signer.Sign(keptManifest));
-        ASSERT_EQ(1, FetchSignedPatchInfo(signer.PublicKey()));
+        ASSERT_EQ(1, FetchSignedPatchInfo(OneKeyTrust(signer.PublicKey())));
     }
     void ExpectTheKeptCopies() {
         EXPECT_EQ(kInfo, folder.Read("update.dat"));
@@ -89,7 +89,7 @@ TEST_F(SignedPatchInfo, FetchesVerifiesAndKeepsTheManifest) {
     const std::string manifest = ManifestFor(kInfo, 10, static_cast<long long>(std::time(nullptr)) + 3600);
     Serve(kInfo, manifest, signer.Sign(manifest));
     const long mark = LogMark();
-    ASSERT_EQ(1, FetchSignedPatchInfo(signer.PublicKey()));
+    ASSERT_EQ(1, FetchSignedPatchInfo(OneKeyTrust(signer.PublicKey())));
     EXPECT_EQ(kInfo, folder.Read("update.dat"));
     EXPECT_EQ(manifest, folder.Read("update.manifest"));
     EXPECT_EQ(10u, VerifiedManifest.Sequence);
@@ -146,15 +146,15 @@ TEST_F(SignedPatchInfo, EveryRefusalKeepsTheKeptCopies) {
         SCOPED_TRACE(c.why);
         Serve(c.info, c.manifest, c.signature);
         ASSERT_TRUE(SetServerFaults(c.faults));
-        EXPECT_EQ(0, FetchSignedPatchInfo(signer.PublicKey()));
+        EXPECT_EQ(0, FetchSignedPatchInfo(OneKeyTrust(signer.PublicKey())));
         ExpectTheKeptCopies();
     }
     // The same signed folder as at first is fine again, and a newer one replaces it.
     ASSERT_TRUE(SetServerFaults({}));
     Serve(kInfo, keptManifest, signer.Sign(keptManifest));
-    EXPECT_EQ(1, FetchSignedPatchInfo(signer.PublicKey()));
+    EXPECT_EQ(1, FetchSignedPatchInfo(OneKeyTrust(signer.PublicKey())));
     Serve(kNewerInfo, newer, signer.Sign(newer));
-    EXPECT_EQ(1, FetchSignedPatchInfo(signer.PublicKey()));
+    EXPECT_EQ(1, FetchSignedPatchInfo(OneKeyTrust(signer.PublicKey())));
     EXPECT_EQ(kNewerInfo, folder.Read("update.dat"));
     EXPECT_EQ(11u, VerifiedManifest.Sequence);
     EXPECT_EQ(10003, LatestVersion);
@@ -163,13 +163,13 @@ TEST_F(SignedPatchInfo, EveryRefusalKeepsTheKeptCopies) {
 TEST_F(SignedPatchInfo, AnUnreadableKeptManifestCountsAsNone) {
     folder.Write("update.dat", kInfo);
     folder.Write("update.manifest", "QOR-PATCH-MANIFEST 1\nsequence 999\ngarbage\n");
-    EXPECT_EQ(0, LoadKeptManifest(signer.PublicKey()));
+    EXPECT_EQ(0, LoadKeptManifest(OneKeyTrust(signer.PublicKey())));
     EXPECT_EQ(0u, VerifiedManifest.Sequence);
     const std::string manifest = ManifestFor(kNewerInfo, 1);
     Serve(kNewerInfo, manifest, signer.Sign(manifest));
-    EXPECT_EQ(1, FetchSignedPatchInfo(signer.PublicKey()));
+    EXPECT_EQ(1, FetchSignedPatchInfo(OneKeyTrust(signer.PublicKey())));
     EXPECT_EQ(1u, VerifiedManifest.Sequence);
-    EXPECT_EQ(1, LoadKeptManifest(signer.PublicKey()));
+    EXPECT_EQ(1, LoadKeptManifest(OneKeyTrust(signer.PublicKey())));
     EXPECT_EQ(1u, VerifiedManifest.Sequence);
 }
 
@@ -177,7 +177,7 @@ TEST_F(SignedPatchInfo, AKeptManifestCountsOnlyWhileItsSignatureVerifies) {
     FetchTheFirstCopy();
     EXPECT_EQ(64u, folder.Read("update.manifest.sig").size());
     EXPECT_EQ(10u, ReadSequenceFloor());
-    EXPECT_EQ(1, LoadKeptManifest(signer.PublicKey()));
+    EXPECT_EQ(1, LoadKeptManifest(OneKeyTrust(signer.PublicKey())));
     EXPECT_EQ(10u, VerifiedManifest.Sequence);
     TestSigner other;
     std::string raised = keptManifest;
@@ -198,7 +198,7 @@ TEST_F(SignedPatchInfo, AKeptManifestCountsOnlyWhileItsSignatureVerifies) {
         folder.Write("update.manifest", c.manifest);
         folder.Write("update.manifest.sig", c.signature);
         if (c.signature.empty()) DeleteFileA("update.manifest.sig");
-        EXPECT_EQ(0, LoadKeptManifest(signer.PublicKey()));
+        EXPECT_EQ(0, LoadKeptManifest(OneKeyTrust(signer.PublicKey())));
         EXPECT_EQ(0u, VerifiedManifest.Sequence);
     }
 }
@@ -211,7 +211,7 @@ TEST_F(SignedPatchInfo, TheMachinesFloorOutlivesTheKeptFiles) {
     DeleteFileA("update.manifest");
     DeleteFileA("update.manifest.sig");
     Serve(kNewerInfo, older, signer.Sign(older));
-    EXPECT_EQ(0, FetchSignedPatchInfo(signer.PublicKey()));
+    EXPECT_EQ(0, FetchSignedPatchInfo(OneKeyTrust(signer.PublicKey())));
     EXPECT_EQ(kInfo, folder.Read("update.dat"));
     EXPECT_FALSE(folder.Exists("update.manifest"));
     EXPECT_EQ(10u, RollbackFloor());
@@ -220,7 +220,7 @@ TEST_F(SignedPatchInfo, TheMachinesFloorOutlivesTheKeptFiles) {
     EXPECT_EQ(10u, ReadSequenceFloor());
     const std::string signature = signer.Sign(newer);
     Serve(kNewerInfo, newer, signature);
-    EXPECT_EQ(1, FetchSignedPatchInfo(signer.PublicKey()));
+    EXPECT_EQ(1, FetchSignedPatchInfo(OneKeyTrust(signer.PublicKey())));
     EXPECT_EQ(11u, ReadSequenceFloor());
     EXPECT_EQ(signature, folder.Read("update.manifest.sig"));
     // A value of another type floors nothing (only an administrator could have written it).
