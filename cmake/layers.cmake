@@ -79,9 +79,10 @@ function(launcher_add_layers prefix flags)
       endforeach()
     endif()
   endforeach()
-  # The settings' built-in values, the content texts, the content mirrors and the update check's
-  # signing key come from headers generated at configure time.
-  foreach(layer settings update content content_fetch)
+  # The settings' built-in values, the content texts, the content mirrors, the update check's
+  # signing key and the Updater's Authenticode publisher come from headers generated at
+  # configure time.
+  foreach(layer settings update content content_fetch updater)
     if(TARGET ${prefix}_${layer})
       target_include_directories(${prefix}_${layer} PRIVATE "${CMAKE_BINARY_DIR}/generated")
     endif()

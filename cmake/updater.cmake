@@ -15,7 +15,7 @@ set_source_files_properties("${CMAKE_BINARY_DIR}/generated/updater/updater.rc" P
 function(add_updater target)
   add_executable(${target} WIN32 ${UPDATER_WIN32_SOURCES} "${CMAKE_BINARY_DIR}/generated/updater/updater.rc" ${ARGN})
   target_include_directories(${target} PRIVATE "${CMAKE_BINARY_DIR}/layer-views/launcher_core/updater")
-  target_link_libraries(${target} PRIVATE launcher_core_updater launcher_flags)
+  target_link_libraries(${target} PRIVATE launcher_core_updater launcher_flags wintrust)
   set_target_properties(${target} PROPERTIES OUTPUT_NAME Updater)
 endfunction()
 add_updater(updater)

@@ -8,11 +8,12 @@ DEPS="$ROOT/build/deps"
 
 # tinyproxy-bin: the content proxy test's proxy, the program alone (no system service).
 # python3-pytest-xdist: the end-to-end suite's workers (tests/support/e2e_run.sh).
+# osslsigncode: Authenticode signing of the built programs (cmake/authenticode.cmake).
 PACKAGES=(g++-mingw-w64-i686 g++-mingw-w64-x86-64 wine wine64 xvfb xauth xdotool imagemagick
           libz-mingw-w64-dev googletest fonts-nanum python3-pytest python3-pytest-xdist
           cmake make g++ openssl curl nginx-light unzip zip dpkg-dev python3-pil python3-pefile
           clang libclang-rt-14-dev libzstd-dev zstd python3-numpy python3-zstandard python3-cryptography
-          libx11-dev iproute2 locales libarchive-tools 7zip tinyproxy-bin)
+          libx11-dev iproute2 locales libarchive-tools 7zip tinyproxy-bin osslsigncode)
 
 SUDO=""
 if [ "$(id -u)" != 0 ]; then SUDO="sudo"; fi

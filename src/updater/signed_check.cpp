@@ -65,6 +65,11 @@ bool DescribeSignedCheck(SignedCheck check, const char* listedPath, const char* 
     case SignedCheck::NoCurrentRoot:
         return FormatText(out, size, "no current root document (%sN) vouches for the key that signs %s: the "
                           "publisher must sign a new root", kRootServedPrefix, m);
+    case SignedCheck::SignatureNotTrusted:
+        return FormatText(out, size, "its Authenticode signature is not valid: %s", detail);
+    case SignedCheck::OtherPublisher:
+        return FormatText(out, size, "it is signed by \"%s\", not by the publisher this Updater was built for",
+                          detail);
     }
     return CopyText(out, size, "it could not be checked");
 }

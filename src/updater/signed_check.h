@@ -23,6 +23,8 @@ enum class SignedCheck {
     Unreadable,           // the downloaded file could not be read back
     NoExpiry,             // it carries no expiry, which root keys require of every manifest
     NoCurrentRoot,        // no unexpired root document vouches for any signer (root keys)
+    SignatureNotTrusted,  // its Authenticode signature is missing or not valid (detail: why)
+    OtherPublisher,       // validly signed, but not by the Updater's built-in publisher (detail: signer)
 };
 
 // base + "/" + name + "?tick=" + tick: the same query as the launcher's fetches, so that no

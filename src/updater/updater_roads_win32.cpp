@@ -10,6 +10,7 @@
 #include "common/bounded_text.h"
 #include "common/message_box.h"
 #include "common/win32_handle.h"
+#include "updater/authenticode_win32.h"
 #include "updater/pe_machine.h"
 #include "updater/update_files.h"
 #include "updater/updater_download_win32.h"
@@ -83,6 +84,25 @@ int CheckSignedDownload(const char* listed, const char* name, const char* downlo
     return check == SignedCheck::Passed ? kExitDone : FailSigned(check, name, listed, "");
 }
 
+// With a publisher, after the manifest: the file's Authenticode signature, read through handle,
+// and its signer's key.
+int CheckPublisher(const char* name, const char* listed, const char* file, HANDLE handle) {
+    if (!UpdaterHasPublisher()) return kExitDone;
+    char detail[256] = "";
+    const SignedCheck check = CheckAuthenticode(handle, file, detail, sizeof detail);
+    return check == SignedCheck::Passed ? kExitDone : FailSigned(check, name, listed, detail);
+}
+
+// The installer is not held like the launcher (the swap renames it by name): checked while open.
+int CheckInstallerPublisher(const char* listed, const char* download) {
+    if (!UpdaterHasPublisher()) return kExitDone;
+    FileHandle file;
+    if (!OpenFolderFile(download, GENERIC_READ, FILE_SHARE_READ, OPEN_EXISTING, 0, &file))
+        return Fail(kExitCannotWrite, "%s could not be opened to be checked (error %lu).\n\nNothing was changed.",
+                    download, GetLastError());
+    return CheckPublisher(kInstallerName, listed, download, file.Get());
+}
+
 // The launcher's process when it lies in this folder, and its file name; otherwise the name
 // of the launcher found in the folder and no process to wait for.
 KernelHandle OpenLauncher(uint32_t processId, char* name, std::size_t size) {
@@ -122,6 +142,7 @@ int CheckNewLauncher(const UpdaterRequest& request, const char* name, const char
         const SignedCheck check = CheckHeldDownload(listed, held);
         if (check != SignedCheck::Passed) return FailSigned(check, name, listed, "");
     }
+    if (int refused = CheckPublisher(name, listed, download, held)) return refused;
     uint16_t machine = 0;
     if (!ReadHeldMachine(held, &machine) || machine != kMachine)
         return Fail(kExitWrongProcessor,
@@ -279,6 +300,10 @@ int RunInstallerRoad(const UpdaterRequest& request) {
     const DownloadOutcome outcome = DownloadToFile(url, download, kInstallerName, SignedSizeOf(listed));
     if (outcome.result != DownloadResult::Done) return FailDownload(outcome, kInstallerName, url, download);
     if (int refused = CheckSignedDownload(listed, kInstallerName, download)) {
+        RemoveFolderFile(download);
+        return refused;
+    }
+    if (int refused = CheckInstallerPublisher(listed, download)) {
         RemoveFolderFile(download);
         return refused;
     }

@@ -21,7 +21,7 @@ import pefile
 # DLLs that every supported Windows (7 and later) has in its system folder.
 SYSTEM_DLLS = {"kernel32.dll", "user32.dll", "gdi32.dll", "advapi32.dll", "shell32.dll",
                "wininet.dll", "winmm.dll", "version.dll", "msvcrt.dll", "bcrypt.dll",
-               "comctl32.dll", "crypt32.dll", "ws2_32.dll"}
+               "comctl32.dll", "crypt32.dll", "ws2_32.dll", "wintrust.dll"}
 
 ARCHES = {
     "i686": (pefile.MACHINE_TYPE["IMAGE_FILE_MACHINE_I386"], pefile.OPTIONAL_HEADER_MAGIC_PE),
