@@ -66,6 +66,11 @@ endfunction()
 # launcher_core, with the content road's real definition (content_road_win32.cpp), which the
 # default build leaves out.
 function(launcher_add_content_test_exe name include)
+  # The keys' object library: the build tree's test key unless a third argument names another.
+  set(keys test_signing_key)
+  if(ARGC GREATER 2)
+    set(keys "${ARGV2}")
+  endif()
   add_library(${name}_mode OBJECT "${CMAKE_SOURCE_DIR}/src/content/content_mode.cpp"
                                   "${CMAKE_SOURCE_DIR}/src/content_fetch/content_mirrors.cpp"
                                   "${CMAKE_SOURCE_DIR}/src/content/content_road_win32.cpp")
@@ -73,14 +78,16 @@ function(launcher_add_content_test_exe name include)
   target_compile_options(${name}_mode PRIVATE ${LAUNCHER_WARNINGS})
   target_compile_definitions(${name}_mode PRIVATE LAUNCHER_CONTENT_PATCHING=1)
   add_executable(${name} WIN32 ${LAUNCHER_ENTRY_SOURCES} ${LAUNCHER_RESOURCE_FILES} ${LAUNCHER_MANIFEST_FILE}
-                         $<TARGET_OBJECTS:test_signing_key> $<TARGET_OBJECTS:${name}_mode>)
+                         $<TARGET_OBJECTS:${keys}> $<TARGET_OBJECTS:${name}_mode>)
   add_dependencies(${name} skin)
   target_link_libraries(${name} PRIVATE launcher_core)
 endfunction()
 
-# launcher_content.exe, for the end-to-end tests of the content mode: the build's own mirrors.
+# launcher_content.exe, for the end-to-end tests of the content mode: the build's own mirrors;
+# launcher_content_rooted.exe the same with the build tree's test root keys.
 function(launcher_add_content_test_launcher)
   launcher_add_content_test_exe(launcher_content "${CMAKE_BINARY_DIR}/generated")
+  launcher_add_content_test_exe(launcher_content_rooted "${CMAKE_BINARY_DIR}/generated" test_root_keys)
 endfunction()
 
 # launcher_content_mirrors.exe: launcher_content.exe with two mirrors before the patch base, on

@@ -55,6 +55,8 @@ MAX_NUMBER = 10 ** 18 - 1
 COMMANDS = ("keygen", "sign", "verify")
 # Root keys: a manifest always expires, by default this long after its signing.
 ROOTED_EXPIRES = "14d"
+# `sign` warns this long before the newest root expires: the scheduled renewal's log says it.
+ROOT_WARNING_DAYS = 30
 # A signing command that has not answered by then is stopped.
 SIGN_COMMAND_SECONDS = 120
 CHANNELS = "channels"
@@ -328,6 +330,10 @@ def check_options(signer, expires, now=None, folder=None):
         if root.expires <= now:
             raise SigningError(f"the newest root document (version {root.version}) has expired: launchers take "
                                "nothing until a new root is signed (publish_patch.py root)")
+        if root.expires - now < ROOT_WARNING_DAYS * 86400:
+            print(f"patch_signing: warning: root version {root.version} expires in "
+                  f"{(root.expires - now) / 86400:.0f} day(s); launchers take nothing after that until a new root "
+                  "is signed (publish_patch.py root)", file=sys.stderr)
         point = signer.point if signer.point is not None else signer.identify(online)
         if point not in online:
             raise SigningError(f"{signer.name} is not an online key of root version {root.version}: launchers "

@@ -13,6 +13,7 @@ import pytest
 
 import harness
 from harness import BASE_URL, BUILD
+from test_content_patching import SIZES, client_files, game_files, write_tree
 from test_fault_matrix import HEAD, READY, no_partial_files, shows
 from test_updater import (NEW, ends, game_folder, hands_over_and_comes_back_ready, server_folder,  # noqa: F401
                           start_updater)
@@ -208,3 +209,24 @@ def test_a_rooted_updater_takes_nothing_past_an_expired_root(launcher, server, f
     assert "no current root document" in box["text"] and "Nothing was changed" in box["text"], box["text"]
     assert updater.wait(30) == NOT_VERIFIED
     assert sorted((p.name, p.read_bytes()) for p in run.folder.iterdir()) == kept
+
+
+def test_a_ready_content_game_stays_ready_past_an_expired_manifest(launcher, server, folder):
+    key, public = online_key(folder, "online-a")
+    publish_root(server, public)
+    files = {}
+    for version, seed in ((10002, 1), (10003, 2)):
+        files[version] = game_files(seed)
+        write_tree(folder / "clients" / str(version), files[version])
+    publish_patch.publish_content(folder / "clients" / "10002", 10002, server.root, sizes=SIZES, level=3)
+    patch_signing.sign_folder(server.root, key)
+    run = launcher("player", "launcher_content_rooted.exe")
+    ready_at(run, 10002)  # from nothing
+    assert client_files(run.folder) == files[10002]
+
+    publish_patch.publish_content(folder / "clients" / "10003", 10003, server.root, sizes=SIZES, level=3)
+    patch_signing.sign_folder(server.root, key, expires="1h", now=time.time() - 7200)
+    mark = server.log_mark()
+    ready_at(run, 10002)
+    assert client_files(run.folder) == files[10002]
+    assert not [r for r in server.requests_since(mark) if "/Content/" in r["path"]]
