@@ -129,6 +129,19 @@ endfunction()
 launcher_signing_key_header("${LAUNCHER_SIGNING_PUBLIC_KEY}" "${CMAKE_BINARY_DIR}/generated/build_signing_key.h"
                             "${LAUNCHER_ROOT_KEYS}")
 
+# The object library `keys` (signing_key.cpp compiled against the build_signing_key.h in
+# `include`) and the launcher `exe` linked with it ahead of launcher_core, whose own copy the
+# linker then never takes from the library.
+function(launcher_add_test_keys_launcher exe keys include)
+  add_library(${keys} OBJECT "${CMAKE_SOURCE_DIR}/src/update/signing_key.cpp")
+  target_include_directories(${keys} PRIVATE "${include}" "${CMAKE_SOURCE_DIR}/src")
+  target_compile_options(${keys} PRIVATE ${LAUNCHER_WARNINGS})
+  add_executable(${exe} WIN32 ${LAUNCHER_ENTRY_SOURCES} ${LAUNCHER_RESOURCE_FILES} ${LAUNCHER_MANIFEST_FILE}
+                        $<TARGET_OBJECTS:${keys}>)
+  add_dependencies(${exe} skin)
+  target_link_libraries(${exe} PRIVATE launcher_core)
+endfunction()
+
 # launcher_keyed.exe, for the end-to-end tests: the launcher branded with a key pair made once
 # for this build tree (test-signing/signing.key and .pub), so that one configuration tests both
 # roads. Only signing_key.cpp differs: its copy compiled against the test key is linked ahead
@@ -144,13 +157,7 @@ function(launcher_add_keyed_test_launcher)
                     OUTPUT_QUIET ERROR_QUIET COMMAND_ERROR_IS_FATAL ANY)
   endif()
   launcher_signing_key_header("${dir}/signing.pub" "${dir}/include/build_signing_key.h" "")
-  add_library(test_signing_key OBJECT "${CMAKE_SOURCE_DIR}/src/update/signing_key.cpp")
-  target_include_directories(test_signing_key PRIVATE "${dir}/include" "${CMAKE_SOURCE_DIR}/src")
-  target_compile_options(test_signing_key PRIVATE ${LAUNCHER_WARNINGS})
-  add_executable(launcher_keyed WIN32 ${LAUNCHER_ENTRY_SOURCES} ${LAUNCHER_RESOURCE_FILES} ${LAUNCHER_MANIFEST_FILE}
-                                $<TARGET_OBJECTS:test_signing_key>)
-  add_dependencies(launcher_keyed skin)
-  target_link_libraries(launcher_keyed PRIVATE launcher_core)
+  launcher_add_test_keys_launcher(launcher_keyed test_signing_key "${dir}/include")
 endfunction()
 
 # launcher_rooted.exe, for the end-to-end tests of the root keys: three root keys made once for
@@ -176,11 +183,5 @@ function(launcher_add_rooted_test_launcher)
     file(WRITE "${dir}/root-keys.txt" "QOR-PATCH-ROOT-KEYS 1\nthreshold 2\n${lines}\n")
   endif()
   launcher_signing_key_header("" "${dir}/include/build_signing_key.h" "${dir}/root-keys.txt")
-  add_library(test_root_keys OBJECT "${CMAKE_SOURCE_DIR}/src/update/signing_key.cpp")
-  target_include_directories(test_root_keys PRIVATE "${dir}/include" "${CMAKE_SOURCE_DIR}/src")
-  target_compile_options(test_root_keys PRIVATE ${LAUNCHER_WARNINGS})
-  add_executable(launcher_rooted WIN32 ${LAUNCHER_ENTRY_SOURCES} ${LAUNCHER_RESOURCE_FILES} ${LAUNCHER_MANIFEST_FILE}
-                                 $<TARGET_OBJECTS:test_root_keys>)
-  add_dependencies(launcher_rooted skin)
-  target_link_libraries(launcher_rooted PRIVATE launcher_core)
+  launcher_add_test_keys_launcher(launcher_rooted test_root_keys "${dir}/include")
 endfunction()

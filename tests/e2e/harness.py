@@ -110,6 +110,19 @@ def reg(*args):
     return run_wine_command(["reg", *args])
 
 
+def installation_key_text(tag):
+    """The installation key as `reg export` writes it, one value a line (a value's continued
+    lines joined, blanks dropped); "" without the key. tag names the export file of this process."""
+    exported = RUNS / f"{tag}-{os.getpid()}.reg"
+    exported.unlink(missing_ok=True)
+    reg("export", INSTALLER_KEY, windows_path(exported), "/y")
+    if not exported.exists():
+        return ""
+    text = exported.read_bytes().decode("utf-16", "replace").replace("\\\r\n", "").replace(" ", "")
+    exported.unlink()
+    return text
+
+
 def set_installed_installer(version):
     if version is None:
         reg("delete", INSTALLER_KEY, "/f")

@@ -21,13 +21,7 @@ MISSING = "서버에 [{}] 채널이 없습니다. [{}] 채널을 유지합니다
 def kept_values():
     """{name: text} of the installation key's values as the test prefix's registry holds them
     (a REG_QWORD's as its hex(b) bytes)."""
-    exported = harness.RUNS / f"channels-{os.getpid()}.reg"
-    exported.unlink(missing_ok=True)
-    harness.reg("export", harness.INSTALLER_KEY, harness.windows_path(exported), "/y")
-    if not exported.exists():
-        return {}
-    text = exported.read_bytes().decode("utf-16", "replace").replace("\\\r\n", "").replace(" ", "")
-    exported.unlink()
+    text = harness.installation_key_text("channels")
     return dict(re.findall(r'^"([^"]+)"=(.*?)\r?$', text, re.M))
 
 

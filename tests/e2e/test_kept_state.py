@@ -2,7 +2,6 @@
 counts only while its kept signature verifies, and the newest sequence it committed stays in the
 machine's registry, where deleting the folder's copies cannot lower it. And a content launcher
 reads past the classic road's hundred step slots to the newest release."""
-import os
 import re
 import sys
 import time
@@ -31,13 +30,7 @@ def sequence_of(manifest):
 def machine_floor():
     """The floor in the test prefix's registry, or None without one. Wine's reg prints a
     REG_QWORD's data as "(null)", so the key is exported and its hex(b) bytes read."""
-    exported = harness.RUNS / f"floor-{os.getpid()}.reg"
-    exported.unlink(missing_ok=True)
-    harness.reg("export", harness.INSTALLER_KEY, harness.windows_path(exported), "/y")
-    if not exported.exists():
-        return None
-    text = exported.read_bytes().decode("utf-16", "replace").replace("\\\r\n", "").replace(" ", "")
-    exported.unlink()
+    text = harness.installation_key_text("floor")
     found = re.search(r'"%s"=hex\(b\):([0-9a-fA-F,]+)' % FLOOR, text)
     return int.from_bytes(bytes.fromhex(found.group(1).replace(",", "")), "little") if found else None
 

@@ -3,7 +3,6 @@ which must sign) against folders whose root documents and manifests the operator
 They walk from the root the machine keeps to the newest one, one version at a time; only that
 root's online keys sign a manifest, every manifest expires, and a rotation of the online key
 revokes the old one and starts the rollback floors over."""
-import os
 import re
 import shutil
 import sys
@@ -54,13 +53,7 @@ def sign_by_hand(server, key, sequence, expires):
 
 def installation_values():
     """The values under the installation's key in the test prefix: {name: bytes}."""
-    exported = harness.RUNS / f"root-keys-{os.getpid()}.reg"
-    exported.unlink(missing_ok=True)
-    harness.reg("export", harness.INSTALLER_KEY, harness.windows_path(exported), "/y")
-    if not exported.exists():
-        return {}
-    text = exported.read_bytes().decode("utf-16", "replace").replace("\\\r\n", "").replace(" ", "")
-    exported.unlink()
+    text = harness.installation_key_text("root-keys")
     return {name: bytes.fromhex(data.replace(",", ""))
             for name, data in re.findall(r'"([^"]+)"=hex(?:\(b\))?:([0-9a-fA-F,]+)', text)}
 
