@@ -81,6 +81,8 @@ for arch in x86_64 i686; do
     echo "== start-up latency ($arch; the test patch server on 127.0.0.1:$TEST_PATCH_PORT)"
     TEST_BUILD_DIR="$(win_build_dir "$arch")" /usr/bin/python3 "$ROOT/bench/startup_bench.py" --watch "$NATIVE_BUILD/startup_watch"
 done
+echo "== what root keys cost a start ($ARCH; launcher_keyed.exe and launcher_rooted.exe, one folder signed for both)"
+TEST_BUILD_DIR="$WIN_BUILD" /usr/bin/python3 "$ROOT/bench/startup_bench.py" --watch "$NATIVE_BUILD/startup_watch" --keys
 
 if [ "$SKIP_LINK" = 1 ]; then
     echo "== emulated link: skipped (--skip-link)"

@@ -10,7 +10,12 @@ The screen is watched by startup_watch (native, Xlib): the map is an X event; fr
 with XGetImage every --interval-us and compared with frames rendered by the product's own code.
 Nothing in the launcher knows it is watched. Prints figures only.
 
-    startup_bench.py --watch build/native/startup_watch [--starts 10] [--interval-us 2000]"""
+    startup_bench.py --watch build/native/startup_watch [--starts 10] [--interval-us 2000] [--keys]
+
+With --keys it compares, instead, the launcher with the build tree's test key
+(launcher_keyed.exe) and the one with its test root keys (launcher_rooted.exe), alternately,
+against one folder signed for both (the root's online key is the test key): what the root walk
+(one more request, the registry's kept root) and the signed manifest cost a start."""
 import argparse
 import os
 import signal
@@ -179,6 +184,7 @@ def main():
     p.add_argument("--watch", required=True, help="the startup_watch program")
     p.add_argument("--starts", type=int, default=10)
     p.add_argument("--interval-us", type=int, default=2000)
+    p.add_argument("--keys", action="store_true", help="compare the keyed and the root-keyed launchers instead")
     p.add_argument("--trace", action=argparse.BooleanOptionalAction, default=True,
                    help="after the timed starts, one start traced to show where its time goes")
     args = p.parse_args()
@@ -186,6 +192,8 @@ def main():
     harness = bench_prefix.use()
     server = start_server(harness)
     try:
+        if args.keys:
+            return run_key_rounds(harness, args)
         run_rounds(harness, args)
         if args.trace:
             print_trace(traced_start(harness, args.watch, WORK / "player", launcher_stages(harness),
@@ -239,6 +247,49 @@ def run_rounds(harness, args):
     print(f"the watch: a poll every {args.interval_us / 1000:.1f} ms, {polls / len(costs):.0f} polls a start, "
           f"{seconds / polls * 1e6:.0f} us each (round trip to Xvfb, its work included), "
           f"watcher CPU {cpu / polls * 1e6:.0f} us a poll")
+
+
+def sign_for_both(harness):
+    """The server folder signed with the test key, under a root whose online key it is."""
+    sys.path.insert(0, str(ROOT / "tools"))
+    import patch_signing
+    import root_signing
+    root, test_root = WORK / "server", harness.BUILD / "test-root"
+    for old in root.glob("LauncherPatchInfo.root.*"):
+        old.unlink()
+    signers = [patch_signing.KeySigner(test_root / f"root{n}.key") for n in (1, 2)]
+    root_signing.new_root(root, signers, [harness.BUILD / "test-signing" / "signing.pub"],
+                          built_in_path=test_root / "root-keys.txt")
+    patch_signing.sign_folder(root, harness.BUILD / "test-signing" / "signing.key")
+
+
+def run_key_rounds(harness, args):
+    sign_for_both(harness)
+    stages = launcher_stages(harness)
+    rows = {}
+    for exe in ("launcher_keyed.exe", "launcher_rooted.exe"):
+        folder = WORK / exe.split(".")[0]
+        launcher = harness.Launcher(folder, exe)
+        launcher.write_config(VERSION)
+        (folder / "update.dat").write_text(f"{harness.INFO_HEAD}{VERSION}\n")
+        rows[exe] = []
+    # One start of each first, not counted: the rooted one keeps the root it walked to, as a
+    # player's machine does after its first start.
+    for round_ in range(args.starts + 1):
+        for exe in rows:
+            folder = WORK / exe.split(".")[0]
+            ran, _ = timed_start(harness, args.watch, folder / "launcher.exe", folder, harness.TITLE, stages,
+                                 args.interval_us)
+            if "ready" not in ran:
+                raise RuntimeError(f"{exe}: the start was not seen to its ready state: {ran}")
+            if round_:
+                rows[exe].append(ran["ready"])
+    print(f"from the spawn of wine to the ready frame, {args.starts} alternating starts each ({machine_load()}):")
+    for exe, values in rows.items():
+        print(f"  {exe + ':':32} {spread(values)}")
+    extra = [b - a for a, b in zip(*rows.values())]
+    print(f"  {'root keys minus one key:':32} {spread(extra)}")
+    return 0
 
 
 if __name__ == "__main__":
