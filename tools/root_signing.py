@@ -19,6 +19,8 @@ manifests are refused from then on, and launchers' rollback floors start over (a
 fast-forwarded sequence is recovered the same way). Replacing a lost or leaked root key:
 `root` with the new --root-key set, signed by M of the old keys and M of the new.
 """
+import argparse
+import hashlib
 import re
 import sys
 import time
@@ -62,7 +64,7 @@ class Root:
 
     def signers(self, keys):
         """How many of keys signed this document's body, each once."""
-        digest = patch_signing.hashlib.sha256(self.body()).digest()
+        digest = hashlib.sha256(self.body()).digest()
         good = {key for key, sig in self.signatures if patch_signing.verifies(key, digest, sig)}
         return len(good & set(keys))
 
@@ -163,7 +165,7 @@ def previous_root(folder, version, built_in_path):
 def add_signatures(root, previous, signers):
     """Signs root's body with each signer; every signer must hold one of the keys that count."""
     candidates = set(previous.keys) | set(root.keys)
-    digest = patch_signing.hashlib.sha256(root.body()).digest()
+    digest = hashlib.sha256(root.body()).digest()
     for signer in signers:
         point = signer.point if signer.point is not None else signer.identify(sorted(candidates))
         if point not in candidates:
@@ -227,7 +229,6 @@ def sign_pending(folder, signers, built_in_path=None):
 
 
 def root_main(argv):
-    import argparse
     parser = argparse.ArgumentParser(prog="publish_patch.py", description=__doc__.split("\n\n")[0])
     commands = parser.add_subparsers(dest="command", required=True)
     keys = commands.add_parser("root-keys", help="write the root keys file launchers are built with")

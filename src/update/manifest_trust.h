@@ -23,7 +23,6 @@ struct ManifestTrust {
     uint8_t Keys[kRootMaxOnlineKeys][kPublicKeySize];
     int ExpiryRequired;  // every manifest must carry an expiry (root keys)
     int Frozen;          // the newest root has expired: nothing fetched is taken, the kept stays
-    uint64_t RootVersion;
 };
 
 // Written on the main thread at start-up (the Updater's update thread in the Updater) before
@@ -47,6 +46,9 @@ ManifestTrust OneKeyTrust(const uint8_t key[kPublicKeySize]);
 // Whether signature is one of trust's keys' signature of exactly length bytes of text.
 int VerifyManifestSignature(const ManifestTrust& trust, const char* text, std::size_t length,
                             const uint8_t signature[kSignatureSize]);
+
+// The system's time in seconds since 1970 UTC: what every expiry is compared with.
+int64_t SecondsSince1970();
 
 // The name of root document version in out (size bytes): kRootServedPrefix and the number.
 int RootServedName(uint64_t version, char* out, std::size_t size);

@@ -26,13 +26,6 @@ char FetchedText[kRootMaxBytes];
 RootDocument Current;
 RootDocument Next;
 
-int64_t SecondsSince1970() {
-    FILETIME now;
-    GetSystemTimeAsFileTime(&now);
-    const int64_t ticks = (static_cast<int64_t>(now.dwHighDateTime) << 32) | now.dwLowDateTime;
-    return (ticks - 116444736000000000LL) / 10000000LL;
-}
-
 // The kept root's text into KeptText; its length, or 0 when there is none (or it is not one).
 std::size_t ReadKeptRoot() {
     RegistryKey key;
@@ -93,6 +86,15 @@ void TagFloorsWithOnlineKeys() {
 
 }  // namespace
 
+int64_t SecondsSince1970() {
+    FILETIME now;
+    GetSystemTimeAsFileTime(&now);
+    const int64_t ticks = (static_cast<int64_t>(now.dwHighDateTime) << 32) | now.dwLowDateTime;
+    // FILETIME counts 100-ns intervals since 1601-01-01.
+    return (ticks - 116444736000000000LL) / 10000000LL;
+}
+
+
 int RootServedName(uint64_t version, char* out, std::size_t size) {
     return FormatText(out, size, "%s%llu", kRootServedPrefix, static_cast<unsigned long long>(version)) ? 1 : 0;
 }
@@ -112,7 +114,6 @@ void EstablishManifestTrust(RootFetchFunction fetch) {
     std::memcpy(TrustedSigners.Keys, Current.OnlineKeys, sizeof TrustedSigners.Keys);
     TrustedSigners.ExpiryRequired = 1;
     TrustedSigners.Frozen = RootExpired(Current, SecondsSince1970());
-    TrustedSigners.RootVersion = Current.Version;
     if (TrustedSigners.Frozen) TraceFailure("root document", "expired", ERROR_INVALID_TIME);
     TagFloorsWithOnlineKeys();
 }

@@ -46,14 +46,6 @@ int ReadSmallFile(const char* path, char* text, std::size_t limit, std::size_t* 
     return std::ferror(file.Get()) == 0 && std::fread(&extra, 1, 1, file.Get()) == 0 ? 1 : 0;
 }
 
-int64_t SecondsSince1970() {
-    FILETIME now;
-    GetSystemTimeAsFileTime(&now);
-    const int64_t ticks = (static_cast<int64_t>(now.dwHighDateTime) << 32) | now.dwLowDateTime;
-    // FILETIME counts 100-ns intervals since 1601-01-01.
-    return (ticks - 116444736000000000LL) / 10000000LL;
-}
-
 // The manifest text as fetched, read back for the checks; process-wide like the download
 // buffer, since a megabyte does not belong on the main thread's stack.
 char ManifestText[kManifestMaxBytes];

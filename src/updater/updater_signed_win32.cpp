@@ -23,14 +23,6 @@ Manifest FetchedManifest;
 bool ManifestPassed = false;
 unsigned char HashPiece[65536];
 
-int64_t SecondsSince1970() {
-    FILETIME now;
-    GetSystemTimeAsFileTime(&now);
-    const int64_t ticks = (static_cast<int64_t>(now.dwHighDateTime) << 32) | now.dwLowDateTime;
-    // FILETIME counts 100-ns intervals since 1601-01-01.
-    return (ticks - 116444736000000000LL) / 10000000LL;
-}
-
 // The whole of a file in the Updater's folder into buffer (at most capacity bytes); false when
 // it is missing, unreadable or longer.
 bool ReadFolderFile(const char* name, void* buffer, DWORD capacity, DWORD* length) {
